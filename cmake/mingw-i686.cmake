@@ -1,0 +1,16 @@
+# Cross-compiles for 32-bit Windows with MinGW-w64 (posix threading model).
+set(CMAKE_SYSTEM_NAME Windows)
+set(CMAKE_SYSTEM_PROCESSOR i686)
+
+set(CMAKE_C_COMPILER i686-w64-mingw32-gcc-posix)
+set(CMAKE_CXX_COMPILER i686-w64-mingw32-g++-posix)
+set(CMAKE_RC_COMPILER i686-w64-mingw32-windres)
+
+set(CMAKE_FIND_ROOT_PATH /usr/i686-w64-mingw32)
+set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
+set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
+set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
+
+set(WIDL_EXECUTABLE i686-w64-mingw32-widl)
+set(WINE_IDL_INCLUDE /usr/include/wine/wine/windows)
+set(WINE_TLB_DIR /usr/lib/i386-linux-gnu/wine/i386-windows)

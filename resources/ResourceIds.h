@@ -1,0 +1,15 @@
+// Identifiers of the library's string resources.
+#pragma once
+
+#define IDS_PRODUCT_NAME 100
+#define IDS_MAKER_NAME 101
+#define IDS_ENABLE 102
+#define IDS_DISABLE 103
+
+#define IDS_SETTING_ENABLED 110
+#define IDS_SETTING_BANNER_KILLER 111
+#define IDS_SETTING_POPUP_KILLER 112
+#define IDS_SETTING_HIGHLIGHT 113
+#define IDS_SETTING_LINK_HINT 114
+
+#define IDS_SERVER_PROGID 65256

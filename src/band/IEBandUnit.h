@@ -1,0 +1,141 @@
+// TIEBand: the desk band that the browser hosts, and TIEBandForm: the borderless child form it shows.
+//
+// TIEBand implements the browser's band protocol (IObjectWithSite, IDeskBand, IInputObject,
+// IPersistStream) and asks what varies by band from its virtual operations.
+#pragma once
+
+#include <windows.h>
+#include <shlobj.h>
+#include <exdisp.h>
+#include <ocidl.h>
+#include <wrl/client.h>
+
+#include <memory>
+#include <string>
+
+#include "ui/FormsUnit.h"
+
+namespace zorbex {
+
+class TIEBand;
+
+// A band's form: a child window of the band's site window.
+class TIEBandForm : public TForm {
+public:
+    ~TIEBandForm() override;
+
+    // Builds a form of class T for a band: constructors, then AfterConstruction.
+    template <typename T> static std::unique_ptr<TIEBandForm> Create(TIEBand& band) {
+        std::unique_ptr<TIEBandForm> form(new T(band));
+        form->AfterConstruction();
+        return form;
+    }
+
+    TIEBand& Band() const { return OwnerBand; }
+
+protected:
+    // Sets Band first, then builds the window as a child of the band's ParentWindow.
+    TIEBandForm(TIEBand& band, const TFormDesign& design);
+    // Runs the creation steps after the constructors; descendants run FormCreate here.
+    virtual void AfterConstruction();
+    // Runs while the form is still whole, before its destructors.
+    virtual void BeforeDestruction();
+    // The control that takes the focus when the band is activated, or null for the form window.
+    virtual HWND ActiveControl() const { return nullptr; }
+
+
+    friend class TIEBand;
+
+private:
+    TIEBand& OwnerBand;
+};
+
+// Creates the form of a band; the result of GetFormClass.
+using TBandFormClass = std::unique_ptr<TIEBandForm> (*)(TIEBand& band);
+
+class TIEBand : public IDeskBand, public IObjectWithSite, public IInputObject, public IPersistStream,
+                public IProvideClassInfo, public ISupportErrorInfo {
+public:
+    TIEBand(const TIEBand&) = delete;
+    TIEBand& operator=(const TIEBand&) = delete;
+
+    // IUnknown
+    STDMETHODIMP QueryInterface(REFIID iid, void** object) override;
+    STDMETHODIMP_(ULONG) AddRef() override;
+    STDMETHODIMP_(ULONG) Release() override;
+
+    // IOleWindow
+    STDMETHODIMP GetWindow(HWND* window) override;
+    STDMETHODIMP ContextSensitiveHelp(BOOL enterMode) override;
+    // IDockingWindow
+    STDMETHODIMP ShowDW(BOOL show) override;
+    STDMETHODIMP CloseDW(DWORD reserved) override;
+    STDMETHODIMP ResizeBorderDW(LPCRECT border, IUnknown* site, BOOL reserved) override;
+    // IDeskBand
+    STDMETHODIMP GetBandInfo(DWORD bandID, DWORD viewMode, DESKBANDINFO* info) override;
+
+    // IObjectWithSite
+    STDMETHODIMP SetSite(IUnknown* site) override;
+    STDMETHODIMP GetSite(REFIID iid, void** site) override;
+
+    // IInputObject
+    STDMETHODIMP UIActivateIO(BOOL activate, MSG* message) override;
+    STDMETHODIMP HasFocusIO() override;
+    STDMETHODIMP TranslateAcceleratorIO(MSG* message) override;
+
+    // IPersist / IPersistStream
+    STDMETHODIMP GetClassID(CLSID* clsid) override;
+    STDMETHODIMP IsDirty() override;
+    STDMETHODIMP Load(IStream* stream) override;
+    STDMETHODIMP Save(IStream* stream, BOOL clearDirty) override;
+    STDMETHODIMP GetSizeMax(ULARGE_INTEGER* size) override;
+
+    // IProvideClassInfo
+    STDMETHODIMP GetClassInfo(ITypeInfo** info) override;
+    // ISupportErrorInfo
+    STDMETHODIMP InterfaceSupportsErrorInfo(REFIID iid) override;
+
+    // For the forms.
+    void NotifyBandInfoChanged();
+    IWebBrowser2* WebBrowser() const { return Browser.Get(); }
+    HWND ParentWindow() const { return Parent; }
+    TIEBandForm* Form() const { return BandForm.get(); }
+
+protected:
+    TIEBand();
+    virtual ~TIEBand();
+
+    // What varies by band, in slot order.
+    virtual void GetBandClassID(CLSID& clsid) = 0;
+    virtual TBandFormClass GetFormClass() = 0;
+    virtual void GetTitle(std::wstring& title) = 0;
+    virtual int GetMinWidth() = 0;
+    virtual int GetMinHeight() = 0;
+    virtual int GetMaxWidth() = 0;
+    virtual int GetMaxHeight() = 0;
+    virtual int GetActualWidth() = 0;
+    virtual int GetActualHeight() = 0;
+    virtual DWORD GetModeFlags() = 0;
+
+    // A concrete band's own interface, answered besides the band protocol.
+    virtual bool QueryOwnInterface(REFIID iid, void** object);
+
+private:
+    bool CreateForm();
+    void DestroyForm();
+    void FocusChange(bool focused);
+    static LRESULT CALLBACK FormWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
+
+    volatile LONG RefCount = 0;
+    Microsoft::WRL::ComPtr<IInputObjectSite> InputObjectSite;
+    HWND Parent = nullptr;
+    Microsoft::WRL::ComPtr<IOleCommandTarget> CommandTarget;
+    Microsoft::WRL::ComPtr<IWebBrowser2> Browser;
+    bool HasFocus = false;
+    DWORD BandID = 0;
+    DWORD ViewMode = 0;
+    WNDPROC SavedWindowProc = nullptr;
+    std::unique_ptr<TIEBandForm> BandForm;
+};
+
+} // namespace zorbex

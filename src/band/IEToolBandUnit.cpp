@@ -1,0 +1,22 @@
+// TIEToolBand: sizes from the band's form.
+#include "band/IEToolBandUnit.h"
+
+namespace zorbex {
+
+int TIEToolBand::GetMinHeight() {
+    return Form() ? Form()->Height() : kDefaultHeight;
+}
+
+int TIEToolBand::GetMaxHeight() {
+    return Form() ? Form()->Height() : kDefaultHeight;
+}
+
+int TIEToolBand::GetActualWidth() {
+    return Form() ? Form()->Width() : 0;
+}
+
+int TIEToolBand::GetActualHeight() {
+    return Form() ? Form()->Height() : 0;
+}
+
+} // namespace zorbex

@@ -1,0 +1,58 @@
+// Library entry: DllMain and the four exported COM entry points of ZorbexGUI.dll.
+#include <windows.h>
+#include <objbase.h>
+
+#include "band/ClassRegistryUnit.h"
+#include "com/ComFactoryUnit.h"
+#include "com/ComServerUnit.h"
+
+using namespace zorbex;
+
+namespace {
+bool ClassesCreated = false;
+}
+
+extern "C" BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID reserved) {
+    switch (reason) {
+    case DLL_PROCESS_ATTACH:
+        ::DisableThreadLibraryCalls(instance);
+        try {
+            ComServer();
+            CreateClassFactories();
+            ClassesCreated = true;
+        } catch (...) {
+            return FALSE;
+        }
+        break;
+    case DLL_PROCESS_DETACH:
+        // At process exit (reserved set) the process is going away: leave everything as it is.
+        if (!reserved && ClassesCreated)
+            DestroyClassFactories();
+        break;
+    default:
+        break;
+    }
+    return TRUE;
+}
+
+extern "C" HRESULT STDAPICALLTYPE DllUnregisterServer() {
+    return RegisterServer(false);
+}
+
+extern "C" HRESULT STDAPICALLTYPE DllRegisterServer() {
+    return RegisterServer(true);
+}
+
+extern "C" HRESULT STDAPICALLTYPE DllCanUnloadNow() {
+    return CanUnloadModule() ? S_OK : S_FALSE;
+}
+
+extern "C" HRESULT STDAPICALLTYPE DllGetClassObject(REFCLSID clsid, REFIID iid, void** object) {
+    if (!object)
+        return E_POINTER;
+    *object = nullptr;
+    TComObjectFactory* factory = ComClassManager().Find(clsid);
+    if (!factory)
+        return CLASS_E_CLASSNOTAVAILABLE;
+    return factory->QueryInterface(iid, object);
+}

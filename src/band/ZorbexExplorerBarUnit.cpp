@@ -1,0 +1,33 @@
+// TZorbexExplorerBar.
+#include "band/ZorbexExplorerBarUnit.h"
+
+#include "com/ComServerUnit.h"
+#include "server/ZorbexGUI_TLB.h"
+
+#include "ResourceIds.h"
+
+namespace zorbex {
+
+IUnknown* TZorbexExplorerBar::CreateObject() {
+    auto* band = new TZorbexExplorerBar;
+    band->AddRef();
+    return static_cast<IDeskBand*>(band);
+}
+
+void TZorbexExplorerBar::GetBandClassID(CLSID& clsid) {
+    clsid = CLSID_ZorbexExplorerBar;
+}
+
+void TZorbexExplorerBar::GetTitle(std::wstring& title) {
+    title = LoadResString(IDS_PRODUCT_NAME);
+}
+
+bool TZorbexExplorerBar::QueryOwnInterface(REFIID iid, void** object) {
+    if (iid != IID_IZorbexExplorerBar)
+        return false;
+    // The interface has no methods of its own: any of the object's IUnknown-based tables serves it.
+    *object = static_cast<IDeskBand*>(this);
+    return true;
+}
+
+} // namespace zorbex

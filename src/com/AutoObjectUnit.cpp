@@ -1,0 +1,32 @@
+// Type information lookups for the automation-object base.
+#include "com/AutoObjectUnit.h"
+
+using Microsoft::WRL::ComPtr;
+
+namespace zorbex {
+
+ComPtr<ITypeInfo> DualInterfaceTypeInfo(const IID& iid) {
+    ComPtr<ITypeInfo> info;
+    OleCheck(ComServer().TypeLib()->GetTypeInfoOfGuid(iid, &info));
+    TYPEATTR* attr = nullptr;
+    OleCheck(info->GetTypeAttr(&attr));
+    bool dualDispatch = attr->typekind == TKIND_DISPATCH && (attr->wTypeFlags & TYPEFLAG_FDUAL);
+    info->ReleaseTypeAttr(attr);
+    if (dualDispatch) {
+        // The dispatch view of a dual interface; DispInvoke needs its vtable view.
+        HREFTYPE ref = 0;
+        OleCheck(info->GetRefTypeOfImplType(static_cast<UINT>(-1), &ref));
+        ComPtr<ITypeInfo> vtableInfo;
+        OleCheck(info->GetRefTypeInfo(ref, &vtableInfo));
+        return vtableInfo;
+    }
+    return info;
+}
+
+ComPtr<ITypeInfo> CoClassTypeInfo(const CLSID& clsid) {
+    ComPtr<ITypeInfo> info;
+    OleCheck(ComServer().TypeLib()->GetTypeInfoOfGuid(clsid, &info));
+    return info;
+}
+
+} // namespace zorbex

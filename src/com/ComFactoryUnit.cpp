@@ -1,0 +1,239 @@
+// Class factories, the class registry and the common registration steps.
+#include "com/ComFactoryUnit.h"
+
+#include "com/ComServerUnit.h"
+#include "com/ComSupportUnit.h"
+#include "com/ErrorsUnit.h"
+#include "com/RegistryUnit.h"
+
+#include <oleauto.h>
+#include <wrl/client.h>
+
+#include <cstdio>
+#include <cwchar>
+
+using Microsoft::WRL::ComPtr;
+
+namespace zorbex {
+namespace {
+
+void ShowErrorMessageBox(const std::wstring& message) {
+    ::MessageBoxW(nullptr, message.c_str(), L"VOZ Error", MB_OK | MB_ICONSTOP);
+}
+
+TErrorBoxProc ErrorBox = ShowErrorMessageBox;
+
+std::wstring Format(const wchar_t* pattern, const std::wstring& argument) {
+    std::wstring text(pattern);
+    size_t at = text.find(L"%s");
+    if (at != std::wstring::npos)
+        text.replace(at, 2, argument);
+    return text;
+}
+
+// Class name and help string of the co-class with this CLSID in the module's type library.
+void ReadCoClass(const CLSID& clsid, const std::wstring& objectClass, std::wstring& name, std::wstring& description) {
+    ComPtr<ITypeInfo> info;
+    if (FAILED(ComServer().TypeLib()->GetTypeInfoOfGuid(clsid, &info)))
+        RaiseError(Format(L"Type information missing for class %s", objectClass));
+    TBStr nameText, docText;
+    OleCheck(info->GetDocumentation(MEMBERID_NIL, nameText.Receive(), docText.Receive(), nullptr, nullptr));
+    name = nameText.Str();
+    description = docText.Str();
+}
+
+std::wstring ShortPathIfSpaced(const std::wstring& path) {
+    if (path.find(L' ') == std::wstring::npos)
+        return path;
+    DWORD needed = ::GetShortPathNameW(path.c_str(), nullptr, 0);
+    if (needed == 0)
+        return path; // no short form available: the long path is still a working value
+    std::wstring shortPath(needed, L'\0');
+    DWORD length = ::GetShortPathNameW(path.c_str(), shortPath.data(), needed);
+    if (length == 0 || length >= needed)
+        return path;
+    shortPath.resize(length);
+    return shortPath;
+}
+
+TYPEATTR LibraryAttributes(ITypeLib* library) {
+    TLIBATTR* attr = nullptr;
+    OleCheck(library->GetLibAttr(&attr));
+    TYPEATTR result{};
+    result.guid = attr->guid;
+    result.wMajorVerNum = attr->wMajorVerNum;
+    result.wMinorVerNum = attr->wMinorVerNum;
+    result.lcid = attr->lcid;
+    library->ReleaseTLibAttr(attr);
+    return result;
+}
+
+} // namespace
+
+void SetCreateErrorBox(TErrorBoxProc proc) {
+    ErrorBox = proc ? proc : ShowErrorMessageBox;
+}
+
+TComObjectFactory::TComObjectFactory(const CLSID& clsid, const wchar_t* objectClassName, TObjectCreator creator,
+                                     TInstancing, TThreadingModel)
+    : Clsid(clsid), ObjectClass(objectClassName), Creator(creator) {
+    ReadCoClass(clsid, ObjectClass, CoClassName, CoClassDescription);
+}
+
+STDMETHODIMP TComObjectFactory::QueryInterface(REFIID iid, void** object) {
+    if (!object)
+        return E_POINTER;
+    if (iid == IID_IUnknown || iid == IID_IClassFactory) {
+        *object = static_cast<IClassFactory*>(this);
+        AddRef();
+        return S_OK;
+    }
+    *object = nullptr;
+    return E_NOINTERFACE;
+}
+
+// The factories live from load to unload; their references only keep the module loaded.
+STDMETHODIMP_(ULONG) TComObjectFactory::AddRef() {
+    ComServer().CountFactoryRef(true);
+    return 2;
+}
+
+STDMETHODIMP_(ULONG) TComObjectFactory::Release() {
+    ComServer().CountFactoryRef(false);
+    return 1;
+}
+
+STDMETHODIMP TComObjectFactory::CreateInstance(IUnknown* outer, REFIID iid, void** object) {
+    if (!object)
+        return E_POINTER;
+    *object = nullptr;
+    // None of the library's objects can be aggregated: an outer object would lose its identity.
+    if (outer)
+        return CLASS_E_NOAGGREGATION;
+    IUnknown* instance = nullptr;
+    try {
+        instance = Creator();
+    } catch (...) {
+        TErrorInfo error = CurrentErrorInfo();
+        try {
+            std::wstring message = error.Message;
+            if (!message.empty() && message.back() > L'.')
+                message += L'.';
+            ErrorBox(message);
+        } catch (...) {
+        }
+        return E_UNEXPECTED;
+    }
+    if (!instance)
+        return E_OUTOFMEMORY;
+    HRESULT result = instance->QueryInterface(iid, object);
+    instance->Release(); // destroys the object when the query failed
+    return result;
+}
+
+STDMETHODIMP TComObjectFactory::LockServer(BOOL lock) {
+    ComServer().CountObject(lock != FALSE);
+    return S_OK;
+}
+
+std::wstring TComObjectFactory::ProgID() const {
+    return ComServer().ServerName() + L"." + CoClassName;
+}
+
+void TComObjectFactory::UpdateRegistration(bool doRegister) {
+    const std::wstring clsid = GuidToString(Clsid);
+    const std::wstring classKey = L"CLSID\\" + clsid;
+    const std::wstring progId = ProgID();
+    if (doRegister) {
+        TComServer& server = ComServer();
+        CreateRegKey(HKEY_CLASSES_ROOT, classKey, L"", CoClassDescription);
+        CreateRegKey(HKEY_CLASSES_ROOT, classKey + L"\\InprocServer32", L"",
+                     ShortPathIfSpaced(server.ModuleFileName()));
+        CreateRegKey(HKEY_CLASSES_ROOT, classKey + L"\\InprocServer32", L"ThreadingModel", L"Apartment");
+        CreateRegKey(HKEY_CLASSES_ROOT, progId, L"", CoClassDescription);
+        CreateRegKey(HKEY_CLASSES_ROOT, progId + L"\\Clsid", L"", clsid);
+        CreateRegKey(HKEY_CLASSES_ROOT, classKey + L"\\ProgID", L"", progId);
+        TYPEATTR lib = LibraryAttributes(server.TypeLib());
+        wchar_t version[32];
+        std::swprintf(version, 32, L"%d.%d", lib.wMajorVerNum, lib.wMinorVerNum);
+        CreateRegKey(HKEY_CLASSES_ROOT, classKey + L"\\Version", L"", version);
+        CreateRegKey(HKEY_CLASSES_ROOT, classKey + L"\\TypeLib", L"", GuidToString(lib.guid));
+    } else {
+        DeleteRegKey(HKEY_CLASSES_ROOT, classKey + L"\\TypeLib");
+        DeleteRegKey(HKEY_CLASSES_ROOT, classKey + L"\\Version");
+        DeleteRegKey(HKEY_CLASSES_ROOT, classKey + L"\\ProgID");
+        DeleteRegKey(HKEY_CLASSES_ROOT, progId + L"\\Clsid");
+        DeleteRegKey(HKEY_CLASSES_ROOT, progId);
+        DeleteRegKey(HKEY_CLASSES_ROOT, classKey + L"\\InprocServer32");
+        DeleteRegKey(HKEY_CLASSES_ROOT, classKey);
+    }
+}
+
+TAutoObjectFactory::TAutoObjectFactory(const CLSID& clsid, const wchar_t* objectClassName, TObjectCreator creator,
+                                       const IID& implementedDispatch, TInstancing instancing,
+                                       TThreadingModel threading)
+    : TComObjectFactory(clsid, objectClassName, creator, instancing, threading) {
+    // The co-class's default interface must be a dispatch interface that the object class implements.
+    ComPtr<ITypeInfo> coClass;
+    OleCheck(ComServer().TypeLib()->GetTypeInfoOfGuid(clsid, &coClass));
+    TYPEATTR* attr = nullptr;
+    OleCheck(coClass->GetTypeAttr(&attr));
+    const WORD implCount = attr->cImplTypes;
+    coClass->ReleaseTypeAttr(attr);
+    bool found = false;
+    for (UINT i = 0; i < implCount && !found; ++i) {
+        INT flags = 0;
+        HREFTYPE ref = 0;
+        ComPtr<ITypeInfo> implInfo;
+        if (FAILED(coClass->GetImplTypeFlags(i, &flags)) || !(flags & IMPLTYPEFLAG_FDEFAULT) ||
+            (flags & IMPLTYPEFLAG_FSOURCE) || FAILED(coClass->GetRefTypeOfImplType(i, &ref)) ||
+            FAILED(coClass->GetRefTypeInfo(ref, &implInfo)))
+            continue;
+        TYPEATTR* implAttr = nullptr;
+        if (FAILED(implInfo->GetTypeAttr(&implAttr)))
+            continue;
+        if (implAttr->typekind == TKIND_DISPATCH || (implAttr->wTypeFlags & TYPEFLAG_FDUAL)) {
+            DispIID = implAttr->guid;
+            found = true;
+        }
+        implInfo->ReleaseTypeAttr(implAttr);
+    }
+    if (!found)
+        RaiseError(Format(L"Incorrect type information for class %s", ObjectClassName()));
+    if (DispIID != implementedDispatch)
+        RaiseError(Format(L"Dispatch interface missing from class %s", ObjectClassName()));
+}
+
+TComObjectFactory* TComClassManager::Find(const CLSID& clsid) const {
+    for (const auto& factory : Factories)
+        if (factory->ClassID() == clsid)
+            return factory.get();
+    return nullptr;
+}
+
+TComClassManager& ComClassManager() {
+    static TComClassManager manager;
+    return manager;
+}
+
+HRESULT RegisterServer(bool doRegister) noexcept {
+    try {
+        TComServer& server = ComServer();
+        ITypeLib* library = server.TypeLib();
+        if (doRegister) {
+            std::wstring path = server.ModuleFileName();
+            std::wstring directory = path.substr(0, path.find_last_of(L'\\'));
+            OleCheck(::RegisterTypeLib(library, path.data(), directory.data()));
+        } else {
+            TYPEATTR lib = LibraryAttributes(library);
+            ::UnRegisterTypeLib(lib.guid, lib.wMajorVerNum, lib.wMinorVerNum, lib.lcid, SYS_WIN32);
+        }
+        for (const auto& factory : ComClassManager().All())
+            factory->UpdateRegistration(doRegister);
+        return S_OK;
+    } catch (...) {
+        return E_FAIL;
+    }
+}
+
+} // namespace zorbex

@@ -1,0 +1,87 @@
+// The module COM record.
+#include "com/ComServerUnit.h"
+
+#include "com/ComSupportUnit.h"
+#include "com/ErrorsUnit.h"
+
+#include <vector>
+
+namespace zorbex {
+namespace {
+
+HMODULE ThisModule() {
+    HMODULE module = nullptr;
+    ::GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
+                         reinterpret_cast<LPCWSTR>(&ThisModule), &module);
+    return module;
+}
+
+std::wstring LongModulePath(HMODULE module) {
+    std::vector<wchar_t> buffer(MAX_PATH);
+    for (;;) {
+        DWORD length = ::GetModuleFileNameW(module, buffer.data(), static_cast<DWORD>(buffer.size()));
+        if (length == 0)
+            return std::wstring();
+        if (length < buffer.size())
+            break;
+        buffer.resize(buffer.size() * 2);
+    }
+    std::wstring path(buffer.data());
+    DWORD needed = ::GetLongPathNameW(path.c_str(), nullptr, 0);
+    if (needed == 0)
+        return path;
+    std::wstring longPath(needed, L'\0');
+    DWORD length = ::GetLongPathNameW(path.c_str(), longPath.data(), needed);
+    if (length == 0 || length >= needed)
+        return path;
+    longPath.resize(length);
+    return longPath;
+}
+
+} // namespace
+
+TComServer::TComServer() : Module(ThisModule()), FileName(LongModulePath(Module)) {}
+
+ITypeLib* TComServer::TypeLib() {
+    if (!Library)
+        OleCheck(::LoadTypeLibEx(FileName.c_str(), REGKIND_NONE, &Library));
+    return Library.Get();
+}
+
+std::wstring TComServer::ServerName() {
+    TBStr name;
+    OleCheck(TypeLib()->GetDocumentation(-1, name.Receive(), nullptr, nullptr, nullptr));
+    return name.Str();
+}
+
+void TComServer::CountObject(bool created) {
+    if (created)
+        ::InterlockedIncrement(&Objects);
+    else
+        ::InterlockedDecrement(&Objects);
+}
+
+void TComServer::CountFactoryRef(bool added) {
+    if (added)
+        ::InterlockedIncrement(&FactoryRefs);
+    else
+        ::InterlockedDecrement(&FactoryRefs);
+}
+
+TComServer& ComServer() {
+    static TComServer server;
+    return server;
+}
+
+bool CanUnloadModule() {
+    TComServer& server = ComServer();
+    return server.ObjectCount() == 0 && server.FactoryCount() == 0;
+}
+
+std::wstring LoadResString(UINT id) {
+    const wchar_t* text = nullptr;
+    int length = ::LoadStringW(ComServer().Instance(), id, reinterpret_cast<LPWSTR>(&text), 0);
+    return length > 0 && text ? std::wstring(text, static_cast<size_t>(length)) : std::wstring();
+}
+
+} // namespace zorbex

@@ -1,0 +1,49 @@
+// The module COM record: this module's type library, names and the counts that decide whether
+// the library may be unloaded; string resources.
+#pragma once
+
+#include <windows.h>
+#include <oleauto.h>
+#include <wrl/client.h>
+
+#include <string>
+
+namespace zorbex {
+
+class TComServer {
+public:
+    TComServer();
+    TComServer(const TComServer&) = delete;
+    TComServer& operator=(const TComServer&) = delete;
+
+    HMODULE Instance() const { return Module; }
+    // Full path of the module file with every path element in its long form.
+    const std::wstring& ModuleFileName() const { return FileName; }
+    // The type library from this module's "TYPELIB" 1 resource, loaded on first use; raises on failure.
+    ITypeLib* TypeLib();
+    // The type library's name ("ZorbexGUI"): the first half of every ProgID.
+    std::wstring ServerName();
+
+    LONG ObjectCount() const { return Objects; }
+    LONG FactoryCount() const { return FactoryRefs; }
+    void CountObject(bool created);
+    void CountFactoryRef(bool added);
+
+private:
+    HMODULE Module = nullptr;
+    std::wstring FileName;
+    Microsoft::WRL::ComPtr<ITypeLib> Library;
+    volatile LONG Objects = 0;
+    volatile LONG FactoryRefs = 0;
+};
+
+// The one module record of this module (created on first use, which is at load).
+TComServer& ComServer();
+
+// Whether the module may be unloaded: no object, lock or factory reference is left.
+bool CanUnloadModule();
+
+// A string resource of this module; the empty string when it is missing.
+std::wstring LoadResString(UINT id);
+
+} // namespace zorbex

@@ -1,0 +1,806 @@
+// GIF89a encoder: exact palettes for pictures with few colours, a histogram-based quantizer with k-means
+// refinement and optional Floyd-Steinberg dithering for the rest, and a hash-table LZW coder.
+#include "page/GifEncoderUnit.h"
+
+#include <algorithm>
+#include <array>
+#include <climits>
+#include <memory>
+#include <stdexcept>
+#include <string>
+
+namespace zorbex {
+
+namespace {
+
+constexpr int kLzwMaxBits = 12;
+constexpr uint32_t kLzwTableSize = 1u << kLzwMaxBits; // 4096 codes
+constexpr uint32_t kMaxPaletteSize = 256;
+
+// Histogram bins keep the top kHistBits bits of each channel; the exact colour sums of a bin give
+// its centroid, so a bin holding one colour only still yields that colour exactly.
+constexpr int kHistBits = 6;
+constexpr uint32_t kHistSide = 1u << kHistBits;
+constexpr uint32_t kHistBinCount = kHistSide * kHistSide * kHistSide;
+// Per-bin sums are 32-bit; sampling rows above this many pixels keeps them from overflowing.
+constexpr uint64_t kMaxHistogramPixels = 16000000;
+
+// Passes past the fourth gain less than 0.1 dB on screenshots and cost as much as the rest of the palette
+// construction.
+constexpr int kKMeansPasses = 4;
+// Nearest-colour grids: coarse for the k-means passes, where each pass builds a new one over few queries;
+// finer for mapping pixels, where each cell serves many queries.
+constexpr int kPaletteSearchCellBits = 3;
+constexpr int kPixelSearchCellBits = 4;
+
+constexpr uint32_t kCacheBits = 16;
+constexpr uint32_t kCacheEmpty = 0xFFFFFFFFu;
+
+// ---------------------------------------------------------------------------------------------------
+// Input checks
+
+void CheckSize(uint32_t width, uint32_t height) {
+    if (width == 0 || height == 0 || width > kGifMaxSide || height > kGifMaxSide) {
+        throw std::invalid_argument("GIF image size " + std::to_string(width) + " x " +
+                                    std::to_string(height) + " is outside 1..65535");
+    }
+}
+
+size_t CheckBuffer(size_t bufferSize, uint32_t width, uint32_t height, size_t stride, uint32_t pixelBytes) {
+    const uint64_t rowBytes = uint64_t{width} * pixelBytes;
+    const uint64_t effectiveStride = stride == 0 ? rowBytes : stride;
+    if (effectiveStride < rowBytes) {
+        throw std::invalid_argument("GIF image stride is shorter than a row");
+    }
+    const uint64_t needed = effectiveStride * (height - 1) + rowBytes;
+    if (needed > bufferSize) {
+        throw std::invalid_argument("GIF image buffer is too small for its size");
+    }
+    return static_cast<size_t>(effectiveStride);
+}
+
+// 0x00RRGGBB from a B, G, R, X quadruple.
+inline uint32_t ReadRgb(const uint8_t* pixel) {
+    return uint32_t{pixel[2]} << 16 | uint32_t{pixel[1]} << 8 | pixel[0];
+}
+
+inline TRgbColor ToColor(uint32_t rgb) {
+    return {static_cast<uint8_t>(rgb >> 16), static_cast<uint8_t>(rgb >> 8), static_cast<uint8_t>(rgb)};
+}
+
+inline uint32_t HashRgb(uint32_t rgb, uint32_t bits) {
+    return (rgb * 2654435761u) >> (32 - bits);
+}
+
+// ---------------------------------------------------------------------------------------------------
+// Exact palettes
+
+// Collects the distinct colours of the picture into a small open-addressing set. Gives up (returns
+// false) as soon as there are more than maxColors of them.
+class TExactPalette {
+public:
+    bool Collect(const TRgbImage& image, size_t stride, uint32_t maxColors) {
+        Keys.fill(kNoKey);
+        uint32_t last = kNoKey;
+        for (uint32_t y = 0; y < image.Height; ++y) {
+            const uint8_t* row = image.Pixels.data() + y * stride;
+            for (uint32_t x = 0; x < image.Width; ++x) {
+                const uint32_t rgb = ReadRgb(row + x * 4);
+                if (rgb == last) {
+                    continue;
+                }
+                last = rgb;
+                const uint32_t slot = Find(rgb);
+                if (Keys[slot] == kNoKey) {
+                    if (Colors.size() == maxColors) {
+                        return false;
+                    }
+                    Keys[slot] = rgb;
+                    Values[slot] = static_cast<uint8_t>(Colors.size());
+                    Colors.push_back(ToColor(rgb));
+                }
+            }
+        }
+        return true;
+    }
+
+    TQuantizedImage Map(const TRgbImage& image, size_t stride) const {
+        TQuantizedImage result{image.Width, image.Height, {}, Colors};
+        result.Indices.resize(size_t{image.Width} * image.Height);
+        uint8_t* out = result.Indices.data();
+        uint32_t last = kNoKey;
+        uint8_t lastIndex = 0;
+        for (uint32_t y = 0; y < image.Height; ++y) {
+            const uint8_t* row = image.Pixels.data() + y * stride;
+            for (uint32_t x = 0; x < image.Width; ++x) {
+                const uint32_t rgb = ReadRgb(row + x * 4);
+                if (rgb != last) {
+                    last = rgb;
+                    lastIndex = Values[Find(rgb)];
+                }
+                *out++ = lastIndex;
+            }
+        }
+        return result;
+    }
+
+private:
+    static constexpr uint32_t kSetBits = 10; // 1024 slots for at most 256 colours
+    static constexpr uint32_t kNoKey = 0xFFFFFFFFu;
+
+    uint32_t Find(uint32_t rgb) const {
+        uint32_t slot = HashRgb(rgb, kSetBits);
+        while (Keys[slot] != kNoKey && Keys[slot] != rgb) {
+            slot = (slot + 1) & ((1u << kSetBits) - 1);
+        }
+        return slot;
+    }
+
+    std::array<uint32_t, 1u << kSetBits> Keys{};
+    std::array<uint8_t, 1u << kSetBits> Values{};
+    std::vector<TRgbColor> Colors;
+};
+
+// ---------------------------------------------------------------------------------------------------
+// Nearest-colour search
+
+// Nearest palette entry by squared RGB distance. Colour space is cut into 16 x 16 x 16 cells; the first
+// query in a cell lists the entries that can be nearest to some point of it (those no farther from the
+// cell than the least farthest distance of any entry), later queries scan only that list. Ties go to the
+// lowest palette index, as a full scan would give.
+class TNearestSearch {
+public:
+    TNearestSearch(std::span<const TRgbColor> palette, int cellBits)
+        : CellBits(cellBits), CellShift(8 - cellBits), Palette(palette.begin(), palette.end()),
+          CellStart(size_t{1} << (3 * cellBits), -1), CellSize(size_t{1} << (3 * cellBits), 0) {
+        Candidates.reserve(palette.size() * 16);
+        for (size_t i = 0; i < palette.size(); ++i) {
+            Channels[0][i] = palette[i].Red;
+            Channels[1][i] = palette[i].Green;
+            Channels[2][i] = palette[i].Blue;
+        }
+    }
+
+    int Find(int red, int green, int blue) {
+        const uint32_t cell = static_cast<uint32_t>((red >> CellShift) << (2 * CellBits) |
+                                                    (green >> CellShift) << CellBits | (blue >> CellShift));
+        if (CellStart[cell] < 0) {
+            BuildCell(cell);
+        }
+        const TCandidate* candidate = Candidates.data() + CellStart[cell];
+        const TCandidate* end = candidate + CellSize[cell];
+        int best = INT_MAX;
+        int bestIndex = 0;
+        for (; candidate != end; ++candidate) {
+            const int dr = candidate->Red - red;
+            const int dg = candidate->Green - green;
+            const int db = candidate->Blue - blue;
+            const int d = dr * dr + dg * dg + db * db;
+            if (d < best) {
+                best = d;
+                bestIndex = candidate->Index;
+            }
+        }
+        return bestIndex;
+    }
+
+private:
+    struct TCandidate {
+        uint8_t Red;
+        uint8_t Green;
+        uint8_t Blue;
+        uint8_t Index;
+    };
+
+    void BuildCell(uint32_t cell) {
+        const int count = static_cast<int>(Palette.size());
+        std::array<int, kMaxPaletteSize> nearest{};
+        int bound = INT_MAX;
+        for (int axis = 0; axis < 3; ++axis) {
+            const int low = static_cast<int>((cell >> ((2 - axis) * CellBits)) & ((1u << CellBits) - 1))
+                            << CellShift;
+            const int high = low + (1 << CellShift) - 1;
+            const int* values = Channels[axis].data();
+            for (int i = 0; i < count; ++i) {
+                const int gap = std::max(low - values[i], 0) + std::max(values[i] - high, 0);
+                nearest[i] += gap * gap;
+            }
+        }
+        for (int i = 0; i < count; ++i) {
+            int farthest = 0;
+            for (int axis = 0; axis < 3; ++axis) {
+                const int low = static_cast<int>((cell >> ((2 - axis) * CellBits)) & ((1u << CellBits) - 1))
+                                << CellShift;
+                const int v = Channels[axis][i];
+                const int gap = std::max(v - low, low + (1 << CellShift) - 1 - v);
+                farthest += gap * gap;
+            }
+            bound = std::min(bound, farthest);
+        }
+        CellStart[cell] = static_cast<int32_t>(Candidates.size());
+        for (int i = 0; i < count; ++i) {
+            if (nearest[i] <= bound) {
+                Candidates.push_back(
+                    {Palette[i].Red, Palette[i].Green, Palette[i].Blue, static_cast<uint8_t>(i)});
+            }
+        }
+        CellSize[cell] = static_cast<uint16_t>(Candidates.size() - CellStart[cell]);
+    }
+
+    const int CellBits;
+    const int CellShift;
+    std::vector<TRgbColor> Palette;
+    std::array<std::array<int, kMaxPaletteSize>, 3> Channels{};
+    std::vector<int32_t> CellStart;
+    std::vector<uint16_t> CellSize;
+    std::vector<TCandidate> Candidates;
+};
+
+// Direct-mapped cache in front of TNearestSearch, keyed by the exact 24-bit colour. A slot packs the
+// colour and its palette index into one word.
+class TColorCache {
+public:
+    explicit TColorCache(TNearestSearch& search)
+        : Search(search), Slots(size_t{1} << kCacheBits, kCacheEmpty) {}
+
+    uint8_t Find(uint32_t rgb) {
+        uint32_t& slot = Slots[HashRgb(rgb, kCacheBits)];
+        if ((slot >> 8) == rgb && slot != kCacheEmpty) {
+            return static_cast<uint8_t>(slot);
+        }
+        const int index = Search.Find(static_cast<int>(rgb >> 16), static_cast<int>((rgb >> 8) & 0xFF),
+                                      static_cast<int>(rgb & 0xFF));
+        slot = rgb << 8 | static_cast<uint32_t>(index);
+        return static_cast<uint8_t>(index);
+    }
+
+private:
+    TNearestSearch& Search;
+    std::vector<uint32_t> Slots;
+};
+
+// ---------------------------------------------------------------------------------------------------
+// Palette construction
+
+struct TPoint {
+    float Red;
+    float Green;
+    float Blue;
+    float Weight;
+
+    float Channel(int axis) const { return axis == 0 ? Red : (axis == 1 ? Green : Blue); }
+};
+
+struct TBox {
+    uint32_t Begin;
+    uint32_t End;
+    double Sse;
+};
+
+struct TMoments {
+    double Weight = 0;
+    double Sum[3] = {0, 0, 0};
+    double SumSquares = 0; // over all three channels
+
+    void Add(const TPoint& p) {
+        const double w = p.Weight;
+        Weight += w;
+        Sum[0] += w * p.Red;
+        Sum[1] += w * p.Green;
+        Sum[2] += w * p.Blue;
+        SumSquares += w * (double{p.Red} * p.Red + double{p.Green} * p.Green + double{p.Blue} * p.Blue);
+    }
+
+    double Sse() const {
+        if (Weight <= 0) {
+            return 0;
+        }
+        return SumSquares - (Sum[0] * Sum[0] + Sum[1] * Sum[1] + Sum[2] * Sum[2]) / Weight;
+    }
+};
+
+std::vector<TPoint> BuildHistogram(const TRgbImage& image, size_t stride) {
+    struct TBin {
+        uint32_t Count;
+        uint32_t Red;
+        uint32_t Green;
+        uint32_t Blue;
+    };
+    std::vector<TBin> bins(kHistBinCount, TBin{0, 0, 0, 0});
+
+    const uint64_t pixelCount = uint64_t{image.Width} * image.Height;
+    const uint32_t rowStep =
+        static_cast<uint32_t>((pixelCount + kMaxHistogramPixels - 1) / kMaxHistogramPixels);
+    constexpr int kDrop = 8 - kHistBits;
+    for (uint32_t y = 0; y < image.Height; y += rowStep) {
+        const uint8_t* row = image.Pixels.data() + y * stride;
+        uint32_t x = 0;
+        while (x < image.Width) {
+            const uint32_t rgb = ReadRgb(row + x * 4);
+            uint32_t run = 1;
+            while (x + run < image.Width && ReadRgb(row + (x + run) * 4) == rgb) {
+                ++run;
+            }
+            const uint32_t r = rgb >> 16;
+            const uint32_t g = (rgb >> 8) & 0xFF;
+            const uint32_t b = rgb & 0xFF;
+            TBin& bin = bins[(r >> kDrop) << (2 * kHistBits) | (g >> kDrop) << kHistBits | (b >> kDrop)];
+            bin.Count += run;
+            bin.Red += r * run;
+            bin.Green += g * run;
+            bin.Blue += b * run;
+            x += run;
+        }
+    }
+
+    std::vector<TPoint> points;
+    for (const TBin& bin : bins) {
+        if (bin.Count != 0) {
+            const float count = static_cast<float>(bin.Count);
+            points.push_back({static_cast<float>(bin.Red) / count, static_cast<float>(bin.Green) / count,
+                              static_cast<float>(bin.Blue) / count, count});
+        }
+    }
+    return points;
+}
+
+// Splits the box with the largest squared error at the cut, over all three channels, that leaves the least
+// squared error in the two halves, until there are maxColors boxes or nothing left to split. Cuts are
+// searched on whole channel values: one pass fills 3 x 256 moment buckets, a scan of each finds the best
+// cut, and a partition moves the points. No sorting.
+std::vector<TBox> SplitBoxes(std::vector<TPoint>& points, uint32_t maxColors) {
+    struct TCut {
+        int Axis = -1;
+        int Value = 0; // points with channel <= Value go left
+        double LeftSse = 0;
+        double RightSse = 0;
+    };
+    std::vector<TMoments> buckets(3 * 256);
+    auto bucketOf = [](float value) { return std::min(static_cast<int>(value), 255); };
+
+    auto findCut = [&](const TBox& box) {
+        std::fill(buckets.begin(), buckets.end(), TMoments{});
+        TMoments total;
+        for (uint32_t i = box.Begin; i < box.End; ++i) {
+            const TPoint& p = points[i];
+            buckets[bucketOf(p.Red)].Add(p);
+            buckets[256 + bucketOf(p.Green)].Add(p);
+            buckets[512 + bucketOf(p.Blue)].Add(p);
+            total.Add(p);
+        }
+        TCut best;
+        double bestSse = 0;
+        for (int axis = 0; axis < 3; ++axis) {
+            TMoments left;
+            for (int value = 0; value < 255; ++value) {
+                const TMoments& bucket = buckets[axis * 256 + value];
+                if (bucket.Weight == 0) {
+                    continue;
+                }
+                left.Weight += bucket.Weight;
+                left.SumSquares += bucket.SumSquares;
+                for (int c = 0; c < 3; ++c) {
+                    left.Sum[c] += bucket.Sum[c];
+                }
+                TMoments right;
+                right.Weight = total.Weight - left.Weight;
+                if (right.Weight <= 0) {
+                    break;
+                }
+                right.SumSquares = total.SumSquares - left.SumSquares;
+                for (int c = 0; c < 3; ++c) {
+                    right.Sum[c] = total.Sum[c] - left.Sum[c];
+                }
+                const double leftSse = left.Sse();
+                const double rightSse = right.Sse();
+                if (best.Axis < 0 || leftSse + rightSse < bestSse) {
+                    best = {axis, value, leftSse, rightSse};
+                    bestSse = leftSse + rightSse;
+                }
+            }
+        }
+        return best;
+    };
+
+    const uint32_t count = static_cast<uint32_t>(points.size());
+    std::vector<TBox> boxes;
+    std::vector<TCut> cuts;
+    boxes.push_back({0, count, 0});
+    cuts.push_back(findCut(boxes[0]));
+    {
+        TMoments total;
+        for (const TPoint& p : points) {
+            total.Add(p);
+        }
+        boxes[0].Sse = total.Sse();
+    }
+    while (boxes.size() < maxColors) {
+        size_t pick = boxes.size();
+        double worst = 0;
+        for (size_t i = 0; i < boxes.size(); ++i) {
+            if (cuts[i].Axis >= 0 && boxes[i].Sse > worst) {
+                worst = boxes[i].Sse;
+                pick = i;
+            }
+        }
+        if (pick == boxes.size()) {
+            break;
+        }
+        const TBox box = boxes[pick];
+        const TCut cut = cuts[pick];
+        const auto middle =
+            std::partition(points.begin() + box.Begin, points.begin() + box.End,
+                           [&](const TPoint& p) { return bucketOf(p.Channel(cut.Axis)) <= cut.Value; });
+        const uint32_t split = static_cast<uint32_t>(middle - points.begin());
+        boxes[pick] = {box.Begin, split, std::max(0.0, cut.LeftSse)};
+        boxes.push_back({split, box.End, std::max(0.0, cut.RightSse)});
+        cuts[pick] = findCut(boxes[pick]);
+        cuts.push_back(findCut(boxes.back()));
+    }
+    return boxes;
+}
+
+TRgbColor RoundColor(double red, double green, double blue) {
+    auto channel = [](double v) { return static_cast<uint8_t>(std::clamp(v + 0.5, 0.0, 255.0)); };
+    return {channel(red), channel(green), channel(blue)};
+}
+
+// Box centroids, then a few Lloyd (k-means) passes over the histogram points.
+std::vector<TRgbColor> BuildPalette(std::vector<TPoint>& points, uint32_t maxColors) {
+    const std::vector<TBox> boxes = SplitBoxes(points, maxColors);
+    std::vector<TRgbColor> palette;
+    palette.reserve(boxes.size());
+    for (const TBox& box : boxes) {
+        TMoments m;
+        for (uint32_t i = box.Begin; i < box.End; ++i) {
+            m.Add(points[i]);
+        }
+        palette.push_back(RoundColor(m.Sum[0] / m.Weight, m.Sum[1] / m.Weight, m.Sum[2] / m.Weight));
+    }
+
+    std::vector<TMoments> clusters(palette.size());
+    std::vector<uint8_t> assignment(points.size(), 0);
+    for (int pass = 0; pass < kKMeansPasses; ++pass) {
+        TNearestSearch search(palette, kPaletteSearchCellBits);
+        std::fill(clusters.begin(), clusters.end(), TMoments{});
+        bool changed = pass == 0;
+        for (size_t i = 0; i < points.size(); ++i) {
+            const TPoint& p = points[i];
+            const int index = search.Find(static_cast<int>(p.Red + 0.5f), static_cast<int>(p.Green + 0.5f),
+                                          static_cast<int>(p.Blue + 0.5f));
+            if (assignment[i] != index) {
+                assignment[i] = static_cast<uint8_t>(index);
+                changed = true;
+            }
+            clusters[index].Add(p);
+        }
+        if (!changed) {
+            break;
+        }
+        for (size_t k = 0; k < palette.size(); ++k) {
+            const TMoments& m = clusters[k];
+            if (m.Weight > 0) {
+                palette[k] = RoundColor(m.Sum[0] / m.Weight, m.Sum[1] / m.Weight, m.Sum[2] / m.Weight);
+            }
+        }
+    }
+    return palette;
+}
+
+// ---------------------------------------------------------------------------------------------------
+// Mapping pixels to the palette
+
+void MapNearest(const TRgbImage& image, size_t stride, TColorCache& cache, uint8_t* out) {
+    uint32_t last = 0xFFFFFFFFu;
+    uint8_t lastIndex = 0;
+    for (uint32_t y = 0; y < image.Height; ++y) {
+        const uint8_t* row = image.Pixels.data() + y * stride;
+        for (uint32_t x = 0; x < image.Width; ++x) {
+            const uint32_t rgb = ReadRgb(row + x * 4);
+            if (rgb != last) {
+                last = rgb;
+                lastIndex = cache.Find(rgb);
+            }
+            *out++ = lastIndex;
+        }
+    }
+}
+
+// Floyd-Steinberg with serpentine scan. Errors are kept in sixteenths in two rows of int32, with one
+// spare cell at each end so the kernel needs no edge tests.
+void MapFloydSteinberg(const TRgbImage& image, size_t stride, std::span<const TRgbColor> palette,
+                       TColorCache& cache, uint8_t* out) {
+    const size_t cells = (size_t{image.Width} + 2) * 3;
+    std::vector<int32_t> current(cells, 0);
+    std::vector<int32_t> next(cells, 0);
+    uint32_t lastSource = 0xFFFFFFFFu;
+    uint8_t lastIndex = 0;
+    bool lastExact = false;
+    for (uint32_t y = 0; y < image.Height; ++y) {
+        const uint8_t* row = image.Pixels.data() + y * stride;
+        uint8_t* outRow = out + size_t{y} * image.Width;
+        const bool forward = (y & 1) == 0;
+        const int step = forward ? 1 : -1;
+        std::fill(next.begin(), next.end(), 0);
+        for (uint32_t i = 0; i < image.Width; ++i) {
+            const uint32_t x = forward ? i : image.Width - 1 - i;
+            const uint8_t* pixel = row + x * 4;
+            int32_t* err = current.data() + (x + 1) * 3;
+            // A colour the palette holds exactly is kept and the error reaching it dropped: flat areas
+            // and text stay clean, only colours the palette lacks get dithered.
+            const uint32_t source = ReadRgb(pixel);
+            if (source != lastSource) {
+                lastSource = source;
+                lastIndex = cache.Find(source);
+                lastExact = palette[lastIndex] == ToColor(source);
+            }
+            if (lastExact) {
+                outRow[x] = lastIndex;
+                continue;
+            }
+            const int red = std::clamp(int{pixel[2]} + ((err[0] + 8) >> 4), 0, 255);
+            const int green = std::clamp(int{pixel[1]} + ((err[1] + 8) >> 4), 0, 255);
+            const int blue = std::clamp(int{pixel[0]} + ((err[2] + 8) >> 4), 0, 255);
+            const uint8_t index = cache.Find(static_cast<uint32_t>(red << 16 | green << 8 | blue));
+            outRow[x] = index;
+
+            const int diff[3] = {red - palette[index].Red, green - palette[index].Green,
+                                 blue - palette[index].Blue};
+            int32_t* ahead = err + step * 3;
+            int32_t* below = next.data() + (x + 1) * 3;
+            int32_t* belowBehind = below - step * 3;
+            int32_t* belowAhead = below + step * 3;
+            for (int c = 0; c < 3; ++c) {
+                ahead[c] += diff[c] * 7;
+                belowBehind[c] += diff[c] * 3;
+                below[c] += diff[c] * 5;
+                belowAhead[c] += diff[c];
+            }
+        }
+        current.swap(next);
+    }
+}
+
+// ---------------------------------------------------------------------------------------------------
+// LZW and file layout
+
+class TByteWriter {
+public:
+    explicit TByteWriter(std::vector<uint8_t>& out) : Out(out) {}
+
+    void Byte(uint8_t value) { Out.push_back(value); }
+    void Word(uint32_t value) {
+        Out.push_back(static_cast<uint8_t>(value));
+        Out.push_back(static_cast<uint8_t>(value >> 8));
+    }
+    void Text(const char* text) {
+        while (*text != 0) {
+            Out.push_back(static_cast<uint8_t>(*text++));
+        }
+    }
+
+private:
+    std::vector<uint8_t>& Out;
+};
+
+// Packs codes least significant bit first into 255-byte data sub-blocks.
+class TCodeWriter {
+public:
+    explicit TCodeWriter(std::vector<uint8_t>& out) : Out(out) {}
+
+    void Put(uint32_t code, int bits) {
+        Accumulator |= code << Pending;
+        Pending += bits;
+        while (Pending >= 8) {
+            PutByte(static_cast<uint8_t>(Accumulator));
+            Accumulator >>= 8;
+            Pending -= 8;
+        }
+    }
+
+    // Flushes the last partial byte and block and writes the block terminator.
+    void Finish() {
+        if (Pending > 0) {
+            PutByte(static_cast<uint8_t>(Accumulator));
+            Accumulator = 0;
+            Pending = 0;
+        }
+        FlushBlock();
+        Out.push_back(0);
+    }
+
+private:
+    void PutByte(uint8_t value) {
+        Block[BlockSize++] = value;
+        if (BlockSize == 255) {
+            FlushBlock();
+        }
+    }
+
+    void FlushBlock() {
+        if (BlockSize > 0) {
+            Out.push_back(static_cast<uint8_t>(BlockSize));
+            Out.insert(Out.end(), Block.begin(), Block.begin() + BlockSize);
+            BlockSize = 0;
+        }
+    }
+
+    std::vector<uint8_t>& Out;
+    std::array<uint8_t, 255> Block{};
+    uint32_t BlockSize = 0;
+    uint32_t Accumulator = 0;
+    int Pending = 0;
+};
+
+// String table of the LZW coder: (prefix code, next index) -> code, open addressing with linear probing
+// at a load factor of at most one half.
+class TLzwTable {
+public:
+    TLzwTable() : Keys(kSlots, kNoKey), Codes(kSlots, 0) {}
+
+    void Clear() { std::fill(Keys.begin(), Keys.end(), kNoKey); }
+
+    // Returns the slot of key: holding it, or the empty slot where it would go.
+    uint32_t Slot(uint32_t key) const {
+        uint32_t slot = HashRgb(key, kSlotBits);
+        while (Keys[slot] != key && Keys[slot] != kNoKey) {
+            slot = (slot + 1) & (kSlots - 1);
+        }
+        return slot;
+    }
+    bool Holds(uint32_t slot) const { return Keys[slot] != kNoKey; }
+    uint32_t Code(uint32_t slot) const { return Codes[slot]; }
+    void Insert(uint32_t slot, uint32_t key, uint32_t code) {
+        Keys[slot] = key;
+        Codes[slot] = static_cast<uint16_t>(code);
+    }
+
+private:
+    static constexpr uint32_t kSlotBits = 13;
+    static constexpr uint32_t kSlots = 1u << kSlotBits;
+    static constexpr uint32_t kNoKey = 0xFFFFFFFFu;
+
+    std::vector<uint32_t> Keys;
+    std::vector<uint16_t> Codes;
+};
+
+void WriteLzw(const TIndexedImage& image, size_t stride, int minCodeSize, std::vector<uint8_t>& out) {
+    const uint32_t clearCode = 1u << minCodeSize;
+    const uint32_t endCode = clearCode + 1;
+    const uint32_t firstFree = clearCode + 2;
+
+    TCodeWriter writer(out);
+    TLzwTable table;
+    int codeSize = minCodeSize + 1;
+    uint32_t nextCode = firstFree;
+    writer.Put(clearCode, codeSize);
+
+    const uint8_t* pixels = image.Indices.data();
+    uint32_t prefix = pixels[0];
+    for (uint32_t y = 0; y < image.Height; ++y) {
+        const uint8_t* row = pixels + y * stride;
+        for (uint32_t x = y == 0 ? 1 : 0; x < image.Width; ++x) {
+            const uint32_t index = row[x];
+            const uint32_t key = prefix << 8 | index;
+            const uint32_t slot = table.Slot(key);
+            if (table.Holds(slot)) {
+                prefix = table.Code(slot);
+                continue;
+            }
+            writer.Put(prefix, codeSize);
+            if (nextCode < kLzwTableSize) {
+                table.Insert(slot, key, nextCode);
+                ++nextCode;
+                // The decoder adds its entry one code later, so it widens when nextCode passes 2^size.
+                if (nextCode > (1u << codeSize) && codeSize < kLzwMaxBits) {
+                    ++codeSize;
+                }
+            } else {
+                writer.Put(clearCode, codeSize);
+                table.Clear();
+                codeSize = minCodeSize + 1;
+                nextCode = firstFree;
+            }
+            prefix = index;
+        }
+    }
+    writer.Put(prefix, codeSize);
+    // Reading that last code makes the decoder add one more entry, which may widen the end code.
+    if (nextCode < kLzwTableSize && nextCode + 1 > (1u << codeSize) && codeSize < kLzwMaxBits) {
+        ++codeSize;
+    }
+    writer.Put(endCode, codeSize);
+    writer.Finish();
+}
+
+} // namespace
+
+// -------------------------------------------------------------------------------------------------------
+
+TQuantizedImage QuantizeImage(const TRgbImage& image, const TGifOptions& options) {
+    CheckSize(image.Width, image.Height);
+    const size_t stride = CheckBuffer(image.Pixels.size(), image.Width, image.Height, image.Stride, 4);
+    if (options.MaxColors < 2 || options.MaxColors > kMaxPaletteSize) {
+        throw std::invalid_argument("GIF palette limit must be 2..256 colours");
+    }
+
+    {
+        auto exact = std::make_unique<TExactPalette>();
+        if (exact->Collect(image, stride, options.MaxColors)) {
+            return exact->Map(image, stride);
+        }
+    }
+
+    std::vector<TPoint> points = BuildHistogram(image, stride);
+    TQuantizedImage result{image.Width, image.Height, {}, BuildPalette(points, options.MaxColors)};
+    result.Indices.resize(size_t{image.Width} * image.Height);
+
+    TNearestSearch search(result.Palette, kPixelSearchCellBits);
+    TColorCache cache(search);
+    if (options.Dither == TGifDither::FloydSteinberg) {
+        MapFloydSteinberg(image, stride, result.Palette, cache, result.Indices.data());
+    } else {
+        MapNearest(image, stride, cache, result.Indices.data());
+    }
+    return result;
+}
+
+std::vector<uint8_t> EncodeGif(const TRgbImage& image, const TGifOptions& options) {
+    const TQuantizedImage indexed = QuantizeImage(image, options);
+    return EncodeGifIndexed(indexed.View());
+}
+
+std::vector<uint8_t> EncodeGifIndexed(const TIndexedImage& image) {
+    CheckSize(image.Width, image.Height);
+    const size_t stride = CheckBuffer(image.Indices.size(), image.Width, image.Height, image.Stride, 1);
+    const size_t paletteSize = image.Palette.size();
+    if (paletteSize == 0 || paletteSize > kMaxPaletteSize) {
+        throw std::invalid_argument("GIF palette must have 1..256 colours");
+    }
+    for (uint32_t y = 0; y < image.Height; ++y) {
+        const uint8_t* row = image.Indices.data() + y * stride;
+        if (*std::max_element(row, row + image.Width) >= paletteSize) {
+            throw std::invalid_argument("GIF pixel index is outside the palette");
+        }
+    }
+
+    int tableBits = 1;
+    while ((size_t{1} << tableBits) < paletteSize) {
+        ++tableBits;
+    }
+    const int minCodeSize = std::max(2, tableBits);
+    const size_t tableSize = size_t{1} << tableBits;
+
+    std::vector<uint8_t> out;
+    out.reserve(64 + tableSize * 3 + size_t{image.Width} * image.Height / 2);
+    TByteWriter writer(out);
+    writer.Text("GIF89a");
+
+    // Logical screen descriptor: global table present, 8 bits of colour resolution, table size.
+    writer.Word(image.Width);
+    writer.Word(image.Height);
+    writer.Byte(static_cast<uint8_t>(0x80 | 0x70 | (tableBits - 1)));
+    writer.Byte(0); // background colour index
+    writer.Byte(0); // no aspect ratio
+    for (size_t i = 0; i < tableSize; ++i) {
+        const TRgbColor color = i < paletteSize ? image.Palette[i] : TRgbColor{};
+        writer.Byte(color.Red);
+        writer.Byte(color.Green);
+        writer.Byte(color.Blue);
+    }
+
+    // Image descriptor covering the whole screen, no local table, not interlaced.
+    writer.Byte(0x2C);
+    writer.Word(0);
+    writer.Word(0);
+    writer.Word(image.Width);
+    writer.Word(image.Height);
+    writer.Byte(0);
+
+    writer.Byte(static_cast<uint8_t>(minCodeSize));
+    WriteLzw(image, stride, minCodeSize, out);
+    writer.Byte(0x3B); // trailer
+    return out;
+}
+
+} // namespace zorbex

@@ -1,0 +1,34 @@
+// TIEHKepUtils.
+#include "server/IEHKepUtilsUnit.h"
+
+namespace zorbex {
+
+IUnknown* TIEHKepUtils::CreateObject() {
+    auto* object = new TIEHKepUtils;
+    object->AddRef();
+    return static_cast<IIEHKepUtils*>(object);
+}
+
+// The page operations are not built yet: each method says so instead of pretending to work.
+
+STDMETHODIMP TIEHKepUtils::OpenLinks(VARIANT, LONG) {
+    return E_NOTIMPL;
+}
+
+STDMETHODIMP TIEHKepUtils::HighlightDocument(ULONG, IUnknown*, IUnknown*) {
+    return E_NOTIMPL;
+}
+
+STDMETHODIMP TIEHKepUtils::AddLinks(VARIANT, VARIANT_BOOL, VARIANT) {
+    return E_NOTIMPL;
+}
+
+STDMETHODIMP TIEHKepUtils::AddBanners(VARIANT, VARIANT) {
+    return E_NOTIMPL;
+}
+
+STDMETHODIMP TIEHKepUtils::CaptureScreenShot(IUnknown*, VARIANT_BOOL, IUnknown*) {
+    return E_NOTIMPL;
+}
+
+} // namespace zorbex

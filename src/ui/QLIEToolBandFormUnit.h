@@ -1,0 +1,15 @@
+// TQLIEToolBandForm: the quick-link toolbar form.
+#pragma once
+
+#include "band/IEBandUnit.h"
+
+namespace zorbex {
+
+class TQLIEToolBandForm : public TIEBandForm {
+public:
+    explicit TQLIEToolBandForm(TIEBand& band);
+    // Width of the bar that holds the "Manage groups" button; the band's minimum width.
+    int QLMngToolBarWidth() const { return 0; }
+};
+
+} // namespace zorbex

@@ -1,0 +1,79 @@
+// Helpers shared by the tests.
+#include "support/TestSupport.h"
+
+#include <cstdlib>
+#include <cstring>
+#include <vector>
+
+namespace zorbex::test {
+namespace {
+
+template <typename T> void LoadProc(HMODULE module, const char* name, T& target) {
+    FARPROC proc = ::GetProcAddress(module, name);
+    static_assert(sizeof(proc) == sizeof(target));
+    std::memcpy(&target, &proc, sizeof(target));
+}
+
+} // namespace
+
+std::wstring WindowsPath(const std::string& unixPath) {
+    std::wstring path = L"Z:";
+    for (char c : unixPath)
+        path += c == '/' ? L'\\' : static_cast<wchar_t>(static_cast<unsigned char>(c));
+    return path;
+}
+
+std::wstring DllPath() {
+    const char* path = std::getenv("ZORBEX_DLL");
+    if (path && *path)
+        return WindowsPath(path);
+    return ExeDirectory() + L"\\..\\ZorbexGUI.dll";
+}
+
+std::wstring ExeDirectory() {
+    std::vector<wchar_t> buffer(MAX_PATH * 4);
+    DWORD length = ::GetModuleFileNameW(nullptr, buffer.data(), static_cast<DWORD>(buffer.size()));
+    std::wstring path(buffer.data(), length);
+    return path.substr(0, path.find_last_of(L'\\'));
+}
+
+TLibrary::TLibrary(const std::wstring& path) : Handle(::LoadLibraryW(path.c_str())) {
+    if (!Handle)
+        return;
+    LoadProc(Handle, "DllRegisterServer", RegisterServer);
+    LoadProc(Handle, "DllUnregisterServer", UnregisterServer);
+    LoadProc(Handle, "DllCanUnloadNow", CanUnload);
+    LoadProc(Handle, "DllGetClassObject", ClassObject);
+}
+
+TLibrary::~TLibrary() {
+    if (Handle)
+        ::FreeLibrary(Handle);
+}
+
+HRESULT LoadedLibraryCanUnloadNow() {
+    HMODULE module = ::GetModuleHandleW(L"ZorbexGUI.dll");
+    if (!module)
+        return S_OK;
+    HRESULT(STDAPICALLTYPE * canUnload)() = nullptr;
+    LoadProc(module, "DllCanUnloadNow", canUnload);
+    return canUnload ? canUnload() : E_FAIL;
+}
+
+void TComTest::TearDown() {
+    EXPECT_EQ(S_OK, LoadedLibraryCanUnloadNow()) << "an object, lock or factory reference was left behind";
+}
+
+void PumpMessages(DWORD milliseconds) {
+    DWORD start = ::GetTickCount();
+    do {
+        MSG message;
+        while (::PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
+            ::TranslateMessage(&message);
+            ::DispatchMessageW(&message);
+        }
+        ::MsgWaitForMultipleObjects(0, nullptr, FALSE, 10, QS_ALLINPUT);
+    } while (::GetTickCount() - start < milliseconds);
+}
+
+} // namespace zorbex::test

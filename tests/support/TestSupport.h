@@ -1,0 +1,57 @@
+// Helpers shared by the tests: paths of the built files, the library loaded as a DLL, and the
+// check that every test leaves the library unloadable.
+#pragma once
+
+#include <windows.h>
+#include <objbase.h>
+
+#include <string>
+
+#include <gtest/gtest.h>
+
+namespace zorbex::test {
+
+// Windows path of a Unix path (Wine maps the Unix root to drive Z:).
+std::wstring WindowsPath(const std::string& unixPath);
+// Path of the built ZorbexGUI.dll (from the environment CTest sets).
+std::wstring DllPath();
+// The directory of the running test executable (ends without a backslash).
+std::wstring ExeDirectory();
+
+// ZorbexGUI.dll loaded with LoadLibrary, with its four exports.
+class TLibrary {
+public:
+    explicit TLibrary(const std::wstring& path = DllPath());
+    TLibrary(const TLibrary&) = delete;
+    TLibrary& operator=(const TLibrary&) = delete;
+    ~TLibrary();
+
+    HMODULE Module() const { return Handle; }
+    HRESULT Register() const { return RegisterServer(); }
+    HRESULT Unregister() const { return UnregisterServer(); }
+    HRESULT CanUnloadNow() const { return CanUnload(); }
+    HRESULT GetClassObject(REFCLSID clsid, REFIID iid, void** object) const {
+        return ClassObject(clsid, iid, object);
+    }
+
+private:
+    HMODULE Handle = nullptr;
+    HRESULT(STDAPICALLTYPE* RegisterServer)() = nullptr;
+    HRESULT(STDAPICALLTYPE* UnregisterServer)() = nullptr;
+    HRESULT(STDAPICALLTYPE* CanUnload)() = nullptr;
+    HRESULT(STDAPICALLTYPE* ClassObject)(REFCLSID, REFIID, void**) = nullptr;
+};
+
+// DllCanUnloadNow of the ZorbexGUI.dll that COM loaded into this process; S_OK when it is not loaded.
+HRESULT LoadedLibraryCanUnloadNow();
+
+// Base fixture: each test ends with the library unloadable (no object, lock or factory reference).
+class TComTest : public ::testing::Test {
+protected:
+    void TearDown() override;
+};
+
+// Pumps this thread's messages for about `milliseconds` (COM calls, timers, posted messages).
+void PumpMessages(DWORD milliseconds);
+
+} // namespace zorbex::test

@@ -1,0 +1,13 @@
+#!/usr/bin/env bash
+# Sets up, builds and runs the demo in its own Wine prefix (build/demo-prefix).
+set -euo pipefail
+cd "$(dirname "$0")/.."
+bash tools/build.sh >build-demo.log 2>&1 || { cat build-demo.log; exit 1; }
+prefix=$PWD/build/demo-prefix
+dll=$PWD/build/ZorbexGUI.dll
+
+echo "== regsvr32 ZorbexGUI.dll"
+tools/register.sh "$prefix" "$dll" && echo "registered $dll"
+tools/winerun.sh "$prefix" build/tools/ZorbexDemo.exe
+echo "== regsvr32 /u ZorbexGUI.dll"
+tools/register.sh "$prefix" "$dll" /u && echo "unregistered"

@@ -1,0 +1,120 @@
+// The demo: shows what registration wrote and what each of the library's objects answers when a
+// client creates it through COM.
+#include <windows.h>
+#include <ole2.h>
+#include <shlobj.h>
+#include <wrl/client.h>
+
+#include <cstdio>
+#include <string>
+
+#include "com/ComSupportUnit.h"
+#include "com/RegistryUnit.h"
+#include "server/ZorbexGUI_TLB.h"
+
+using Microsoft::WRL::ComPtr;
+using namespace zorbex;
+
+namespace {
+
+void Print(const std::wstring& text) {
+    std::fputws(text.c_str(), stdout);
+    std::fputws(L"\n", stdout);
+}
+
+std::wstring Value(HKEY root, const std::wstring& path, const std::wstring& name = L"") {
+    return ReadStringValue(root, path, name).value_or(L"(missing)");
+}
+
+std::wstring Hex(HRESULT result) {
+    wchar_t text[16];
+    std::swprintf(text, 16, L"0x%08lX", static_cast<unsigned long>(result));
+    return text;
+}
+
+struct TDemoClass {
+    const CLSID* Clsid;
+    const wchar_t* ProgID;
+};
+
+const TDemoClass kClasses[] = {{&CLSID_ZorbexExplorerBar, L"ZorbexGUI.ZorbexExplorerBar"},
+                               {&CLSID_IEHKepUtils, L"ZorbexGUI.IEHKepUtils"},
+                               {&CLSID_IEHelperBHOGUI, L"ZorbexGUI.IEHelperBHOGUI"},
+                               {&CLSID_TrovellaQLToolbar, L"ZorbexGUI.TrovellaQLToolbar"}};
+
+void ShowRegistration() {
+    Print(L"== What registration wrote");
+    for (const auto& entry : kClasses) {
+        const std::wstring clsid = GuidToString(*entry.Clsid);
+        const std::wstring key = L"CLSID\\" + clsid;
+        Print(L"  " + std::wstring(entry.ProgID) + L"  " + clsid);
+        Print(L"    description     " + Value(HKEY_CLASSES_ROOT, key));
+        Print(L"    InprocServer32  " + Value(HKEY_CLASSES_ROOT, key + L"\\InprocServer32") + L" (" +
+              Value(HKEY_CLASSES_ROOT, key + L"\\InprocServer32", L"ThreadingModel") + L")");
+        Print(L"    TypeLib         " + Value(HKEY_CLASSES_ROOT, key + L"\\TypeLib") + L" version " +
+              Value(HKEY_CLASSES_ROOT, key + L"\\Version"));
+    }
+    Print(L"  Browser toolbar list (HKLM\\SOFTWARE\\Microsoft\\Internet Explorer\\Toolbar):");
+    for (const auto& entry : {kClasses[0], kClasses[3]})
+        Print(L"    " + GuidToString(*entry.Clsid) + L" = " +
+              Value(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Microsoft\\Internet Explorer\\Toolbar",
+                    GuidToString(*entry.Clsid)));
+}
+
+void ShowBand(const TDemoClass& entry) {
+    ComPtr<IDeskBand> band;
+    HRESULT result = ::CoCreateInstance(*entry.Clsid, nullptr, CLSCTX_INPROC_SERVER, IID_PPV_ARGS(&band));
+    Print(L"  " + std::wstring(entry.ProgID) + L": CoCreateInstance " + Hex(result));
+    if (FAILED(result))
+        return;
+    DESKBANDINFO info{};
+    info.dwMask = DBIM_MINSIZE | DBIM_MAXSIZE | DBIM_ACTUAL | DBIM_TITLE | DBIM_MODEFLAGS | DBIM_BKCOLOR;
+    band->GetBandInfo(0, DBIF_VIEWMODE_NORMAL, &info);
+    wchar_t text[256];
+    std::swprintf(text, 256, L"    band info without a site: title \"%ls\", min %ldx%ld, max %ldx%ld, actual %ldx%ld",
+                  info.wszTitle, info.ptMinSize.x, info.ptMinSize.y, info.ptMaxSize.x, info.ptMaxSize.y,
+                  info.ptActual.x, info.ptActual.y);
+    Print(text);
+    ComPtr<IPersistStream> persist;
+    CLSID clsid{};
+    if (SUCCEEDED(band.As(&persist)) && SUCCEEDED(persist->GetClassID(&clsid)))
+        Print(L"    GetClassID " + GuidToString(clsid));
+    HWND window = nullptr;
+    Print(L"    GetWindow without a site: " + Hex(band->GetWindow(&window)));
+}
+
+void ShowAutomation(const TDemoClass& entry, const wchar_t* method) {
+    ComPtr<IDispatch> object;
+    HRESULT result = ::CoCreateInstance(*entry.Clsid, nullptr, CLSCTX_INPROC_SERVER, IID_PPV_ARGS(&object));
+    Print(L"  " + std::wstring(entry.ProgID) + L": CoCreateInstance " + Hex(result));
+    if (FAILED(result))
+        return;
+    LPOLESTR name = const_cast<LPOLESTR>(method);
+    DISPID id = 0;
+    result = object->GetIDsOfNames(IID_NULL, &name, 1, LOCALE_USER_DEFAULT, &id);
+    wchar_t text[128];
+    std::swprintf(text, 128, L"    GetIDsOfNames(\"%ls\") %ls, DISPID %ld", method, Hex(result).c_str(), id);
+    Print(text);
+    ComPtr<ITypeInfo> info;
+    if (SUCCEEDED(object->GetTypeInfo(0, LOCALE_USER_DEFAULT, &info))) {
+        TBStr typeName;
+        info->GetDocumentation(MEMBERID_NIL, typeName.Receive(), nullptr, nullptr, nullptr);
+        Print(L"    type information: " + typeName.Str());
+    }
+}
+
+} // namespace
+
+int wmain() {
+    if (FAILED(::OleInitialize(nullptr)))
+        return 1;
+    ShowRegistration();
+    Print(L"== The four objects, created through COM");
+    ShowBand(kClasses[0]);
+    ShowAutomation(kClasses[1], L"AddLinks");
+    ShowAutomation(kClasses[2], L"MouseOverLink");
+    ShowBand(kClasses[3]);
+    ::CoFreeUnusedLibraries();
+    ::OleUninitialize();
+    return 0;
+}

@@ -1,0 +1,9 @@
+#!/usr/bin/env bash
+# Registers (or with -u unregisters) a DLL in a Wine prefix with regsvr32.
+#   register.sh PREFIX DLL [-u]
+set -euo pipefail
+here=$(cd "$(dirname "$0")" && pwd)
+prefix=$1 dll=$(realpath "$2") flag=${3:-}
+# Wine maps the Unix root to drive Z:.
+winpath="Z:${dll//\//\\}"
+"$here/winerun.sh" "$prefix" regsvr32 /s $flag "$winpath"
