@@ -11,6 +11,7 @@
 #include "com/ComSupportUnit.h"
 #include "com/RegistryUnit.h"
 #include "server/ZorbexGUI_TLB.h"
+#include "support/BrowserHostUnit.h"
 
 using Microsoft::WRL::ComPtr;
 using namespace zorbex;
@@ -103,6 +104,50 @@ void ShowAutomation(const TDemoClass& entry, const wchar_t* method) {
     }
 }
 
+void PrintBandInfo(IDeskBand* band, const wchar_t* when) {
+    DESKBANDINFO info{};
+    info.dwMask = DBIM_MINSIZE | DBIM_MAXSIZE | DBIM_ACTUAL | DBIM_TITLE | DBIM_MODEFLAGS | DBIM_BKCOLOR;
+    band->GetBandInfo(1, DBIF_VIEWMODE_NORMAL, &info);
+    wchar_t text[256];
+    std::swprintf(text, 256, L"    band info %ls: title \"%ls\", min %ldx%ld, max %ldx%ld, actual %ldx%ld", when,
+                  info.wszTitle, info.ptMinSize.x, info.ptMinSize.y, info.ptMaxSize.x, info.ptMaxSize.y,
+                  info.ptActual.x, info.ptActual.y);
+    Print(text);
+}
+
+// Sites both bands in one host window, as a browser window does.
+void SiteBands() {
+    Print(L"== Both toolbars sited in a browser host window");
+    ComPtr<zorbex::test::TTestSite> site = zorbex::test::TTestSite::Create();
+    ComPtr<IDeskBand> bands[2];
+    const TDemoClass* kinds[2] = {&kClasses[0], &kClasses[3]};
+    for (int i = 0; i < 2; ++i) {
+        if (FAILED(::CoCreateInstance(*kinds[i]->Clsid, nullptr, CLSCTX_INPROC_SERVER, IID_PPV_ARGS(&bands[i]))))
+            continue;
+        ComPtr<IObjectWithSite> withSite;
+        bands[i].As(&withSite);
+        HRESULT result = withSite->SetSite(static_cast<IOleWindow*>(site.Get()));
+        HWND form = nullptr;
+        bands[i]->GetWindow(&form);
+        wchar_t text[160];
+        std::swprintf(text, 160, L"  %ls: SetSite %ls, form window %p, child of the host window: %ls",
+                      kinds[i]->ProgID, Hex(result).c_str(), static_cast<void*>(form),
+                      ::GetParent(form) == site->Window() ? L"yes" : L"no");
+        Print(text);
+        PrintBandInfo(bands[i].Get(), L"with its form");
+    }
+    for (auto& band : bands) {
+        if (!band)
+            continue;
+        band->CloseDW(0);
+        ComPtr<IObjectWithSite> withSite;
+        band.As(&withSite);
+        withSite->SetSite(nullptr);
+        band.Reset();
+    }
+    Print(L"  both bands closed and released");
+}
+
 } // namespace
 
 int wmain() {
@@ -114,6 +159,7 @@ int wmain() {
     ShowAutomation(kClasses[1], L"AddLinks");
     ShowAutomation(kClasses[2], L"MouseOverLink");
     ShowBand(kClasses[3]);
+    SiteBands();
     ::CoFreeUnusedLibraries();
     ::OleUninitialize();
     return 0;

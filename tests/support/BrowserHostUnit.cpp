@@ -1,0 +1,286 @@
+// The test browser host: site and browser object.
+#include "support/BrowserHostUnit.h"
+
+#include <exdispid.h>
+#include <shlguid.h>
+
+#include <new>
+
+using Microsoft::WRL::ComPtr;
+
+namespace zorbex::test {
+
+// --- TTestBrowser --------------------------------------------------------------------------------
+
+ComPtr<TTestBrowser> TTestBrowser::Create() {
+    return ComPtr<TTestBrowser>(new TTestBrowser);
+}
+
+STDMETHODIMP TTestBrowser::QueryInterface(REFIID iid, void** object) {
+    if (!object)
+        return E_POINTER;
+    if (iid == IID_IUnknown || iid == IID_IDispatch || iid == IID_IWebBrowser || iid == IID_IWebBrowserApp ||
+        iid == IID_IWebBrowser2)
+        *object = static_cast<IWebBrowser2*>(this);
+    else if (iid == IID_IConnectionPointContainer)
+        *object = static_cast<IConnectionPointContainer*>(this);
+    else {
+        *object = nullptr;
+        return E_NOINTERFACE;
+    }
+    AddRef();
+    return S_OK;
+}
+
+STDMETHODIMP_(ULONG) TTestBrowser::AddRef() {
+    return static_cast<ULONG>(++RefCount);
+}
+
+STDMETHODIMP_(ULONG) TTestBrowser::Release() {
+    LONG count = --RefCount;
+    if (count == 0)
+        delete this;
+    return static_cast<ULONG>(count);
+}
+
+STDMETHODIMP TTestBrowser::GetTypeInfoCount(UINT* count) {
+    *count = 0;
+    return S_OK;
+}
+
+STDMETHODIMP TTestBrowser::GetTypeInfo(UINT, LCID, ITypeInfo**) {
+    return E_NOTIMPL;
+}
+
+STDMETHODIMP TTestBrowser::GetIDsOfNames(REFIID, LPOLESTR*, UINT, LCID, DISPID*) {
+    return E_NOTIMPL;
+}
+
+STDMETHODIMP TTestBrowser::Invoke(DISPID, REFIID, LCID, WORD, DISPPARAMS*, VARIANT*, EXCEPINFO*, UINT*) {
+    return E_NOTIMPL;
+}
+
+STDMETHODIMP TTestBrowser::Navigate(BSTR url, VARIANT*, VARIANT*, VARIANT*, VARIANT*) {
+    Navigations.emplace_back(url ? url : L"");
+    return S_OK;
+}
+
+STDMETHODIMP TTestBrowser::Navigate2(VARIANT* url, VARIANT*, VARIANT*, VARIANT*, VARIANT*) {
+    Navigations.emplace_back(url && V_VT(url) == VT_BSTR && V_BSTR(url) ? V_BSTR(url) : L"");
+    return S_OK;
+}
+
+STDMETHODIMP TTestBrowser::get_Document(IDispatch** document) {
+    if (!document)
+        return E_POINTER;
+    *document = Document.Get();
+    if (*document)
+        (*document)->AddRef();
+    return S_OK;
+}
+
+STDMETHODIMP TTestBrowser::get_LocationURL(BSTR* url) {
+    if (!url)
+        return E_POINTER;
+    *url = ::SysAllocString(Location.c_str());
+    return S_OK;
+}
+
+STDMETHODIMP TTestBrowser::get_Visible(VARIANT_BOOL* visible) {
+    if (!visible)
+        return E_POINTER;
+    *visible = IsVisible;
+    return S_OK;
+}
+
+STDMETHODIMP TTestBrowser::put_Visible(VARIANT_BOOL visible) {
+    IsVisible = visible;
+    VisibleWrites.push_back(visible);
+    return S_OK;
+}
+
+STDMETHODIMP TTestBrowser::FindConnectionPoint(REFIID iid, IConnectionPoint** point) {
+    if (!point)
+        return E_POINTER;
+    *point = nullptr;
+    if (RefuseConnectionPoint || iid != DIID_DWebBrowserEvents2)
+        return CONNECT_E_NOCONNECTION;
+    *point = static_cast<IConnectionPoint*>(this);
+    AddRef();
+    return S_OK;
+}
+
+STDMETHODIMP TTestBrowser::GetConnectionInterface(IID* iid) {
+    *iid = DIID_DWebBrowserEvents2;
+    return S_OK;
+}
+
+STDMETHODIMP TTestBrowser::GetConnectionPointContainer(IConnectionPointContainer** container) {
+    *container = static_cast<IConnectionPointContainer*>(this);
+    AddRef();
+    return S_OK;
+}
+
+STDMETHODIMP TTestBrowser::Advise(IUnknown* sink, DWORD* cookie) {
+    if (!sink || !cookie)
+        return E_POINTER;
+    *cookie = 0;
+    if (RefuseAdvise)
+        return CONNECT_E_CANNOTCONNECT;
+    ComPtr<IDispatch> dispatch;
+    if (FAILED(sink->QueryInterface(DIID_DWebBrowserEvents2, reinterpret_cast<void**>(dispatch.GetAddressOf()))) &&
+        FAILED(sink->QueryInterface(IID_PPV_ARGS(&dispatch))))
+        return CONNECT_E_CANNOTCONNECT;
+    for (size_t slot = 0; slot < Sinks.size(); ++slot)
+        if (!Sinks[slot]) {
+            Sinks[slot] = dispatch;
+            *cookie = static_cast<DWORD>(slot + 1);
+            return S_OK;
+        }
+    Sinks.push_back(dispatch);
+    *cookie = static_cast<DWORD>(Sinks.size());
+    return S_OK;
+}
+
+STDMETHODIMP TTestBrowser::Unadvise(DWORD cookie) {
+    if (cookie == 0 || cookie > Sinks.size() || !Sinks[cookie - 1])
+        return CONNECT_E_NOCONNECTION;
+    Sinks[cookie - 1].Reset();
+    return S_OK;
+}
+
+HRESULT TTestBrowser::Fire(DISPID id, std::vector<VARIANT> argsFirstToLast) {
+    std::vector<VARIANT> reversed(argsFirstToLast.rbegin(), argsFirstToLast.rend());
+    DISPPARAMS params{reversed.data(), nullptr, static_cast<UINT>(reversed.size()), 0};
+    HRESULT result = S_OK;
+    auto sinks = Sinks; // a sink may unadvise while it is called
+    for (auto& sink : sinks)
+        if (sink)
+            result = sink->Invoke(id, IID_NULL, LOCALE_USER_DEFAULT, DISPATCH_METHOD, &params, nullptr, nullptr,
+                                  nullptr);
+    return result;
+}
+
+size_t TTestBrowser::SinkCount() const {
+    size_t count = 0;
+    for (const auto& sink : Sinks)
+        count += sink ? 1 : 0;
+    return count;
+}
+
+// --- TTestSite -----------------------------------------------------------------------------------
+
+namespace {
+
+LRESULT CALLBACK HostWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+    return ::DefWindowProcW(window, message, wParam, lParam);
+}
+
+const wchar_t* HostWindowClass() {
+    static ATOM atom = [] {
+        WNDCLASSW wc{};
+        wc.lpfnWndProc = HostWindowProc;
+        wc.hInstance = ::GetModuleHandleW(nullptr);
+        wc.lpszClassName = L"ZorbexTestBrowserHost";
+        return ::RegisterClassW(&wc);
+    }();
+    return atom ? L"ZorbexTestBrowserHost" : nullptr;
+}
+
+} // namespace
+
+ComPtr<TTestSite> TTestSite::Create(const TSiteOptions& options) {
+    return ComPtr<TTestSite>(new TTestSite(options));
+}
+
+TTestSite::TTestSite(const TSiteOptions& options) : Options(options), BrowserObject(TTestBrowser::Create()) {
+    HostWindow = ::CreateWindowExW(0, HostWindowClass(), L"Test browser", WS_OVERLAPPEDWINDOW | WS_CLIPCHILDREN, 0,
+                                   0, 1024, 200, nullptr, nullptr, ::GetModuleHandleW(nullptr), nullptr);
+}
+
+TTestSite::~TTestSite() {
+    if (HostWindow)
+        ::DestroyWindow(HostWindow);
+}
+
+STDMETHODIMP TTestSite::QueryInterface(REFIID iid, void** object) {
+    if (!object)
+        return E_POINTER;
+    *object = nullptr;
+    if (iid == IID_IUnknown)
+        *object = static_cast<IOleWindow*>(this);
+    else if (iid == IID_IOleWindow && Options.OleWindow)
+        *object = static_cast<IOleWindow*>(this);
+    else if (iid == IID_IInputObjectSite && Options.InputObjectSite)
+        *object = static_cast<IInputObjectSite*>(this);
+    else if (iid == IID_IOleCommandTarget && Options.CommandTarget)
+        *object = static_cast<IOleCommandTarget*>(this);
+    else if (iid == IID_IServiceProvider && Options.ServiceProvider)
+        *object = static_cast<IServiceProvider*>(this);
+    else
+        return E_NOINTERFACE;
+    AddRef();
+    return S_OK;
+}
+
+STDMETHODIMP_(ULONG) TTestSite::AddRef() {
+    return static_cast<ULONG>(++RefCount);
+}
+
+STDMETHODIMP_(ULONG) TTestSite::Release() {
+    LONG count = --RefCount;
+    if (count == 0)
+        delete this;
+    return static_cast<ULONG>(count);
+}
+
+STDMETHODIMP TTestSite::GetWindow(HWND* window) {
+    if (!window)
+        return E_POINTER;
+    *window = Options.ZeroWindow ? nullptr : HostWindow;
+    return Options.ZeroWindow ? E_FAIL : S_OK;
+}
+
+STDMETHODIMP TTestSite::OnFocusChangeIS(IUnknown* object, BOOL focus) {
+    FocusChanges.emplace_back(object, focus);
+    return S_OK;
+}
+
+STDMETHODIMP TTestSite::Exec(const GUID* group, DWORD command, DWORD option, VARIANT* in, VARIANT*) {
+    TExecCall call{group ? *group : GUID_NULL, command, option, in ? V_VT(in) : static_cast<VARTYPE>(VT_EMPTY),
+                   in && V_VT(in) == VT_I4 ? V_I4(in) : 0};
+    ExecCalls.push_back(call);
+    return S_OK;
+}
+
+STDMETHODIMP TTestSite::QueryService(REFGUID service, REFIID iid, void** object) {
+    if (!object)
+        return E_POINTER;
+    *object = nullptr;
+    if (service == SID_SWebBrowserApp && Options.Browser)
+        return BrowserObject->QueryInterface(iid, object);
+    return E_NOINTERFACE;
+}
+
+namespace {
+
+BOOL CALLBACK CountChildWindow(HWND, LPARAM data) {
+    ++*reinterpret_cast<int*>(data);
+    return TRUE;
+}
+
+BOOL CALLBACK CountThreadWindow(HWND window, LPARAM data) {
+    ++*reinterpret_cast<int*>(data);
+    ::EnumChildWindows(window, CountChildWindow, data);
+    return TRUE;
+}
+
+} // namespace
+
+int ThreadWindowCount() {
+    int count = 0;
+    ::EnumThreadWindows(::GetCurrentThreadId(), CountThreadWindow, reinterpret_cast<LPARAM>(&count));
+    return count;
+}
+
+} // namespace zorbex::test
