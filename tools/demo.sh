@@ -6,6 +6,9 @@ bash tools/build.sh >build-demo.log 2>&1 || { cat build-demo.log; exit 1; }
 prefix=$PWD/build/demo-prefix
 dll=$PWD/build/ZorbexGUI.dll
 
+export ZORBEX_KEPTOR_EXE=$PWD/build/tools/keptor/KeptorServer.exe
+export ZORBEX_KEPTOR_TLB=$PWD/build/generated/KeptorServer.tlb
+
 echo "== regsvr32 ZorbexGUI.dll"
 tools/register.sh "$prefix" "$dll" && echo "registered $dll"
 tools/winerun.sh "$prefix" build/tools/ZorbexDemo.exe

@@ -1,11 +1,11 @@
 // TMainIEToolBandForm: the main toolbar form.
 #pragma once
 
-#include "band/IEBandUnit.h"
+#include "server/ServerWrapperUnit.h"
 
 namespace zorbex {
 
-class TMainIEToolBandForm : public TIEBandForm {
+class TMainIEToolBandForm : public TKeptorIEToolBandForm {
 public:
     explicit TMainIEToolBandForm(TIEBand& band);
 };

@@ -1,11 +1,11 @@
 // TQLIEToolBandForm: the quick-link toolbar form.
 #pragma once
 
-#include "band/IEBandUnit.h"
+#include "server/ServerWrapperUnit.h"
 
 namespace zorbex {
 
-class TQLIEToolBandForm : public TIEBandForm {
+class TQLIEToolBandForm : public TKeptorIEToolBandForm {
 public:
     explicit TQLIEToolBandForm(TIEBand& band);
     // Width of the bar that holds the "Manage groups" button; the band's minimum width.

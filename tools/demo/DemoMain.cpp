@@ -11,7 +11,11 @@
 #include "com/ComSupportUnit.h"
 #include "com/RegistryUnit.h"
 #include "server/ZorbexGUI_TLB.h"
+#include "server/ServerWrapperUnit.h"
 #include "support/BrowserHostUnit.h"
+#include "support/KeptorProcessUnit.h"
+#include "support/RecordingBandUnit.h"
+#include "support/TestSupport.h"
 
 using Microsoft::WRL::ComPtr;
 using namespace zorbex;
@@ -148,6 +152,94 @@ void SiteBands() {
     Print(L"  both bands closed and released");
 }
 
+// Prints what the demo's observer form heard since the last call.
+void PrintNotifications(size_t& seen) {
+    auto& heard = zorbex::test::RecordedNotifications();
+    for (; seen < heard.size(); ++seen)
+        Print(L"    observer form heard " + heard[seen]);
+}
+
+long SinkCount(IKeptorControl* control) {
+    long count = -1;
+    control->GetSinkCount(&count);
+    return count;
+}
+
+// Starts the reference Keptor application, sites both toolbars and shows the connection and the events.
+void ConnectToKeptor() {
+    Print(L"== The toolbars and the Keptor application (KeptorServer.exe, its own process)");
+    zorbex::test::TKeptorProcess keptor(L"--demo");
+    if (!keptor.Started()) {
+        Print(L"  the reference server did not start");
+        return;
+    }
+    long pid = 0;
+    keptor.Control()->GetProcessId(&pid);
+    Print(L"  KeptorServer.exe is running (process " + std::to_wstring(pid) + L"), demo archive seeded");
+
+    ComPtr<zorbex::test::TTestSite> site = zorbex::test::TTestSite::Create();
+    ComPtr<IDeskBand> bands[2];
+    const CLSID* classes[2] = {&CLSID_ZorbexExplorerBar, &CLSID_TrovellaQLToolbar};
+    for (int i = 0; i < 2; ++i) {
+        ComPtr<IObjectWithSite> withSite;
+        if (SUCCEEDED(::CoCreateInstance(*classes[i], nullptr, CLSCTX_INPROC_SERVER, IID_PPV_ARGS(&bands[i]))) &&
+            SUCCEEDED(bands[i].As(&withSite)))
+            withSite->SetSite(static_cast<IOleWindow*>(site.Get()));
+    }
+    Print(L"  both toolbars sited: the application now has " + std::to_wstring(SinkCount(keptor.Control())) +
+          L" event subscription (one per browser thread)");
+
+    // This program's own toolbar form, built from the library's sources, shows what a toolbar form hears.
+    size_t seen = 0;
+    zorbex::test::TSitedBand observer(L"demo");
+    Print(std::wstring(L"  observer form connected: ") +
+          (zorbex::TServerWrapper::Current()->IsConnected() ? L"yes" : L"no"));
+
+    long result = 0;
+    TVariant none;
+    Print(L"  the application fires OnDocumentDataChange(1, true, \"The front page\", 1, 3)");
+    keptor.Control()->FireDocumentDataChange(1, VARIANT_TRUE, TBStr(L"The front page").Get(), 1, 3, VARIANT_FALSE,
+                                             &result);
+    Print(L"    delivered to the subscribers: " + Hex(result));
+    PrintNotifications(seen);
+    for (DISPID id : {204, 205, 206}) {
+        const wchar_t* names[] = {L"OnSettingsChange", L"OnFunctionalityChange", L"OnQuickGroupChange"};
+        Print(std::wstring(L"  the application fires ") + names[id - 204]);
+        keptor.Control()->FireEvent(id, none.Get(), VARIANT_FALSE, &result);
+        Print(L"    delivered to the subscribers: " + Hex(result));
+        PrintNotifications(seen);
+    }
+
+    Print(L"  the application quits (OnQuit)");
+    keptor.Control()->Quit(VARIANT_TRUE);
+    keptor.WaitForExit(10000);
+    zorbex::test::PumpMessages(200);
+    PrintNotifications(seen);
+    Print(std::wstring(L"  observer form connected: ") +
+          (zorbex::TServerWrapper::Current()->IsConnected() ? L"yes" : L"no"));
+
+    zorbex::test::TKeptorProcess again(L"--demo");
+    Print(L"  the application starts again and posts message 0x0500 to the browser thread");
+    if (again.Started()) {
+        again.Control()->PostStartMessage(static_cast<long>(::GetCurrentThreadId()));
+        zorbex::test::PumpMessages(300);
+        PrintNotifications(seen);
+        Print(L"    event subscriptions now: " + std::to_wstring(SinkCount(again.Control())));
+    }
+    observer.Close();
+    for (auto& band : bands) {
+        if (!band)
+            continue;
+        band->CloseDW(0);
+        ComPtr<IObjectWithSite> withSite;
+        band.As(&withSite);
+        withSite->SetSite(nullptr);
+        band.Reset();
+    }
+    if (again.Started())
+        Print(L"  toolbars closed: event subscriptions now " + std::to_wstring(SinkCount(again.Control())));
+}
+
 } // namespace
 
 int wmain() {
@@ -160,6 +252,7 @@ int wmain() {
     ShowAutomation(kClasses[2], L"MouseOverLink");
     ShowBand(kClasses[3]);
     SiteBands();
+    ConnectToKeptor();
     ::CoFreeUnusedLibraries();
     ::OleUninitialize();
     return 0;

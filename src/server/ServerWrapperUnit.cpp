@@ -1,0 +1,464 @@
+// TServerWrapper and TKeptorIEToolBandForm.
+#include "server/ServerWrapperUnit.h"
+
+#include "com/ErrorsUnit.h"
+
+#include <mshtml.h>
+#include <oleauto.h>
+
+#include <cstring>
+
+using Microsoft::WRL::ComPtr;
+
+namespace zorbex {
+namespace {
+
+// The Keptor application registers its server object in the running object table under this class.
+const CLSID kServerClassID = {0x8935E59B, 0x8EAD, 0x4A3E, {0xAC, 0x2E, 0x80, 0xE6, 0xA2, 0x05, 0x78, 0xB1}};
+
+thread_local TServerWrapper* ThreadWrapper = nullptr;
+
+VARIANT_BOOL Flag(bool value) {
+    return value ? VARIANT_TRUE : VARIANT_FALSE;
+}
+
+// The document of a browser as HTML document; null when the browser shows none. A document that is
+// not an HTML document is an error.
+ComPtr<IHTMLDocument2> BrowserDocument(IWebBrowser2* browser) {
+    ComPtr<IDispatch> document;
+    OleCheck(browser->get_Document(&document));
+    if (!document)
+        return nullptr;
+    ComPtr<IHTMLDocument2> html;
+    if (FAILED(document.As(&html)))
+        RaiseError(L"Interface not supported");
+    return html;
+}
+
+} // namespace
+
+ComPtr<IGUIServer> GetRunningServer() noexcept {
+    try {
+        ComPtr<IUnknown> active;
+        if (FAILED(::GetActiveObject(kServerClassID, nullptr, &active)) || !active)
+            return nullptr;
+        ComPtr<IGUIServer> server;
+        if (FAILED(active.As(&server)))
+            return nullptr;
+        return server;
+    } catch (...) {
+        return nullptr;
+    }
+}
+
+// --- TServerWrapper ----------------------------------------------------------------------------------
+
+TServerWrapper::TServerWrapper() : Sink(std::make_unique<TCVKeptorIGUIServerEvents>()) {
+    Sink->OnQuit = [this](IUnknown*) { ServerLost(); };
+    Sink->OnDocumentDataChange = [this](IUnknown*, LONG id, VARIANT_BOOL present, const std::wstring& comments,
+                                        LONG status, LONG rating) {
+        ForEachClient([&](TKeptorIEToolBandForm* form) {
+            form->DocumentDataChanged(this, id, present != VARIANT_FALSE, comments, status, rating);
+        });
+    };
+    Sink->OnSettingsChange = [this](IUnknown*) {
+        ForEachClient([this](TKeptorIEToolBandForm* form) { form->SettingsChanged(this); });
+    };
+    Sink->OnFunctionalityChange = [this](IUnknown*) {
+        ForEachClient([this](TKeptorIEToolBandForm* form) { form->FunctionalityChanged(this); });
+    };
+    Sink->OnQuickGroupChange = [this](IUnknown*) {
+        ForEachClient([this](TKeptorIEToolBandForm* form) { form->QuickGroupChanged(this); });
+    };
+    Hook.Reset(::SetWindowsHookExW(WH_GETMESSAGE, &TServerWrapper::GetMessageHook, nullptr, ::GetCurrentThreadId()));
+    ThreadWrapper = this;
+    try {
+        Connect();
+    } catch (...) {
+        ThreadWrapper = nullptr;
+        Disconnect();
+        ::CoDisconnectObject(static_cast<IDispatch*>(Sink.get()), 0);
+        throw;
+    }
+}
+
+TServerWrapper::~TServerWrapper() {
+    Hook.Reset();
+    Disconnect();
+    // Remote holders of the sink (a vanished application's stub) must not call into a freed object.
+    ::CoDisconnectObject(static_cast<IDispatch*>(Sink.get()), 0);
+    Sink.reset();
+    if (ThreadWrapper == this)
+        ThreadWrapper = nullptr;
+}
+
+TServerWrapper* TServerWrapper::Current() {
+    return ThreadWrapper;
+}
+
+void TServerWrapper::AddClient(TKeptorIEToolBandForm* form) {
+    for (auto& entry : ClientList)
+        if (!entry) {
+            entry = form;
+            return;
+        }
+    ClientList.push_back(form);
+}
+
+void TServerWrapper::RemoveClient(TKeptorIEToolBandForm* form) {
+    for (auto& entry : ClientList)
+        if (entry == form) {
+            entry = nullptr;
+            return;
+        }
+}
+
+int TServerWrapper::ClientCount() const {
+    int count = 0;
+    for (auto* entry : ClientList)
+        count += entry ? 1 : 0;
+    return count;
+}
+
+template <typename F> void TServerWrapper::ForEachClient(F&& notify) {
+    // By index: a form may register or leave while it is being told.
+    for (size_t i = 0; i < ClientList.size(); ++i)
+        if (TKeptorIEToolBandForm* form = ClientList[i])
+            notify(form);
+}
+
+void TServerWrapper::Connect() {
+    Disconnect();
+    Server = GetRunningServer();
+    if (!Server)
+        return;
+    Sink->ConnectTo(Server.Get());
+    ForEachClient([this](TKeptorIEToolBandForm* form) { form->ServerConnected(this); });
+}
+
+void TServerWrapper::Disconnect() noexcept {
+    if (!Server)
+        return;
+    Sink->DisconnectFrom();
+    Server.Reset();
+}
+
+void TServerWrapper::ServerLost() noexcept {
+    ForEachClient([this](TKeptorIEToolBandForm* form) {
+        try {
+            form->ServerDisconnected(this);
+        } catch (...) {
+        }
+    });
+    Disconnect();
+}
+
+LRESULT CALLBACK TServerWrapper::GetMessageHook(int code, WPARAM wParam, LPARAM lParam) {
+    if (code == HC_ACTION && lParam) {
+        const MSG* message = reinterpret_cast<const MSG*>(lParam);
+        if (message->message == kKeptorStartMessage && ThreadWrapper) {
+            try {
+                ThreadWrapper->Connect();
+            } catch (...) {
+                // The application was found but refused the subscription: it stays held, unannounced.
+            }
+        }
+    }
+    return ::CallNextHookEx(nullptr, code, wParam, lParam);
+}
+
+template <typename F> bool TServerWrapper::Call(F&& call) noexcept {
+    if (!Server)
+        return false;
+    try {
+        ComPtr<IGUIServer> server = Server; // the call may lose the application
+        OleCheck(call(server.Get()));
+        return true;
+    } catch (...) {
+        ServerLost();
+        return false;
+    }
+}
+
+// --- Server operations ----------------------------------------------------------------------------
+
+void TServerWrapper::AddDocumentToRubric(IWebBrowser2* browser, bool withDialog) {
+    if (!browser)
+        return;
+    ComPtr<IHTMLDocument2> document = BrowserDocument(browser);
+    if (!document)
+        return;
+    TBStr url;
+    OleCheck(document->get_URL(url.Receive()));
+    if (url.Length() == 0)
+        return;
+    TBStr title;
+    OleCheck(document->get_title(title.Receive()));
+    Call([&](IGUIServer* server) {
+        TBStr empty1(L""), empty2(L""), answer;
+        return server->AddDocumentToRubric(title.Get(), url.Get(), empty1.Get(), empty2.Get(), answer.Receive(),
+                                           Flag(withDialog));
+    });
+}
+
+void TServerWrapper::OpenInInternalBrowser(const std::wstring& url) noexcept {
+    Call([&](IGUIServer* server) {
+        ComPtr<IDispatch> object;
+        OleCheck(server->GetInternalBrowser(&object, static_cast<VARIANT_BOOL>(-1)));
+        if (!object)
+            return S_OK;
+        ComPtr<IWebBrowser2> browser;
+        OleCheck(object.As(&browser));
+        TBStr target(url);
+        TVariant empty1, empty2, empty3, empty4;
+        return browser->Navigate(target.Get(), empty1.Ptr(), empty2.Ptr(), empty3.Ptr(), empty4.Ptr());
+    });
+}
+
+void TServerWrapper::SetHighlightEnabled(bool enabled) noexcept {
+    Call([&](IGUIServer* server) { return server->SetHighlightEnabled(Flag(enabled)); });
+}
+
+void TServerWrapper::SetPopupKillerEnabled(bool enabled) noexcept {
+    Call([&](IGUIServer* server) { return server->SetPopupKillerEnabled(Flag(enabled)); });
+}
+
+void TServerWrapper::ShowPopupKillerSettings(IWebBrowser2* browser) {
+    if (!browser)
+        return;
+    ComPtr<IHTMLDocument2> document = BrowserDocument(browser);
+    if (!document)
+        return;
+    TBStr url;
+    OleCheck(document->get_URL(url.Receive()));
+    if (url.Length() == 0)
+        return;
+    Call([&](IGUIServer* server) { return server->ShowPopupKillerSettings(url.Get()); });
+}
+
+void TServerWrapper::ShowLinkSearch() noexcept {
+    Call([&](IGUIServer* server) { return server->ShowLinkSearch(); });
+}
+
+void TServerWrapper::ShowDocumentProperties(const std::wstring& url) noexcept {
+    Call([&](IGUIServer* server) { return server->ShowDocumentProperties(TBStr(url).Get()); });
+}
+
+void TServerWrapper::ShowSettings() noexcept {
+    Call([&](IGUIServer* server) { return server->ShowSettings(); });
+}
+
+std::wstring TServerWrapper::GetLinkUrl(LONG linkId) noexcept {
+    TBStr url;
+    if (!Call([&](IGUIServer* server) { return server->GetLinkUrl(linkId, url.Receive()); }))
+        return std::wstring();
+    return url.Str();
+}
+
+void TServerWrapper::GetDomainLinks(const std::wstring& url, std::vector<LONG>& list) noexcept {
+    list.clear();
+    TVariant links;
+    if (!Call([&](IGUIServer* server) { return server->GetDomainLinks(TBStr(url).Get(), links.Receive()); }))
+        return;
+    if (!(links.Type() & VT_ARRAY) || (links.Type() & VT_BYREF))
+        return;
+    SAFEARRAY* array = V_ARRAY(links.Ptr());
+    // The identifiers are consecutive little-endian 32-bit integers; a trailing partial group is dropped.
+    const ULONG byteCount = SafeArrayLength(array);
+    TSafeArrayAccess<const BYTE> bytes(array);
+    if (!bytes)
+        return;
+    try {
+        for (ULONG at = 0; at + 4 <= byteCount; at += 4) {
+            LONG id = 0;
+            std::memcpy(&id, bytes.Get() + at, 4);
+            list.push_back(id);
+        }
+    } catch (...) {
+        list.clear();
+    }
+}
+
+void TServerWrapper::ShowComments(LONG documentId) noexcept {
+    Call([&](IGUIServer* server) { return server->ShowComments(documentId); });
+}
+
+void TServerWrapper::SetBannerKillerEnabled(bool enabled) noexcept {
+    Call([&](IGUIServer* server) { return server->SetBannerKillerEnabled(Flag(enabled)); });
+}
+
+std::wstring TServerWrapper::GetCurrentRubricName() noexcept {
+    TBStr name;
+    if (!Call([&](IGUIServer* server) { return server->GetCurrentRubricName(name.Receive()); }))
+        return std::wstring();
+    return name.Str();
+}
+
+void TServerWrapper::SetLinkHintEnabled(bool enabled) noexcept {
+    Call([&](IGUIServer* server) { return server->SetLinkHintEnabled(Flag(enabled)); });
+}
+
+bool TServerWrapper::HasDomainLinks(const std::wstring& url) noexcept {
+    LONG count = 0;
+    return Call([&](IGUIServer* server) { return server->GetDomainLinkCount(TBStr(url).Get(), &count); }) &&
+           count > 0;
+}
+
+LONG TServerWrapper::GetRatingCount() noexcept {
+    LONG count = 0;
+    return Call([&](IGUIServer* server) { return server->GetRatingCount(&count); }) ? count : 0;
+}
+
+bool TServerWrapper::GetRatingColors(LONG rating, LONG& textColor, LONG& backColor) noexcept {
+    return Call([&](IGUIServer* server) { return server->GetRatingColors(rating, &textColor, &backColor); });
+}
+
+void TServerWrapper::SetDocumentRating(LONG documentId, LONG rating) noexcept {
+    Call([&](IGUIServer* server) { return server->SetDocumentRating(documentId, rating); });
+}
+
+LONG TServerWrapper::GetDocumentId(const std::wstring& url) noexcept {
+    LONG id = -1;
+    if (!Call([&](IGUIServer* server) { return server->GetDocumentId(TBStr(url).Get(), &id); }))
+        return -1;
+    return id;
+}
+
+bool TServerWrapper::GetCommentColors(LONG& noCommentsText, LONG& noCommentsBack, LONG& commentsText,
+                                      LONG& commentsBack) noexcept {
+    return Call([&](IGUIServer* server) {
+        return server->GetCommentColors(&noCommentsText, &noCommentsBack, &commentsText, &commentsBack);
+    });
+}
+
+bool TServerWrapper::GetDocumentInfo(const std::wstring& url, LONG& id, std::wstring& comments, LONG& status,
+                                     LONG& rating) noexcept {
+    comments.clear();
+    if (url.empty())
+        return false;
+    TBStr text;
+    if (!Call([&](IGUIServer* server) {
+            return server->GetDocumentInfo(TBStr(url).Get(), &id, text.Receive(), &status, &rating);
+        }))
+        return false;
+    try {
+        comments = text.Str();
+    } catch (...) {
+        return false;
+    }
+    return true;
+}
+
+void TServerWrapper::SetToolbarEnabled(bool enabled) noexcept {
+    Call([&](IGUIServer* server) { return server->SetToolbarEnabled(Flag(enabled)); });
+}
+
+LONG TServerWrapper::GetQuickGroupCount() noexcept {
+    LONG count = 0;
+    return Call([&](IGUIServer* server) { return server->GetQuickGroupCount(&count); }) ? count : 0;
+}
+
+bool TServerWrapper::GetQuickGroup(LONG index, bool& shown, std::wstring& name, LONG& linkCount) noexcept {
+    name.clear();
+    VARIANT_BOOL shownFlag = VARIANT_FALSE, result = VARIANT_FALSE;
+    TBStr text;
+    if (!Call([&](IGUIServer* server) {
+            return server->GetQuickGroup(index, &shownFlag, text.Receive(), &linkCount, &result);
+        }))
+        return false;
+    shown = shownFlag != VARIANT_FALSE;
+    try {
+        name = text.Str();
+    } catch (...) {
+        return false;
+    }
+    return result != VARIANT_FALSE;
+}
+
+bool TServerWrapper::GetQuickLink(LONG groupIndex, LONG linkIndex, std::wstring& caption,
+                                  std::wstring& url) noexcept {
+    caption.clear();
+    url.clear();
+    VARIANT_BOOL result = VARIANT_FALSE;
+    TBStr captionText, urlText;
+    if (!Call([&](IGUIServer* server) {
+            return server->GetQuickLink(groupIndex, linkIndex, captionText.Receive(), urlText.Receive(), &result);
+        }))
+        return false;
+    try {
+        caption = captionText.Str();
+        url = urlText.Str();
+    } catch (...) {
+        return false;
+    }
+    return result != VARIANT_FALSE;
+}
+
+void TServerWrapper::ShowQuickGroupManager() noexcept {
+    Call([&](IGUIServer* server) { return server->ShowQuickGroupManager(); });
+}
+
+void TServerWrapper::CaptureScreenShot(IWebBrowser2* browser, bool rewriteIfExists) noexcept {
+    Call([&](IGUIServer* server) {
+        ComPtr<IIEHKepUtils> utils;
+        OleCheck(::CoCreateInstance(CLSID_IEHKepUtils, nullptr, CLSCTX_INPROC_SERVER, IID_PPV_ARGS(&utils)));
+        return utils->CaptureScreenShot(browser, Flag(rewriteIfExists), server);
+    });
+}
+
+// --- TKeptorIEToolBandForm -------------------------------------------------------------------------
+
+TKeptorIEToolBandForm::TKeptorIEToolBandForm(TIEBand& band, const TFormDesign& design) : TIEBandForm(band, design) {}
+
+void TKeptorIEToolBandForm::AfterConstruction() {
+    TIEBandForm::AfterConstruction();
+    if (!TServerWrapper::Current())
+        new TServerWrapper(); // the thread's wrapper, destroyed with the thread's last toolbar form
+    TServerWrapper::Current()->AddClient(this);
+    Registered = true;
+    try {
+        FormCreate();
+    } catch (...) {
+        Unregister();
+        throw;
+    }
+}
+
+void TKeptorIEToolBandForm::BeforeDestruction() {
+    try {
+        FormDestroy();
+    } catch (...) {
+        Unregister();
+        throw;
+    }
+    Unregister();
+    TIEBandForm::BeforeDestruction();
+}
+
+void TKeptorIEToolBandForm::Unregister() noexcept {
+    if (!Registered)
+        return;
+    Registered = false;
+    TServerWrapper* wrapper = TServerWrapper::Current();
+    if (!wrapper)
+        return;
+    wrapper->RemoveClient(this);
+    if (wrapper->ClientCount() == 0)
+        delete wrapper;
+}
+
+TServerWrapper& TKeptorIEToolBandForm::Wrapper() const {
+    TServerWrapper* wrapper = TServerWrapper::Current();
+    if (!wrapper)
+        RaiseError(L"No server wrapper on this thread");
+    return *wrapper;
+}
+
+void TKeptorIEToolBandForm::ServerConnected(TServerWrapper*) {}
+void TKeptorIEToolBandForm::ServerDisconnected(TServerWrapper*) {}
+void TKeptorIEToolBandForm::DocumentDataChanged(TServerWrapper*, LONG, bool, const std::wstring&, LONG, LONG) {}
+void TKeptorIEToolBandForm::SettingsChanged(TServerWrapper*) {}
+void TKeptorIEToolBandForm::FunctionalityChanged(TServerWrapper*) {}
+void TKeptorIEToolBandForm::QuickGroupChanged(TServerWrapper*) {}
+
+} // namespace zorbex

@@ -1,0 +1,163 @@
+// The link to the Keptor application across processes: KeptorServer.exe runs as its own process and
+// the toolbars of this process connect to it, hear its events and notice when it goes away.
+#include <windows.h>
+#include <shlobj.h>
+#include <wrl/client.h>
+
+#include <atomic>
+#include <thread>
+
+#include "com/ComSupportUnit.h"
+#include "server/ServerWrapperUnit.h"
+#include "support/BrowserHostUnit.h"
+#include "support/KeptorProcessUnit.h"
+#include "support/RecordingBandUnit.h"
+#include "support/TestSupport.h"
+
+using Microsoft::WRL::ComPtr;
+using namespace zorbex;
+using namespace zorbex::test;
+
+namespace {
+
+std::vector<std::wstring>& Notifications = RecordedNotifications();
+
+class KeptorLinkTest : public TComTest {
+protected:
+    void SetUp() override { Notifications.clear(); }
+    void TearDown() override {
+        EXPECT_EQ(nullptr, TServerWrapper::Current()) << "a wrapper was left behind";
+        TComTest::TearDown();
+    }
+    static long SinkCount(TKeptorProcess& keptor) {
+        long count = -1;
+        keptor.Control()->GetSinkCount(&count);
+        return count;
+    }
+    // Waits (pumping messages) until the recorded notifications reach `count`.
+    static void WaitForNotifications(size_t count, DWORD milliseconds = 5000) {
+        const DWORD start = ::GetTickCount();
+        while (Notifications.size() < count && ::GetTickCount() - start < milliseconds)
+            PumpMessages(20);
+    }
+};
+
+// A band of the library (from the registered DLL) sited in a test host.
+struct TLibraryBand {
+    ComPtr<TTestSite> Site = TTestSite::Create();
+    ComPtr<IDeskBand> Band;
+    HRESULT SiteResult = E_FAIL;
+
+    explicit TLibraryBand(const CLSID& clsid) {
+        if (FAILED(::CoCreateInstance(clsid, nullptr, CLSCTX_INPROC_SERVER, IID_PPV_ARGS(&Band))))
+            return;
+        ComPtr<IObjectWithSite> withSite;
+        Band.As(&withSite);
+        SiteResult = withSite->SetSite(static_cast<IOleWindow*>(Site.Get()));
+    }
+    ~TLibraryBand() {
+        if (!Band)
+            return;
+        Band->CloseDW(0);
+        ComPtr<IObjectWithSite> withSite;
+        Band.As(&withSite);
+        withSite->SetSite(nullptr);
+    }
+};
+
+TEST_F(KeptorLinkTest, LibraryBandsOfOneThreadShareOneSubscription) {
+    TKeptorProcess keptor;
+    ASSERT_TRUE(keptor.Started());
+    {
+        TLibraryBand main(CLSID_ZorbexExplorerBar);
+        ASSERT_EQ(S_OK, main.SiteResult);
+        EXPECT_EQ(1, SinkCount(keptor)) << "siting a band connects and subscribes";
+        TLibraryBand links(CLSID_TrovellaQLToolbar);
+        ASSERT_EQ(S_OK, links.SiteResult);
+        EXPECT_EQ(1, SinkCount(keptor)) << "the second band shares the thread's wrapper";
+
+        // Bands on another browser thread have a wrapper of their own.
+        long countWithOtherThread = 0;
+        std::atomic<bool> done{false};
+        std::thread other([&] {
+            ::OleInitialize(nullptr);
+            {
+                TLibraryBand band(CLSID_ZorbexExplorerBar);
+                EXPECT_EQ(S_OK, band.SiteResult);
+                ComPtr<IUnknown> running;
+                ComPtr<IKeptorControl> control;
+                if (SUCCEEDED(::GetActiveObject(CLSID_TrovellaServer, nullptr, &running)) &&
+                    SUCCEEDED(running.As(&control)))
+                    control->GetSinkCount(&countWithOtherThread);
+            }
+            ::OleUninitialize();
+            done = true;
+        });
+        while (!done)
+            PumpMessages(20);
+        other.join();
+        EXPECT_EQ(2, countWithOtherThread);
+        EXPECT_EQ(1, SinkCount(keptor));
+    }
+    EXPECT_EQ(0, SinkCount(keptor)) << "closing the last band unsubscribes";
+}
+
+TEST_F(KeptorLinkTest, EventsReachEveryFormInRegistrationOrder) {
+    TKeptorProcess keptor;
+    ASSERT_TRUE(keptor.Started());
+    TSitedBand first(L"A"), second(L"B");
+    ASSERT_TRUE(TServerWrapper::Current()->IsConnected());
+    long result = 0;
+    ASSERT_EQ(S_OK, keptor.Control()->FireDocumentDataChange(42, VARIANT_TRUE, TBStr(L"note").Get(), 1, 3,
+                                                              VARIANT_TRUE, &result));
+    TVariant none;
+    ASSERT_EQ(S_OK, keptor.Control()->FireEvent(204, none.Get(), VARIANT_TRUE, &result));
+    ASSERT_EQ(S_OK, keptor.Control()->FireEvent(206, none.Get(), VARIANT_TRUE, &result));
+    WaitForNotifications(6);
+    const std::vector<std::wstring> expected = {L"A:DocumentDataChanged(42,true,note,1,3)",
+                                                L"B:DocumentDataChanged(42,true,note,1,3)", L"A:SettingsChanged",
+                                                L"B:SettingsChanged", L"A:QuickGroupChanged", L"B:QuickGroupChanged"};
+    EXPECT_EQ(expected, Notifications);
+}
+
+TEST_F(KeptorLinkTest, OnQuitDisconnectsAndTellsEveryFormOnce) {
+    TKeptorProcess keptor;
+    ASSERT_TRUE(keptor.Started());
+    TSitedBand first(L"A"), second(L"B");
+    ASSERT_EQ(S_OK, keptor.Control()->Quit(VARIANT_TRUE));
+    WaitForNotifications(2);
+    EXPECT_TRUE(keptor.WaitForExit(10000));
+    PumpMessages(100);
+    EXPECT_EQ((std::vector<std::wstring>{L"A:ServerDisconnected", L"B:ServerDisconnected"}), Notifications);
+    EXPECT_FALSE(TServerWrapper::Current()->IsConnected());
+}
+
+TEST_F(KeptorLinkTest, AServerKilledWithoutOnQuitIsNoticedAtTheNextCall) {
+    TKeptorProcess keptor;
+    ASSERT_TRUE(keptor.Started());
+    ASSERT_EQ(S_OK, keptor.Control()->SetDocument(TBStr(L"http://a/").Get(), 5, TBStr(L"c").Get(), 1, 2));
+    TSitedBand first(L"A"), second(L"B");
+    TServerWrapper& wrapper = *TServerWrapper::Current();
+    EXPECT_EQ(5, wrapper.GetDocumentId(L"http://a/"));
+    keptor.Kill();
+    EXPECT_TRUE(Notifications.empty());
+    EXPECT_EQ(-1, wrapper.GetDocumentId(L"http://a/")) << "the call fails and returns its default";
+    EXPECT_EQ((std::vector<std::wstring>{L"A:ServerDisconnected", L"B:ServerDisconnected"}), Notifications);
+    EXPECT_FALSE(wrapper.IsConnected());
+}
+
+TEST_F(KeptorLinkTest, StartingTheServerAndPostingTheStartMessageReconnects) {
+    TSitedBand band(L"A");
+    ASSERT_FALSE(TServerWrapper::Current()->IsConnected()) << "no application is running yet";
+    TKeptorProcess keptor;
+    ASSERT_TRUE(keptor.Started());
+    PumpMessages(50);
+    EXPECT_FALSE(TServerWrapper::Current()->IsConnected()) << "the library never looks by itself";
+    ASSERT_EQ(S_OK, keptor.Control()->PostStartMessage(static_cast<long>(::GetCurrentThreadId())));
+    WaitForNotifications(1);
+    EXPECT_EQ(std::vector<std::wstring>{L"A:ServerConnected"}, Notifications);
+    EXPECT_TRUE(TServerWrapper::Current()->IsConnected());
+    EXPECT_EQ(1, SinkCount(keptor));
+}
+
+} // namespace

@@ -1,0 +1,376 @@
+// The server wrapper and the toolbar form base, in process: the wrapper talks to the reference Keptor
+// server registered in this process's running object table.
+#include <windows.h>
+#include <wrl/client.h>
+
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "KeptorServerUnit.h"
+#include "com/ComSupportUnit.h"
+#include "com/ErrorsUnit.h"
+#include "server/ServerWrapperUnit.h"
+#include "support/BrowserHostUnit.h"
+#include "support/RecordingBandUnit.h"
+#include "support/TestSupport.h"
+
+using Microsoft::WRL::ComPtr;
+using namespace zorbex;
+using namespace zorbex::test;
+using keptor::TKeptorServer;
+
+namespace {
+
+std::vector<std::wstring>& Notifications = RecordedNotifications();
+
+class ServerWrapperTest : public TComTest {
+protected:
+    void SetUp() override {
+        Notifications.clear();
+        Server = TKeptorServer::Create();
+        ASSERT_EQ(S_OK, Server->RegisterRunning());
+    }
+    void TearDown() override {
+        EXPECT_EQ(nullptr, TServerWrapper::Current()) << "a wrapper was left behind";
+        if (Server)
+            Server->RevokeRunning();
+        Server.Reset();
+        TComTest::TearDown();
+    }
+    std::vector<std::wstring> ServerCalls() const {
+        std::vector<std::wstring> calls;
+        for (const auto& entry : Server->CallLog())
+            if (entry != L"Advise" && entry != L"Unadvise")
+                calls.push_back(entry);
+        return calls;
+    }
+    HRESULT FireEvent(DISPID id, std::vector<TVariant> argsLastToFirst = {}) {
+        return Server->Fire(id, std::move(argsLastToFirst));
+    }
+
+    ComPtr<TKeptorServer> Server;
+};
+
+TEST_F(ServerWrapperTest, FirstFormConnectsAndSubscribesLaterFormsShareTheWrapper) {
+    TSitedBand first(L"first");
+    ASSERT_TRUE(first.Form());
+    TServerWrapper* wrapper = TServerWrapper::Current();
+    ASSERT_NE(nullptr, wrapper);
+    EXPECT_TRUE(wrapper->IsConnected());
+    EXPECT_EQ(1, Server->SinkCount());
+    EXPECT_TRUE(first.Form()->SawWrapperAtCreate);
+    EXPECT_TRUE(Notifications.empty()) << "a form registered after the connection hears no ServerConnected";
+
+    TSitedBand second(L"second");
+    EXPECT_EQ(wrapper, TServerWrapper::Current());
+    EXPECT_EQ(1, Server->SinkCount()) << "no second connection";
+    EXPECT_TRUE(second.Form()->SawConnectedAtCreate);
+    EXPECT_EQ(2, wrapper->ClientCount());
+
+    first.Close();
+    EXPECT_EQ(wrapper, TServerWrapper::Current()) << "the wrapper lives while a form is left";
+    EXPECT_EQ(nullptr, wrapper->Clients()[0]);
+    TSitedBand third(L"third");
+    EXPECT_EQ(third.Form(), wrapper->Clients()[0]) << "a new form takes the free slot";
+    EXPECT_EQ(2u, wrapper->Clients().size());
+    second.Close();
+    third.Close();
+    EXPECT_EQ(nullptr, TServerWrapper::Current());
+    EXPECT_EQ(0, Server->SinkCount()) << "the last form's wrapper unsubscribes";
+}
+
+TEST_F(ServerWrapperTest, EventsReachEveryFormInRegistrationOrder) {
+    TSitedBand first(L"A"), second(L"B");
+    std::vector<TVariant> args; // last to first: ARating, AStatus, AComments, APresent, AID
+    args.emplace_back(3L);
+    args.emplace_back(1L);
+    args.emplace_back(std::wstring_view(L"note"));
+    TVariant present;
+    V_VT(present.Ptr()) = VT_BOOL;
+    V_BOOL(present.Ptr()) = VARIANT_TRUE;
+    args.push_back(std::move(present));
+    args.emplace_back(42L);
+    EXPECT_EQ(S_OK, FireEvent(203, std::move(args)));
+    EXPECT_EQ(S_OK, FireEvent(204));
+    EXPECT_EQ(S_OK, FireEvent(205));
+    EXPECT_EQ(S_OK, FireEvent(206));
+    EXPECT_EQ(S_OK, FireEvent(202)) << "OnRefreshHighlight is accepted and changes nothing";
+    const std::vector<std::wstring> expected = {
+        L"A:DocumentDataChanged(42,true,note,1,3)", L"B:DocumentDataChanged(42,true,note,1,3)",
+        L"A:SettingsChanged", L"B:SettingsChanged", L"A:FunctionalityChanged", L"B:FunctionalityChanged",
+        L"A:QuickGroupChanged", L"B:QuickGroupChanged"};
+    EXPECT_EQ(expected, Notifications);
+    EXPECT_TRUE(TServerWrapper::Current()->IsConnected());
+
+    // An error in one form ends that event's delivery and reaches the application as E_UNEXPECTED.
+    Notifications.clear();
+    first.Form()->FailDocumentData = true;
+    std::vector<TVariant> again;
+    again.emplace_back(0L);
+    again.emplace_back(0L);
+    again.emplace_back(std::wstring_view(L""));
+    again.emplace_back(TVariant(0L));
+    ::VariantChangeType(again.back().Ptr(), again.back().Ptr(), 0, VT_BOOL);
+    again.emplace_back(7L);
+    EXPECT_EQ(E_UNEXPECTED, FireEvent(203, std::move(again)));
+    EXPECT_EQ(std::vector<std::wstring>{L"A:DocumentDataChanged(7,false,,0,0)"}, Notifications);
+}
+
+TEST_F(ServerWrapperTest, OnQuitDisconnectsAndTellsEveryFormOnce) {
+    TSitedBand first(L"A"), second(L"B");
+    first.Form()->FailDisconnected = true; // an error of one form does not stop the others
+    EXPECT_EQ(S_OK, FireEvent(201));
+    EXPECT_EQ((std::vector<std::wstring>{L"A:ServerDisconnected", L"B:ServerDisconnected"}), Notifications);
+    EXPECT_FALSE(TServerWrapper::Current()->IsConnected());
+    EXPECT_EQ(0, Server->SinkCount());
+    EXPECT_EQ(-1, TServerWrapper::Current()->GetDocumentId(L"http://a/")) << "disconnected: the default";
+    EXPECT_TRUE(ServerCalls().empty()) << "no call is made while disconnected";
+}
+
+TEST_F(ServerWrapperTest, AFailedCallTellsEveryFormOnceAndReturnsTheDefault) {
+    TSitedBand first(L"A"), second(L"B");
+    Server->Archive().Documents[L"http://a/"] = {5, L"c", 1, 2};
+    ASSERT_EQ(S_OK, Server->FailNext(47, RPC_E_DISCONNECTED));
+    LONG id = 99, status = 99, rating = 99;
+    std::wstring comments = L"stale";
+    EXPECT_FALSE(TServerWrapper::Current()->GetDocumentInfo(L"http://a/", id, comments, status, rating));
+    EXPECT_EQ(L"", comments);
+    EXPECT_EQ((std::vector<std::wstring>{L"A:ServerDisconnected", L"B:ServerDisconnected"}), Notifications);
+    EXPECT_FALSE(TServerWrapper::Current()->IsConnected());
+    // No retry: the next call is not made at all.
+    EXPECT_FALSE(TServerWrapper::Current()->GetDocumentInfo(L"http://a/", id, comments, status, rating));
+    EXPECT_EQ(1u, ServerCalls().size());
+}
+
+TEST_F(ServerWrapperTest, StartMessageReconnectsAndAfterTheLastFormDoesNothing) {
+    TSitedBand band(L"A");
+    EXPECT_EQ(S_OK, FireEvent(201));
+    Notifications.clear();
+    ::PostThreadMessageW(::GetCurrentThreadId(), kKeptorStartMessage, 0, 0);
+    PumpMessages(50);
+    EXPECT_TRUE(TServerWrapper::Current()->IsConnected());
+    EXPECT_EQ(std::vector<std::wstring>{L"A:ServerConnected"}, Notifications);
+    // A connected wrapper reconnects too.
+    ::PostThreadMessageW(::GetCurrentThreadId(), kKeptorStartMessage, 0, 0);
+    PumpMessages(50);
+    EXPECT_EQ((std::vector<std::wstring>{L"A:ServerConnected", L"A:ServerConnected"}), Notifications);
+    EXPECT_EQ(1, Server->SinkCount());
+    band.Close();
+    EXPECT_EQ(0, Server->SinkCount());
+    ::PostThreadMessageW(::GetCurrentThreadId(), kKeptorStartMessage, 0, 0);
+    PumpMessages(50);
+    EXPECT_EQ(nullptr, TServerWrapper::Current());
+    EXPECT_EQ(0, Server->SinkCount());
+}
+
+TEST_F(ServerWrapperTest, WithoutARunningApplicationTheFormStaysDisconnected) {
+    Server->RevokeRunning();
+    TSitedBand band(L"A");
+    ASSERT_TRUE(band.Form());
+    EXPECT_FALSE(TServerWrapper::Current()->IsConnected());
+    EXPECT_FALSE(band.Form()->SawConnectedAtCreate);
+    ASSERT_EQ(S_OK, Server->RegisterRunning());
+    ::PostThreadMessageW(::GetCurrentThreadId(), kKeptorStartMessage, 0, 0);
+    PumpMessages(50);
+    EXPECT_EQ(std::vector<std::wstring>{L"A:ServerConnected"}, Notifications);
+}
+
+// Every operation: the slot it calls with its arguments, its answer, and its default when not connected.
+struct TOperationCase {
+    const char* Name;
+    std::function<std::wstring(TServerWrapper&)> Run; // the operation's result, rendered
+    std::wstring ExpectedCall;                        // the call log entry
+    std::wstring ConnectedResult;
+    std::wstring DefaultResult;
+};
+
+std::wstring Text(bool value) {
+    return value ? L"true" : L"false";
+}
+
+std::vector<TOperationCase> OperationCases() {
+    return {
+        {"OpenInInternalBrowser", [](TServerWrapper& w) { w.OpenInInternalBrowser(L"http://x/"); return L""; },
+         L"11 GetInternalBrowser(true)", L"", L""},
+        {"SetHighlightEnabled", [](TServerWrapper& w) { w.SetHighlightEnabled(true); return L""; },
+         L"18 SetHighlightEnabled(true)", L"", L""},
+        {"SetPopupKillerEnabled", [](TServerWrapper& w) { w.SetPopupKillerEnabled(false); return L""; },
+         L"19 SetPopupKillerEnabled(false)", L"", L""},
+        {"ShowLinkSearch", [](TServerWrapper& w) { w.ShowLinkSearch(); return L""; }, L"21 ShowLinkSearch()", L"",
+         L""},
+        {"ShowDocumentProperties", [](TServerWrapper& w) { w.ShowDocumentProperties(L"http://a/"); return L""; },
+         L"22 ShowDocumentProperties(\"http://a/\")", L"", L""},
+        {"ShowSettings", [](TServerWrapper& w) { w.ShowSettings(); return L""; }, L"24 ShowSettings()", L"", L""},
+        {"GetLinkUrl", [](TServerWrapper& w) { return w.GetLinkUrl(11); }, L"32 GetLinkUrl(11)", L"http://a/11",
+         L""},
+        {"GetDomainLinks",
+         [](TServerWrapper& w) {
+             std::vector<LONG> list{99};
+             w.GetDomainLinks(L"http://a/", list);
+             std::wstring text;
+             for (LONG id : list)
+                 text += std::to_wstring(id) + L";";
+             return text;
+         },
+         L"33 GetDomainLinks(\"http://a/\")", L"11;12;", L""},
+        {"ShowComments", [](TServerWrapper& w) { w.ShowComments(5); return L""; }, L"34 ShowComments(5)", L"", L""},
+        {"SetBannerKillerEnabled", [](TServerWrapper& w) { w.SetBannerKillerEnabled(true); return L""; },
+         L"36 SetBannerKillerEnabled(true)", L"", L""},
+        {"GetCurrentRubricName", [](TServerWrapper& w) { return w.GetCurrentRubricName(); },
+         L"37 GetCurrentRubricName()", L"Inbox", L""},
+        {"SetLinkHintEnabled", [](TServerWrapper& w) { w.SetLinkHintEnabled(false); return L""; },
+         L"39 SetLinkHintEnabled(false)", L"", L""},
+        {"HasDomainLinks", [](TServerWrapper& w) { return Text(w.HasDomainLinks(L"http://a/")); },
+         L"40 GetDomainLinkCount(\"http://a/\")", L"true", L"false"},
+        {"GetRatingCount", [](TServerWrapper& w) { return std::to_wstring(w.GetRatingCount()); },
+         L"41 GetRatingCount()", L"5", L"0"},
+        {"GetRatingColors",
+         [](TServerWrapper& w) {
+             LONG text = 0, back = 0;
+             bool ok = w.GetRatingColors(2, text, back);
+             return Text(ok) + (ok ? L"," + std::to_wstring(text) + L"," + std::to_wstring(back) : L"");
+         },
+         L"42 GetRatingColors(2)", L"true,255,65280", L"false"},
+        {"SetDocumentRating", [](TServerWrapper& w) { w.SetDocumentRating(5, 3); return L""; },
+         L"43 SetDocumentRating(5, 3)", L"", L""},
+        {"GetDocumentId", [](TServerWrapper& w) { return std::to_wstring(w.GetDocumentId(L"http://a/")); },
+         L"45 GetDocumentId(\"http://a/\")", L"5", L"-1"},
+        {"GetCommentColors",
+         [](TServerWrapper& w) {
+             LONG a = 0, b = 0, c = 0, d = 0;
+             bool ok = w.GetCommentColors(a, b, c, d);
+             return Text(ok) + (ok ? L"," + std::to_wstring(a) + L"," + std::to_wstring(d) : L"");
+         },
+         L"46 GetCommentColors()", L"true,1,4", L"false"},
+        {"GetDocumentInfo",
+         [](TServerWrapper& w) {
+             LONG id = 0, status = 0, rating = 0;
+             std::wstring comments = L"stale";
+             bool ok = w.GetDocumentInfo(L"http://a/", id, comments, status, rating);
+             return Text(ok) + L"," + comments + (ok ? L"," + std::to_wstring(id) + L"," + std::to_wstring(status) +
+                                                           L"," + std::to_wstring(rating)
+                                                     : L"");
+         },
+         L"47 GetDocumentInfo(\"http://a/\")", L"true,c,5,1,3" /* rated 3 above */, L"false,"},
+        {"SetToolbarEnabled", [](TServerWrapper& w) { w.SetToolbarEnabled(true); return L""; },
+         L"52 SetToolbarEnabled(true)", L"", L""},
+        {"GetQuickGroupCount", [](TServerWrapper& w) { return std::to_wstring(w.GetQuickGroupCount()); },
+         L"53 GetQuickGroupCount()", L"1", L"0"},
+        {"GetQuickGroup",
+         [](TServerWrapper& w) {
+             bool shown = false;
+             std::wstring name = L"stale";
+             LONG count = 0;
+             bool ok = w.GetQuickGroup(0, shown, name, count);
+             return Text(ok) + L"," + name + (ok ? L"," + Text(shown) + L"," + std::to_wstring(count) : L"");
+         },
+         L"54 GetQuickGroup(0)", L"true,News,true,1", L"false,"},
+        {"GetQuickLink",
+         [](TServerWrapper& w) {
+             std::wstring caption = L"stale", url = L"stale";
+             bool ok = w.GetQuickLink(0, 0, caption, url);
+             return Text(ok) + L"," + caption + L"," + url;
+         },
+         L"55 GetQuickLink(0, 0)", L"true,Site,http://q/", L"false,,"},
+        {"ShowQuickGroupManager", [](TServerWrapper& w) { w.ShowQuickGroupManager(); return L""; },
+         L"56 ShowQuickGroupManager()", L"", L""},
+    };
+}
+
+void SeedArchive(TKeptorServer& server) {
+    auto& data = server.Archive();
+    data.Documents[L"http://a/"] = {5, L"c", 1, 2};
+    data.CurrentRubricName = L"Inbox";
+    data.DomainLinks[11] = L"http://a/11";
+    data.DomainLinks[12] = L"http://a/12";
+    data.RatingCount = 5;
+    data.RatingColors[2] = {255, 65280};
+    data.CommentColors[0] = 1;
+    data.CommentColors[3] = 4;
+    data.QuickGroups.push_back({L"News", true, {{L"Site", L"http://q/"}}});
+}
+
+TEST_F(ServerWrapperTest, EveryOperationCallsItsSlotAndFallsBackToItsDefault) {
+    SeedArchive(*Server.Get());
+    TSitedBand band(L"A");
+    TServerWrapper& wrapper = *TServerWrapper::Current();
+    for (const auto& operation : OperationCases()) {
+        SCOPED_TRACE(operation.Name);
+        ASSERT_TRUE(wrapper.IsConnected());
+        Server->ClearCallLog();
+        EXPECT_EQ(operation.ConnectedResult, operation.Run(wrapper));
+        auto calls = ServerCalls();
+        ASSERT_EQ(1u, calls.size());
+        EXPECT_EQ(0u, calls[0].find(operation.ExpectedCall)) << std::string(calls[0].begin(), calls[0].end());
+
+        // A failing call: the default, the forms are told, the application is dropped.
+        Notifications.clear();
+        Server->FailNext(keptor::kAnySlot, E_FAIL);
+        EXPECT_EQ(operation.DefaultResult, operation.Run(wrapper));
+        EXPECT_EQ(std::vector<std::wstring>{L"A:ServerDisconnected"}, Notifications);
+        EXPECT_FALSE(wrapper.IsConnected());
+
+        // Not connected: the default, and no call.
+        Server->ClearCallLog();
+        EXPECT_EQ(operation.DefaultResult, operation.Run(wrapper));
+        EXPECT_TRUE(ServerCalls().empty());
+        wrapper.Connect();
+    }
+}
+
+TEST_F(ServerWrapperTest, DomainLinksAreDecodedFromBytes) {
+    TSitedBand band(L"A");
+    TServerWrapper& wrapper = *TServerWrapper::Current();
+    struct TCase {
+        const char* Name;
+        std::vector<BYTE> Bytes;
+        bool IsArray;
+        std::vector<LONG> Expected;
+    };
+    const TCase cases[] = {
+        {"ten bytes", {1, 0, 0, 0, 0xFE, 0xFF, 0xFF, 0xFF, 9, 9}, true, {1, -2}},
+        {"empty array", {}, true, {}},
+        {"three bytes", {1, 2, 3}, true, {}},
+        {"not an array", {}, false, {}},
+    };
+    for (const auto& testCase : cases) {
+        SCOPED_TRACE(testCase.Name);
+        Server->Archive().DomainLinksAnswer =
+            testCase.IsArray ? keptor::MakeByteArray(testCase.Bytes) : TVariant(std::wstring_view(L"1234"));
+        std::vector<LONG> list{77};
+        wrapper.GetDomainLinks(L"http://a/", list);
+        EXPECT_EQ(testCase.Expected, list);
+    }
+}
+
+TEST_F(ServerWrapperTest, DocumentInfoWithAnEmptyUrlAsksNothing) {
+    TSitedBand band(L"A");
+    LONG id = 0, status = 0, rating = 0;
+    std::wstring comments = L"stale";
+    Server->ClearCallLog();
+    EXPECT_FALSE(TServerWrapper::Current()->GetDocumentInfo(L"", id, comments, status, rating));
+    EXPECT_EQ(L"", comments);
+    EXPECT_TRUE(ServerCalls().empty());
+}
+
+TEST_F(ServerWrapperTest, DocumentOperationsReadTheBrowsersDocument) {
+    TSitedBand band(L"A");
+    TServerWrapper& wrapper = *TServerWrapper::Current();
+    TTestBrowser& browser = band.Site->Browser();
+    // No document: nothing happens.
+    Server->ClearCallLog();
+    wrapper.AddDocumentToRubric(&browser, false);
+    wrapper.ShowPopupKillerSettings(&browser);
+    wrapper.AddDocumentToRubric(nullptr, true);
+    EXPECT_TRUE(ServerCalls().empty());
+    // A document without IHTMLDocument2 is an error that reaches the caller.
+    ComPtr<IDispatch> notHtml(static_cast<IDispatch*>(&browser));
+    browser.SetDocument(notHtml.Get());
+    EXPECT_THROW(wrapper.AddDocumentToRubric(&browser, false), TError);
+    EXPECT_THROW(wrapper.ShowPopupKillerSettings(&browser), TError);
+    browser.SetDocument(nullptr);
+    EXPECT_TRUE(wrapper.IsConnected());
+}
+
+} // namespace
