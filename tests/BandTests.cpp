@@ -5,12 +5,14 @@
 #include <shlguid.h>
 #include <wrl/client.h>
 
+#include <algorithm>
 #include <string>
 
 #include "band/ZorbexExplorerBarUnit.h"
 #include "com/ComSupportUnit.h"
 #include "server/ZorbexGUI_TLB.h"
 #include "support/BrowserHostUnit.h"
+#include "support/RecordingBandUnit.h"
 #include "support/TestSupport.h"
 
 using Microsoft::WRL::ComPtr;
@@ -261,7 +263,9 @@ INSTANTIATE_TEST_SUITE_P(Bands, BandTest, ::testing::ValuesIn(kBands),
                          [](const auto& info) { return std::string(info.param.Name); });
 
 // In-process: the band's own operation for its forms.
-TEST(BandInProcessTest, NotifyBandInfoChangedCallsExecWithTheLastBandID) {
+class BandInProcessTest : public TComTest {};
+
+TEST_F(BandInProcessTest, NotifyBandInfoChangedCallsExecWithTheLastBandID) {
     ComPtr<TTestSite> site = TTestSite::Create();
     IUnknown* object = TZorbexExplorerBar::CreateObject();
     ComPtr<IDeskBand> band;
@@ -285,6 +289,23 @@ TEST(BandInProcessTest, NotifyBandInfoChangedCallsExecWithTheLastBandID) {
     EXPECT_EQ(bandObject->WebBrowser(), static_cast<IWebBrowser2*>(&site->Browser()));
     band->CloseDW(0);
     withSite->SetSite(nullptr);
+}
+
+// A band whose title is longer than the band info's title field.
+class TLongTitleBand : public TIEToolBand {
+protected:
+    void GetBandClassID(CLSID& clsid) override { clsid = CLSID_NULL; }
+    TBandFormClass GetFormClass() override { return &TIEBandForm::Create<TRecordingForm>; }
+    void GetTitle(std::wstring& title) override { title = std::wstring(300, L'x') + L"tail"; }
+};
+
+TEST_F(BandInProcessTest, TitleIsCutTo255Characters) {
+    ComPtr<IDeskBand> band(new TLongTitleBand);
+    DESKBANDINFO info{};
+    info.dwMask = DBIM_TITLE;
+    std::fill(std::begin(info.wszTitle), std::end(info.wszTitle), L'#');
+    ASSERT_EQ(S_OK, band->GetBandInfo(0, DBIF_VIEWMODE_NORMAL, &info));
+    EXPECT_EQ(std::wstring(255, L'x'), std::wstring(info.wszTitle));
 }
 
 } // namespace

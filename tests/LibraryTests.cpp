@@ -172,6 +172,13 @@ TEST_F(RegistrationTest, PathWithASpaceIsWrittenInItsShortForm) {
     ::RemoveDirectoryW(directory.c_str());
 }
 
+TEST(RegistrationPathTest, WithoutAShortFormTheLongPathIsWritten) {
+    // A path the system cannot shorten (here: it does not exist) stays whole instead of becoming empty.
+    const std::wstring missing = L"C:\\no such directory\\ZorbexGUI.dll";
+    EXPECT_EQ(missing, ShortPathIfSpaced(missing));
+    EXPECT_EQ(L"C:\\plain\\ZorbexGUI.dll", ShortPathIfSpaced(L"C:\\plain\\ZorbexGUI.dll"));
+}
+
 class FactoryTest : public TComTest {};
 
 TEST_F(FactoryTest, ExportsAreTheFourEntryPointsAtOrdinalsOneToFour) {

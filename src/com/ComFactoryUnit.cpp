@@ -42,20 +42,6 @@ void ReadCoClass(const CLSID& clsid, const std::wstring& objectClass, std::wstri
     description = docText.Str();
 }
 
-std::wstring ShortPathIfSpaced(const std::wstring& path) {
-    if (path.find(L' ') == std::wstring::npos)
-        return path;
-    DWORD needed = ::GetShortPathNameW(path.c_str(), nullptr, 0);
-    if (needed == 0)
-        return path; // no short form available: the long path is still a working value
-    std::wstring shortPath(needed, L'\0');
-    DWORD length = ::GetShortPathNameW(path.c_str(), shortPath.data(), needed);
-    if (length == 0 || length >= needed)
-        return path;
-    shortPath.resize(length);
-    return shortPath;
-}
-
 TYPEATTR LibraryAttributes(ITypeLib* library) {
     TLIBATTR* attr = nullptr;
     OleCheck(library->GetLibAttr(&attr));
@@ -69,6 +55,20 @@ TYPEATTR LibraryAttributes(ITypeLib* library) {
 }
 
 } // namespace
+
+std::wstring ShortPathIfSpaced(const std::wstring& path) {
+    if (path.find(L' ') == std::wstring::npos)
+        return path;
+    DWORD needed = ::GetShortPathNameW(path.c_str(), nullptr, 0);
+    if (needed == 0)
+        return path; // no short form available: the long path is still a working value
+    std::wstring shortPath(needed, L'\0');
+    DWORD length = ::GetShortPathNameW(path.c_str(), shortPath.data(), needed);
+    if (length == 0 || length >= needed)
+        return path;
+    shortPath.resize(length);
+    return shortPath;
+}
 
 void SetCreateErrorBox(TErrorBoxProc proc) {
     ErrorBox = proc ? proc : ShowErrorMessageBox;

@@ -82,6 +82,10 @@ private:
 
 TComClassManager& ComClassManager();
 
+// The path registered for an in-process server: its short (8.3) form when it has a space, or the path
+// itself when the system has no short form for it.
+std::wstring ShortPathIfSpaced(const std::wstring& path);
+
 // Library-level registration passes: the type library, then every factory. S_OK or E_FAIL.
 HRESULT RegisterServer(bool doRegister) noexcept;
 

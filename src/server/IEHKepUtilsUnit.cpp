@@ -1,6 +1,8 @@
 // TIEHKepUtils.
 #include "server/IEHKepUtilsUnit.h"
 
+#include "page/ImageCaptureUnit.h"
+
 namespace zorbex {
 
 IUnknown* TIEHKepUtils::CreateObject() {
@@ -27,8 +29,9 @@ STDMETHODIMP TIEHKepUtils::AddBanners(VARIANT, VARIANT) {
     return E_NOTIMPL;
 }
 
-STDMETHODIMP TIEHKepUtils::CaptureScreenShot(IUnknown*, VARIANT_BOOL, IUnknown*) {
-    return E_NOTIMPL;
+STDMETHODIMP TIEHKepUtils::CaptureScreenShot(IUnknown* AWebBrowser, VARIANT_BOOL ARewriteIfExists,
+                                             IUnknown* AServer) {
+    return Automation([&] { zorbex::CaptureScreenShot(AWebBrowser, ARewriteIfExists, AServer); });
 }
 
 } // namespace zorbex

@@ -1,6 +1,8 @@
 // Helpers shared by the tests.
 #include "support/TestSupport.h"
 
+#include "com/ComServerUnit.h"
+
 #include <cstdlib>
 #include <cstring>
 #include <vector>
@@ -62,6 +64,8 @@ HRESULT LoadedLibraryCanUnloadNow() {
 
 void TComTest::TearDown() {
     EXPECT_EQ(S_OK, LoadedLibraryCanUnloadNow()) << "an object, lock or factory reference was left behind";
+    // The library's code is also linked into the test itself: its objects must be gone as well.
+    EXPECT_TRUE(CanUnloadModule()) << "an object made in this process was left behind";
 }
 
 void PumpMessages(DWORD milliseconds) {

@@ -7,6 +7,8 @@
 
 #include <string>
 
+#include <wrl/client.h>
+
 #include <gtest/gtest.h>
 
 namespace zorbex::test {
@@ -50,6 +52,17 @@ class TComTest : public ::testing::Test {
 protected:
     void TearDown() override;
 };
+
+// Takes over an object returned with one reference held by the caller (a CreateObject of the library),
+// as the interface T. Note that ComPtr::Attach of this toolchain adds a reference of its own.
+template <typename T> Microsoft::WRL::ComPtr<T> TakeCreated(IUnknown* created) {
+    Microsoft::WRL::ComPtr<T> result;
+    if (created) {
+        created->QueryInterface(IID_PPV_ARGS(&result));
+        created->Release();
+    }
+    return result;
+}
 
 // Pumps this thread's messages for about `milliseconds` (COM calls, timers, posted messages).
 void PumpMessages(DWORD milliseconds);

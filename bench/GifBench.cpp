@@ -1,0 +1,142 @@
+// GIF benchmark: encodes screenshot pictures (binary PPM files) with the library's GIF encoder and
+// through the screenshot path (bitmap, halftone stretch at 100 %, pixel format, GIF), and prints the
+// times and sizes. bench/gif_bench.sh renders the pictures, runs this under Wine beside ImageMagick and
+// ffmpeg on the same input, and prints the comparison.
+//
+//   GifBench [--runs N] FILE.ppm...   writes FILE.zorbex.gif beside each input and prints one line:
+//   RESULT <file> <width> <height> <encode ms median> <encode ms best> <capture ms median> <bytes>
+#include <windows.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <iterator>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include "page/GifEncoderUnit.h"
+#include "page/ImageCaptureUnit.h"
+
+using namespace zorbex;
+
+namespace {
+
+struct TPicture {
+    uint32_t Width = 0;
+    uint32_t Height = 0;
+    std::vector<uint8_t> Bgrx; // top-down rows of B, G, R, X
+};
+
+std::string WindowsPath(std::string path) {
+    return !path.empty() && path.front() == '/' ? "Z:" + path : path; // Wine maps the Unix root to Z:
+}
+
+// A binary PPM (P6, maxval 255) as 32-bit pixels.
+TPicture ReadPpm(const std::string& path) {
+    std::ifstream file(WindowsPath(path), std::ios::binary);
+    if (!file)
+        throw std::runtime_error("cannot open " + path);
+    auto token = [&] {
+        std::string text;
+        for (;;) {
+            file >> text;
+            if (text.empty() || text.front() != '#')
+                return text;
+            std::getline(file, text);
+            text.clear();
+        }
+    };
+    if (token() != "P6")
+        throw std::runtime_error(path + " is not a binary PPM");
+    TPicture picture;
+    picture.Width = static_cast<uint32_t>(std::stoul(token()));
+    picture.Height = static_cast<uint32_t>(std::stoul(token()));
+    if (token() != "255")
+        throw std::runtime_error(path + ": only 8-bit PPM files");
+    file.get();
+    std::vector<char> rgb(size_t{picture.Width} * picture.Height * 3);
+    if (!file.read(rgb.data(), static_cast<std::streamsize>(rgb.size())))
+        throw std::runtime_error(path + " is cut short");
+    picture.Bgrx.resize(size_t{picture.Width} * picture.Height * 4);
+    for (size_t i = 0, j = 0; i < rgb.size(); i += 3, j += 4) {
+        picture.Bgrx[j] = static_cast<uint8_t>(rgb[i + 2]);
+        picture.Bgrx[j + 1] = static_cast<uint8_t>(rgb[i + 1]);
+        picture.Bgrx[j + 2] = static_cast<uint8_t>(rgb[i]);
+        picture.Bgrx[j + 3] = 0;
+    }
+    return picture;
+}
+
+template <typename F> double Milliseconds(F&& work) {
+    const auto start = std::chrono::steady_clock::now();
+    work();
+    return std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count();
+}
+
+double Median(std::vector<double> values) {
+    std::sort(values.begin(), values.end());
+    return values[values.size() / 2];
+}
+
+// The screenshot path from a drawn bitmap on: halftone stretch at 100 %, 32-bit format, GIF.
+std::vector<uint8_t> CapturePath(const TPicture& picture) {
+    TCaptureBitmap bitmap;
+    bitmap.SetSize(static_cast<LONG>(picture.Width), static_cast<LONG>(picture.Height));
+    BITMAPINFO info{};
+    info.bmiHeader.biSize = sizeof(info.bmiHeader);
+    info.bmiHeader.biWidth = static_cast<LONG>(picture.Width);
+    info.bmiHeader.biHeight = -static_cast<LONG>(picture.Height);
+    info.bmiHeader.biPlanes = 1;
+    info.bmiHeader.biBitCount = 32;
+    info.bmiHeader.biCompression = BI_RGB;
+    ::SetDIBitsToDevice(bitmap.Canvas(), 0, 0, picture.Width, picture.Height, 0, 0, 0, picture.Height,
+                        picture.Bgrx.data(), &info, DIB_RGB_COLORS);
+    ScaleBitmap(bitmap, 100, 100, static_cast<uint8_t>(TCaptureFormat::Bits32));
+    std::vector<uint8_t> gif;
+    BitmapToGIF(bitmap, gif);
+    return gif;
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    int runs = 5;
+    std::vector<std::string> files;
+    for (int i = 1; i < argc; ++i) {
+        const std::string arg = argv[i];
+        if (arg == "--runs" && i + 1 < argc)
+            runs = std::max(1, std::atoi(argv[++i]));
+        else
+            files.push_back(arg);
+    }
+    if (files.empty()) {
+        std::fprintf(stderr, "usage: GifBench [--runs N] FILE.ppm...\n");
+        return 2;
+    }
+    try {
+        for (const std::string& file : files) {
+            const TPicture picture = ReadPpm(file);
+            const TRgbImage image{picture.Width, picture.Height, picture.Bgrx, 0};
+            std::vector<uint8_t> gif = EncodeGif(image); // warm-up
+            std::vector<double> encode, capture;
+            for (int run = 0; run < runs; ++run) {
+                encode.push_back(Milliseconds([&] { gif = EncodeGif(image); }));
+                capture.push_back(Milliseconds([&] { CapturePath(picture); }));
+            }
+            const std::string out = file.substr(0, file.rfind('.')) + ".zorbex.gif";
+            std::ofstream(WindowsPath(out), std::ios::binary)
+                .write(reinterpret_cast<const char*>(gif.data()), static_cast<std::streamsize>(gif.size()));
+            std::printf("RESULT %s %u %u %.1f %.1f %.1f %zu\n", file.c_str(), picture.Width, picture.Height,
+                        Median(encode), *std::min_element(encode.begin(), encode.end()), Median(capture),
+                        gif.size());
+            std::fflush(stdout);
+        }
+    } catch (const std::exception& error) {
+        std::fprintf(stderr, "GifBench: %s\n", error.what());
+        return 1;
+    }
+    return 0;
+}
