@@ -42,29 +42,6 @@ protected:
     }
 };
 
-// A band of the library (from the registered DLL) sited in a test host.
-struct TLibraryBand {
-    ComPtr<TTestSite> Site = TTestSite::Create();
-    ComPtr<IDeskBand> Band;
-    HRESULT SiteResult = E_FAIL;
-
-    explicit TLibraryBand(const CLSID& clsid) {
-        if (FAILED(::CoCreateInstance(clsid, nullptr, CLSCTX_INPROC_SERVER, IID_PPV_ARGS(&Band))))
-            return;
-        ComPtr<IObjectWithSite> withSite;
-        Band.As(&withSite);
-        SiteResult = withSite->SetSite(static_cast<IOleWindow*>(Site.Get()));
-    }
-    ~TLibraryBand() {
-        if (!Band)
-            return;
-        Band->CloseDW(0);
-        ComPtr<IObjectWithSite> withSite;
-        Band.As(&withSite);
-        withSite->SetSite(nullptr);
-    }
-};
-
 TEST_F(KeptorLinkTest, LibraryBandsOfOneThreadShareOneSubscription) {
     TKeptorProcess keptor;
     ASSERT_TRUE(keptor.Started());

@@ -22,9 +22,11 @@ VARIANT_BOOL Flag(bool value) {
     return value ? VARIANT_TRUE : VARIANT_FALSE;
 }
 
-// The document of a browser as HTML document; null when the browser shows none. A document that is
-// not an HTML document is an error.
-ComPtr<IHTMLDocument2> BrowserDocument(IWebBrowser2* browser) {
+// The HTML document the browser shows and its URL; null when there is no browser, no document or an
+// empty URL. A document that is not an HTML document, and a failing read, are errors.
+ComPtr<IHTMLDocument2> ShownDocument(IWebBrowser2* browser, TBStr& url) {
+    if (!browser)
+        return nullptr;
     ComPtr<IDispatch> document;
     OleCheck(browser->get_Document(&document));
     if (!document)
@@ -32,7 +34,8 @@ ComPtr<IHTMLDocument2> BrowserDocument(IWebBrowser2* browser) {
     ComPtr<IHTMLDocument2> html;
     if (FAILED(document.As(&html)))
         RaiseError(L"Interface not supported");
-    return html;
+    OleCheck(html->get_URL(url.Receive()));
+    return url.Length() ? html : nullptr;
 }
 
 } // namespace
@@ -183,14 +186,9 @@ template <typename F> bool TServerWrapper::Call(F&& call) noexcept {
 // --- Server operations ----------------------------------------------------------------------------
 
 void TServerWrapper::AddDocumentToRubric(IWebBrowser2* browser, bool withDialog) {
-    if (!browser)
-        return;
-    ComPtr<IHTMLDocument2> document = BrowserDocument(browser);
-    if (!document)
-        return;
     TBStr url;
-    OleCheck(document->get_URL(url.Receive()));
-    if (url.Length() == 0)
+    ComPtr<IHTMLDocument2> document = ShownDocument(browser, url);
+    if (!document)
         return;
     TBStr title;
     OleCheck(document->get_title(title.Receive()));
@@ -224,14 +222,8 @@ void TServerWrapper::SetPopupKillerEnabled(bool enabled) noexcept {
 }
 
 void TServerWrapper::ShowPopupKillerSettings(IWebBrowser2* browser) {
-    if (!browser)
-        return;
-    ComPtr<IHTMLDocument2> document = BrowserDocument(browser);
-    if (!document)
-        return;
     TBStr url;
-    OleCheck(document->get_URL(url.Receive()));
-    if (url.Length() == 0)
+    if (!ShownDocument(browser, url))
         return;
     Call([&](IGUIServer* server) { return server->ShowPopupKillerSettings(url.Get()); });
 }

@@ -262,6 +262,24 @@ STDMETHODIMP TTestSite::QueryService(REFGUID service, REFIID iid, void** object)
     return E_NOINTERFACE;
 }
 
+TLibraryBand::TLibraryBand(const CLSID& clsid, ComPtr<TTestSite> site)
+    : Site(site ? std::move(site) : TTestSite::Create()) {
+    ComPtr<IObjectWithSite> withSite;
+    if (SUCCEEDED(::CoCreateInstance(clsid, nullptr, CLSCTX_INPROC_SERVER, IID_PPV_ARGS(&Band))) &&
+        SUCCEEDED(Band.As(&withSite)))
+        SiteResult = withSite->SetSite(static_cast<IOleWindow*>(Site.Get()));
+}
+
+void TLibraryBand::Close() {
+    if (!Band)
+        return;
+    Band->CloseDW(0);
+    ComPtr<IObjectWithSite> withSite;
+    if (SUCCEEDED(Band.As(&withSite)))
+        withSite->SetSite(nullptr);
+    Band.Reset();
+}
+
 namespace {
 
 BOOL CALLBACK CountChildWindow(HWND, LPARAM data) {

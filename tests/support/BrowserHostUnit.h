@@ -188,6 +188,20 @@ private:
     Microsoft::WRL::ComPtr<TTestBrowser> BrowserObject;
 };
 
+// A band of the registered library, created through COM and sited in a host (its own host when none is
+// given); closed and released at destruction.
+struct TLibraryBand {
+    Microsoft::WRL::ComPtr<TTestSite> Site;
+    Microsoft::WRL::ComPtr<IDeskBand> Band;
+    HRESULT SiteResult = E_FAIL;
+
+    explicit TLibraryBand(const CLSID& clsid, Microsoft::WRL::ComPtr<TTestSite> site = nullptr);
+    TLibraryBand(const TLibraryBand&) = delete;
+    TLibraryBand& operator=(const TLibraryBand&) = delete;
+    ~TLibraryBand() { Close(); }
+    void Close();
+};
+
 // Number of windows of this thread (top-level and child), to check that nothing is left behind.
 int ThreadWindowCount();
 

@@ -6,6 +6,7 @@
 #include <wrl/client.h>
 
 #include <cstdio>
+#include <memory>
 #include <string>
 
 #include "com/ComSupportUnit.h"
@@ -123,32 +124,23 @@ void PrintBandInfo(IDeskBand* band, const wchar_t* when) {
 void SiteBands() {
     Print(L"== Both toolbars sited in a browser host window");
     ComPtr<zorbex::test::TTestSite> site = zorbex::test::TTestSite::Create();
-    ComPtr<IDeskBand> bands[2];
     const TDemoClass* kinds[2] = {&kClasses[0], &kClasses[3]};
+    std::unique_ptr<zorbex::test::TLibraryBand> bands[2];
     for (int i = 0; i < 2; ++i) {
-        if (FAILED(::CoCreateInstance(*kinds[i]->Clsid, nullptr, CLSCTX_INPROC_SERVER, IID_PPV_ARGS(&bands[i]))))
-            continue;
-        ComPtr<IObjectWithSite> withSite;
-        bands[i].As(&withSite);
-        HRESULT result = withSite->SetSite(static_cast<IOleWindow*>(site.Get()));
+        bands[i] = std::make_unique<zorbex::test::TLibraryBand>(*kinds[i]->Clsid, site);
         HWND form = nullptr;
-        bands[i]->GetWindow(&form);
+        if (bands[i]->Band)
+            bands[i]->Band->GetWindow(&form);
         wchar_t text[160];
         std::swprintf(text, 160, L"  %ls: SetSite %ls, form window %p, child of the host window: %ls",
-                      kinds[i]->ProgID, Hex(result).c_str(), static_cast<void*>(form),
+                      kinds[i]->ProgID, Hex(bands[i]->SiteResult).c_str(), static_cast<void*>(form),
                       ::GetParent(form) == site->Window() ? L"yes" : L"no");
         Print(text);
-        PrintBandInfo(bands[i].Get(), L"with its form");
+        if (bands[i]->Band)
+            PrintBandInfo(bands[i]->Band.Get(), L"with its form");
     }
-    for (auto& band : bands) {
-        if (!band)
-            continue;
-        band->CloseDW(0);
-        ComPtr<IObjectWithSite> withSite;
-        band.As(&withSite);
-        withSite->SetSite(nullptr);
-        band.Reset();
-    }
+    for (auto& band : bands)
+        band->Close();
     Print(L"  both bands closed and released");
 }
 
@@ -178,14 +170,8 @@ void ConnectToKeptor() {
     Print(L"  KeptorServer.exe is running (process " + std::to_wstring(pid) + L"), demo archive seeded");
 
     ComPtr<zorbex::test::TTestSite> site = zorbex::test::TTestSite::Create();
-    ComPtr<IDeskBand> bands[2];
-    const CLSID* classes[2] = {&CLSID_ZorbexExplorerBar, &CLSID_TrovellaQLToolbar};
-    for (int i = 0; i < 2; ++i) {
-        ComPtr<IObjectWithSite> withSite;
-        if (SUCCEEDED(::CoCreateInstance(*classes[i], nullptr, CLSCTX_INPROC_SERVER, IID_PPV_ARGS(&bands[i]))) &&
-            SUCCEEDED(bands[i].As(&withSite)))
-            withSite->SetSite(static_cast<IOleWindow*>(site.Get()));
-    }
+    zorbex::test::TLibraryBand mainBand(CLSID_ZorbexExplorerBar, site);
+    zorbex::test::TLibraryBand linksBand(CLSID_TrovellaQLToolbar, site);
     Print(L"  both toolbars sited: the application now has " + std::to_wstring(SinkCount(keptor.Control())) +
           L" event subscription (one per browser thread)");
 
@@ -227,15 +213,8 @@ void ConnectToKeptor() {
         Print(L"    event subscriptions now: " + std::to_wstring(SinkCount(again.Control())));
     }
     observer.Close();
-    for (auto& band : bands) {
-        if (!band)
-            continue;
-        band->CloseDW(0);
-        ComPtr<IObjectWithSite> withSite;
-        band.As(&withSite);
-        withSite->SetSite(nullptr);
-        band.Reset();
-    }
+    mainBand.Close();
+    linksBand.Close();
     if (again.Started())
         Print(L"  toolbars closed: event subscriptions now " + std::to_wstring(SinkCount(again.Control())));
 }
