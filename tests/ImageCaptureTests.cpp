@@ -1,8 +1,8 @@
-// Tests of the page screenshot: CaptureScreenShot through the page-utilities object against a stub
-// document (IHTMLDocument2 URL, IViewObject, IOleWindow) shown in a test browser and a fake Keptor
-// server. The GIFs are checked here by their headers and colour tables; with ZORBEX_CAPTURE_OUT set
-// every GIF is also written there with the picture it must show (a PPM drawn directly at the GIF's
-// size), for tests/check_capture_gifs.sh to decode and compare with ImageMagick.
+// Tests of the page screenshot: CaptureScreenShot through the page-utilities object against a test
+// document (its URL, view and window) shown in a test browser and the reference Keptor server. The GIFs
+// are checked here by their headers and colour tables; with ZORBEX_CAPTURE_OUT set every GIF is also
+// written there with the picture it must show (a PPM drawn directly at the GIF's size), for
+// tests/check_capture_gifs.sh to decode and compare with ImageMagick.
 #include "page/ImageCaptureUnit.h"
 
 #include <windows.h>
@@ -18,26 +18,26 @@
 #include <fstream>
 #include <functional>
 #include <iostream>
+#include <memory>
 #include <string>
 #include <vector>
 
+#include "KeptorServerUnit.h"
 #include "server/IEHKepUtilsUnit.h"
 #include "server/ZorbexGUI_TLB.h"
 #include "support/BrowserHostUnit.h"
+#include "support/TestDocumentUnit.h"
 #include "support/TestSupport.h"
 
 using Microsoft::WRL::ComPtr;
 using namespace zorbex;
+using keptor::TKeptorScreenShot;
+using keptor::TKeptorScreenShotSettings;
 
 namespace {
 
-#define NOT_IMPLEMENTED(name, ...)                                                                           \
-    STDMETHODIMP name(__VA_ARGS__) override {                                                                \
-        return E_NOTIMPL;                                                                                    \
-    }
-
 // ---------------------------------------------------------------------------------------------------
-// Pictures the stub view draws: colour blocks over the whole bounds, so that a picture drawn directly
+// Pictures the test view draws: colour blocks over the whole bounds, so that a picture drawn directly
 // at a smaller size looks like the larger one scaled down.
 
 enum class TPicture { Rich, Vga, BlackWhite };
@@ -81,373 +81,6 @@ void Paint(HDC dc, const RECT& bounds, TPicture picture) {
         }
     }
 }
-
-// ---------------------------------------------------------------------------------------------------
-// Stub document: the URL, the view that draws a picture, the window it is shown in.
-
-struct TDrawRecord {
-    DWORD Aspect;
-    LONG Index;
-    bool Extras; // aspect data, target device, target DC, window bounds or continue callback given
-    HDC DrawDC;
-    RECTL Bounds;
-};
-
-class TStubDocument : public IHTMLDocument2, public IViewObject, public IOleWindow {
-public:
-    static ComPtr<TStubDocument> Create() { return ComPtr<TStubDocument>(new TStubDocument); }
-
-    std::wstring Url = L"http://example.test/dir/page.html#part";
-    HRESULT UrlResult = S_OK;
-    bool Html = true;       // false: a document that is not HTML (refuses IHTMLDocument2)
-    bool ViewObject = true; // false: refuses IViewObject
-    HWND Window = nullptr;  // nullptr: GetWindow fails
-    TPicture Picture = TPicture::Rich;
-    std::vector<TDrawRecord> Draws;
-
-    IDispatch* Dispatch() { return static_cast<IHTMLDocument2*>(this); }
-
-    // IUnknown
-    STDMETHODIMP QueryInterface(REFIID iid, void** object) override {
-        if (!object)
-            return E_POINTER;
-        *object = nullptr;
-        if (iid == IID_IUnknown || iid == IID_IDispatch)
-            *object = Dispatch();
-        else if (Html && (iid == IID_IHTMLDocument || iid == IID_IHTMLDocument2))
-            *object = static_cast<IHTMLDocument2*>(this);
-        else if (ViewObject && iid == IID_IViewObject)
-            *object = static_cast<IViewObject*>(this);
-        else if (iid == IID_IOleWindow)
-            *object = static_cast<IOleWindow*>(this);
-        else
-            return E_NOINTERFACE;
-        AddRef();
-        return S_OK;
-    }
-    STDMETHODIMP_(ULONG) AddRef() override { return ++RefCount; }
-    STDMETHODIMP_(ULONG) Release() override {
-        const ULONG count = --RefCount;
-        if (count == 0)
-            delete this;
-        return count;
-    }
-
-    // IHTMLDocument2: the URL only.
-    STDMETHODIMP get_URL(BSTR* url) override {
-        *url = nullptr;
-        if (FAILED(UrlResult))
-            return UrlResult;
-        *url = ::SysAllocString(Url.c_str());
-        return S_OK;
-    }
-
-    // IViewObject
-    STDMETHODIMP Draw(DWORD aspect, LONG index, void* aspectData, DVTARGETDEVICE* device, HDC targetDC,
-                      HDC dc, LPCRECTL bounds, LPCRECTL windowBounds,
-                      BOOL(STDMETHODCALLTYPE* proceed)(ULONG_PTR), ULONG_PTR) override {
-        Draws.push_back({aspect, index, aspectData || device || targetDC || windowBounds || proceed, dc,
-                         bounds ? *bounds : RECTL{}});
-        if (!bounds)
-            return E_INVALIDARG;
-        Paint(dc, {bounds->left, bounds->top, bounds->right, bounds->bottom}, Picture);
-        return S_OK;
-    }
-    NOT_IMPLEMENTED(GetColorSet, DWORD, LONG, void*, DVTARGETDEVICE*, HDC, LOGPALETTE**)
-    NOT_IMPLEMENTED(Freeze, DWORD, LONG, void*, DWORD*)
-    NOT_IMPLEMENTED(Unfreeze, DWORD)
-    NOT_IMPLEMENTED(SetAdvise, DWORD, DWORD, IAdviseSink*)
-    NOT_IMPLEMENTED(GetAdvise, DWORD*, DWORD*, IAdviseSink**)
-
-    // IOleWindow
-    STDMETHODIMP GetWindow(HWND* window) override {
-        *window = Window;
-        return Window ? S_OK : E_FAIL;
-    }
-    NOT_IMPLEMENTED(ContextSensitiveHelp, BOOL)
-
-    // Everything else.
-    NOT_IMPLEMENTED(GetTypeInfoCount, UINT*)
-    NOT_IMPLEMENTED(GetTypeInfo, UINT, LCID, ITypeInfo**)
-    NOT_IMPLEMENTED(GetIDsOfNames, REFIID, LPOLESTR*, UINT, LCID, DISPID*)
-    NOT_IMPLEMENTED(Invoke, DISPID, REFIID, LCID, WORD, DISPPARAMS*, VARIANT*, EXCEPINFO*, UINT*)
-    NOT_IMPLEMENTED(get_Script, IDispatch**)
-    NOT_IMPLEMENTED(get_all, IHTMLElementCollection**)
-    NOT_IMPLEMENTED(get_body, IHTMLElement**)
-    NOT_IMPLEMENTED(get_activeElement, IHTMLElement**)
-    NOT_IMPLEMENTED(get_images, IHTMLElementCollection**)
-    NOT_IMPLEMENTED(get_applets, IHTMLElementCollection**)
-    NOT_IMPLEMENTED(get_links, IHTMLElementCollection**)
-    NOT_IMPLEMENTED(get_forms, IHTMLElementCollection**)
-    NOT_IMPLEMENTED(get_anchors, IHTMLElementCollection**)
-    NOT_IMPLEMENTED(put_title, BSTR)
-    NOT_IMPLEMENTED(get_title, BSTR*)
-    NOT_IMPLEMENTED(get_scripts, IHTMLElementCollection**)
-    NOT_IMPLEMENTED(put_designMode, BSTR)
-    NOT_IMPLEMENTED(get_designMode, BSTR*)
-    NOT_IMPLEMENTED(get_selection, IHTMLSelectionObject**)
-    NOT_IMPLEMENTED(get_readyState, BSTR*)
-    NOT_IMPLEMENTED(get_frames, IHTMLFramesCollection2**)
-    NOT_IMPLEMENTED(get_embeds, IHTMLElementCollection**)
-    NOT_IMPLEMENTED(get_plugins, IHTMLElementCollection**)
-    NOT_IMPLEMENTED(put_alinkColor, VARIANT)
-    NOT_IMPLEMENTED(get_alinkColor, VARIANT*)
-    NOT_IMPLEMENTED(put_bgColor, VARIANT)
-    NOT_IMPLEMENTED(get_bgColor, VARIANT*)
-    NOT_IMPLEMENTED(put_fgColor, VARIANT)
-    NOT_IMPLEMENTED(get_fgColor, VARIANT*)
-    NOT_IMPLEMENTED(put_linkColor, VARIANT)
-    NOT_IMPLEMENTED(get_linkColor, VARIANT*)
-    NOT_IMPLEMENTED(put_vlinkColor, VARIANT)
-    NOT_IMPLEMENTED(get_vlinkColor, VARIANT*)
-    NOT_IMPLEMENTED(get_referrer, BSTR*)
-    NOT_IMPLEMENTED(get_location, IHTMLLocation**)
-    NOT_IMPLEMENTED(get_lastModified, BSTR*)
-    NOT_IMPLEMENTED(put_URL, BSTR)
-    NOT_IMPLEMENTED(put_domain, BSTR)
-    NOT_IMPLEMENTED(get_domain, BSTR*)
-    NOT_IMPLEMENTED(put_cookie, BSTR)
-    NOT_IMPLEMENTED(get_cookie, BSTR*)
-    NOT_IMPLEMENTED(put_expando, VARIANT_BOOL)
-    NOT_IMPLEMENTED(get_expando, VARIANT_BOOL*)
-    NOT_IMPLEMENTED(put_charset, BSTR)
-    NOT_IMPLEMENTED(get_charset, BSTR*)
-    NOT_IMPLEMENTED(put_defaultCharset, BSTR)
-    NOT_IMPLEMENTED(get_defaultCharset, BSTR*)
-    NOT_IMPLEMENTED(get_mimeType, BSTR*)
-    NOT_IMPLEMENTED(get_fileSize, BSTR*)
-    NOT_IMPLEMENTED(get_fileCreatedDate, BSTR*)
-    NOT_IMPLEMENTED(get_fileModifiedDate, BSTR*)
-    NOT_IMPLEMENTED(get_fileUpdatedDate, BSTR*)
-    NOT_IMPLEMENTED(get_security, BSTR*)
-    NOT_IMPLEMENTED(get_protocol, BSTR*)
-    NOT_IMPLEMENTED(get_nameProp, BSTR*)
-    NOT_IMPLEMENTED(write, SAFEARRAY*)
-    NOT_IMPLEMENTED(writeln, SAFEARRAY*)
-    NOT_IMPLEMENTED(open, BSTR, VARIANT, VARIANT, VARIANT, IDispatch**)
-    NOT_IMPLEMENTED(close)
-    NOT_IMPLEMENTED(clear)
-    NOT_IMPLEMENTED(queryCommandSupported, BSTR, VARIANT_BOOL*)
-    NOT_IMPLEMENTED(queryCommandEnabled, BSTR, VARIANT_BOOL*)
-    NOT_IMPLEMENTED(queryCommandState, BSTR, VARIANT_BOOL*)
-    NOT_IMPLEMENTED(queryCommandIndeterm, BSTR, VARIANT_BOOL*)
-    NOT_IMPLEMENTED(queryCommandText, BSTR, BSTR*)
-    NOT_IMPLEMENTED(queryCommandValue, BSTR, VARIANT*)
-    NOT_IMPLEMENTED(execCommand, BSTR, VARIANT_BOOL, VARIANT, VARIANT_BOOL*)
-    NOT_IMPLEMENTED(execCommandShowHelp, BSTR, VARIANT_BOOL*)
-    NOT_IMPLEMENTED(createElement, BSTR, IHTMLElement**)
-    NOT_IMPLEMENTED(put_onhelp, VARIANT)
-    NOT_IMPLEMENTED(get_onhelp, VARIANT*)
-    NOT_IMPLEMENTED(put_onclick, VARIANT)
-    NOT_IMPLEMENTED(get_onclick, VARIANT*)
-    NOT_IMPLEMENTED(put_ondblclick, VARIANT)
-    NOT_IMPLEMENTED(get_ondblclick, VARIANT*)
-    NOT_IMPLEMENTED(put_onkeyup, VARIANT)
-    NOT_IMPLEMENTED(get_onkeyup, VARIANT*)
-    NOT_IMPLEMENTED(put_onkeydown, VARIANT)
-    NOT_IMPLEMENTED(get_onkeydown, VARIANT*)
-    NOT_IMPLEMENTED(put_onkeypress, VARIANT)
-    NOT_IMPLEMENTED(get_onkeypress, VARIANT*)
-    NOT_IMPLEMENTED(put_onmouseup, VARIANT)
-    NOT_IMPLEMENTED(get_onmouseup, VARIANT*)
-    NOT_IMPLEMENTED(put_onmousedown, VARIANT)
-    NOT_IMPLEMENTED(get_onmousedown, VARIANT*)
-    NOT_IMPLEMENTED(put_onmousemove, VARIANT)
-    NOT_IMPLEMENTED(get_onmousemove, VARIANT*)
-    NOT_IMPLEMENTED(put_onmouseout, VARIANT)
-    NOT_IMPLEMENTED(get_onmouseout, VARIANT*)
-    NOT_IMPLEMENTED(put_onmouseover, VARIANT)
-    NOT_IMPLEMENTED(get_onmouseover, VARIANT*)
-    NOT_IMPLEMENTED(put_onreadystatechange, VARIANT)
-    NOT_IMPLEMENTED(get_onreadystatechange, VARIANT*)
-    NOT_IMPLEMENTED(put_onafterupdate, VARIANT)
-    NOT_IMPLEMENTED(get_onafterupdate, VARIANT*)
-    NOT_IMPLEMENTED(put_onrowexit, VARIANT)
-    NOT_IMPLEMENTED(get_onrowexit, VARIANT*)
-    NOT_IMPLEMENTED(put_onrowenter, VARIANT)
-    NOT_IMPLEMENTED(get_onrowenter, VARIANT*)
-    NOT_IMPLEMENTED(put_ondragstart, VARIANT)
-    NOT_IMPLEMENTED(get_ondragstart, VARIANT*)
-    NOT_IMPLEMENTED(put_onselectstart, VARIANT)
-    NOT_IMPLEMENTED(get_onselectstart, VARIANT*)
-    NOT_IMPLEMENTED(elementFromPoint, LONG, LONG, IHTMLElement**)
-    NOT_IMPLEMENTED(get_parentWindow, IHTMLWindow2**)
-    NOT_IMPLEMENTED(get_styleSheets, IHTMLStyleSheetsCollection**)
-    NOT_IMPLEMENTED(put_onbeforeupdate, VARIANT)
-    NOT_IMPLEMENTED(get_onbeforeupdate, VARIANT*)
-    NOT_IMPLEMENTED(put_onerrorupdate, VARIANT)
-    NOT_IMPLEMENTED(get_onerrorupdate, VARIANT*)
-    NOT_IMPLEMENTED(toString, BSTR*)
-    NOT_IMPLEMENTED(createStyleSheet, BSTR, LONG, IHTMLStyleSheet**)
-private:
-    TStubDocument() = default;
-    virtual ~TStubDocument() = default;
-    ULONG RefCount = 0;
-};
-
-// ---------------------------------------------------------------------------------------------------
-// Fake Keptor server: answers GetScreenShotSettings and records the calls of slots 48 to 50.
-
-struct TScreenShotAnswer {
-    VARIANT_BOOL TakeFirst = VARIANT_FALSE;
-    LONG FirstScale = 100;
-    LONG FirstFormat = 7;
-    VARIANT_BOOL TakeSecond = VARIANT_FALSE;
-    LONG SecondScale = 100;
-    LONG SecondFormat = 7;
-};
-
-struct TServerCall {
-    int Slot = 0;
-    std::wstring Url;
-    VARIANT_BOOL Rewrite = VARIANT_FALSE; // slot 48
-    VARTYPE DataType = VT_EMPTY;          // slots 49, 50
-    LONG Integer = -1;                    // the data when it is VT_I4
-    std::vector<uint8_t> Gif;             // the data when it is a byte array with bounds 0..size-1
-};
-
-class TFakeServer : public IGUIServer {
-public:
-    static ComPtr<TFakeServer> Create() { return ComPtr<TFakeServer>(new TFakeServer); }
-
-    TScreenShotAnswer Answer;
-    HRESULT SettingsResult = S_OK;
-    HRESULT StoreResult = S_OK;       // slot 49
-    HRESULT StoreSecondResult = S_OK; // slot 50
-    std::vector<TServerCall> Calls;
-
-    std::vector<int> Slots() const {
-        std::vector<int> slots;
-        for (const auto& call : Calls)
-            slots.push_back(call.Slot);
-        return slots;
-    }
-
-    // IUnknown
-    STDMETHODIMP QueryInterface(REFIID iid, void** object) override {
-        if (!object)
-            return E_POINTER;
-        *object = nullptr;
-        if (iid != IID_IUnknown && iid != IID_IDispatch && iid != IID_IGUIServer)
-            return E_NOINTERFACE;
-        *object = static_cast<IGUIServer*>(this);
-        AddRef();
-        return S_OK;
-    }
-    STDMETHODIMP_(ULONG) AddRef() override { return ++RefCount; }
-    STDMETHODIMP_(ULONG) Release() override {
-        const ULONG count = --RefCount;
-        if (count == 0)
-            delete this;
-        return count;
-    }
-
-    // Slots 48 to 50.
-    STDMETHODIMP GetScreenShotSettings(BSTR url, VARIANT_BOOL rewrite, VARIANT_BOOL* takeFirst,
-                                       LONG* firstScale, LONG* firstFormat, VARIANT_BOOL* takeSecond,
-                                       LONG* secondScale, LONG* secondFormat) override {
-        TServerCall call;
-        call.Slot = 48;
-        call.Url = url ? url : L"";
-        call.Rewrite = rewrite;
-        Calls.push_back(std::move(call));
-        if (FAILED(SettingsResult))
-            return SettingsResult;
-        *takeFirst = Answer.TakeFirst;
-        *firstScale = Answer.FirstScale;
-        *firstFormat = Answer.FirstFormat;
-        *takeSecond = Answer.TakeSecond;
-        *secondScale = Answer.SecondScale;
-        *secondFormat = Answer.SecondFormat;
-        return S_OK;
-    }
-    STDMETHODIMP StoreScreenShot(BSTR url, VARIANT data) override {
-        return Store(49, url, data, StoreResult);
-    }
-    STDMETHODIMP StoreSecondScreenShot(BSTR url, VARIANT data) override {
-        return Store(50, url, data, StoreSecondResult);
-    }
-
-    // Everything else.
-    NOT_IMPLEMENTED(GetTypeInfoCount, UINT*)
-    NOT_IMPLEMENTED(GetTypeInfo, UINT, LCID, ITypeInfo**)
-    NOT_IMPLEMENTED(GetIDsOfNames, REFIID, LPOLESTR*, UINT, LCID, DISPID*)
-    NOT_IMPLEMENTED(Invoke, DISPID, REFIID, LCID, WORD, DISPPARAMS*, VARIANT*, EXCEPINFO*, UINT*)
-    NOT_IMPLEMENTED(Reserved07)
-    NOT_IMPLEMENTED(AddDocumentToRubric, BSTR, BSTR, BSTR, BSTR, BSTR*, VARIANT_BOOL)
-    NOT_IMPLEMENTED(AddLinkList, VARIANT, VARIANT, BSTR, BSTR)
-    NOT_IMPLEMENTED(OpenLinkList, VARIANT, VARIANT, BSTR, VARIANT_BOOL)
-    NOT_IMPLEMENTED(GetInternalBrowser, IDispatch**, VARIANT_BOOL)
-    NOT_IMPLEMENTED(Reserved12)
-    NOT_IMPLEMENTED(Reserved13)
-    NOT_IMPLEMENTED(GetLinkImage, BSTR, LONG, VARIANT_BOOL*, VARIANT*, VARIANT_BOOL)
-    NOT_IMPLEMENTED(GetHintSettings, LONG*, LONG*, LONG*)
-    NOT_IMPLEMENTED(GetHighlightSettings, LONG, VARIANT_BOOL*, VARIANT_BOOL*, VARIANT_BOOL*, LONG*,
-                    VARIANT_BOOL*, LONG*, VARIANT_BOOL*, LONG*)
-    NOT_IMPLEMENTED(GetLinkStates, VARIANT, VARIANT*)
-    NOT_IMPLEMENTED(SetHighlightEnabled, VARIANT_BOOL)
-    NOT_IMPLEMENTED(SetPopupKillerEnabled, VARIANT_BOOL)
-    NOT_IMPLEMENTED(ShowPopupKillerSettings, BSTR)
-    NOT_IMPLEMENTED(ShowLinkSearch)
-    NOT_IMPLEMENTED(ShowDocumentProperties, BSTR)
-    NOT_IMPLEMENTED(Reserved23)
-    NOT_IMPLEMENTED(ShowSettings)
-    NOT_IMPLEMENTED(Reserved25)
-    NOT_IMPLEMENTED(Reserved26)
-    NOT_IMPLEMENTED(Reserved27)
-    NOT_IMPLEMENTED(Reserved28)
-    NOT_IMPLEMENTED(Reserved29)
-    NOT_IMPLEMENTED(Reserved30)
-    NOT_IMPLEMENTED(Reserved31)
-    NOT_IMPLEMENTED(GetLinkUrl, LONG, BSTR*)
-    NOT_IMPLEMENTED(GetDomainLinks, BSTR, VARIANT*)
-    NOT_IMPLEMENTED(ShowComments, LONG)
-    NOT_IMPLEMENTED(AddBannerList, VARIANT)
-    NOT_IMPLEMENTED(SetBannerKillerEnabled, VARIANT_BOOL)
-    NOT_IMPLEMENTED(GetCurrentRubricName, BSTR*)
-    NOT_IMPLEMENTED(Reserved38)
-    NOT_IMPLEMENTED(SetLinkHintEnabled, VARIANT_BOOL)
-    NOT_IMPLEMENTED(GetDomainLinkCount, BSTR, LONG*)
-    NOT_IMPLEMENTED(GetRatingCount, LONG*)
-    NOT_IMPLEMENTED(GetRatingColors, LONG, LONG*, LONG*)
-    NOT_IMPLEMENTED(SetDocumentRating, LONG, LONG)
-    NOT_IMPLEMENTED(Reserved44)
-    NOT_IMPLEMENTED(GetDocumentId, BSTR, LONG*)
-    NOT_IMPLEMENTED(GetCommentColors, LONG*, LONG*, LONG*, LONG*)
-    NOT_IMPLEMENTED(GetDocumentInfo, BSTR, LONG*, BSTR*, LONG*, LONG*)
-    NOT_IMPLEMENTED(Reserved51)
-    NOT_IMPLEMENTED(SetToolbarEnabled, VARIANT_BOOL)
-    NOT_IMPLEMENTED(GetQuickGroupCount, LONG*)
-    NOT_IMPLEMENTED(GetQuickGroup, LONG, VARIANT_BOOL*, BSTR*, LONG*, VARIANT_BOOL*)
-    NOT_IMPLEMENTED(GetQuickLink, LONG, LONG, BSTR*, BSTR*, VARIANT_BOOL*)
-    NOT_IMPLEMENTED(ShowQuickGroupManager)
-private:
-    TFakeServer() = default;
-    virtual ~TFakeServer() = default;
-
-    HRESULT Store(int slot, BSTR url, const VARIANT& data, HRESULT result) {
-        TServerCall call;
-        call.Slot = slot;
-        call.Url = url ? url : L"";
-        call.DataType = V_VT(&data);
-        if (V_VT(&data) == VT_I4)
-            call.Integer = V_I4(&data);
-        if (V_VT(&data) == (VT_ARRAY | VT_UI1)) {
-            SAFEARRAY* array = V_ARRAY(&data);
-            LONG low = -1, high = -1;
-            if (::SafeArrayGetDim(array) == 1 && SUCCEEDED(::SafeArrayGetLBound(array, 1, &low)) &&
-                SUCCEEDED(::SafeArrayGetUBound(array, 1, &high)) && low == 0) {
-                TSafeArrayAccess<uint8_t> bytes(array);
-                if (bytes)
-                    call.Gif.assign(bytes.Get(), bytes.Get() + (high + 1));
-            }
-        }
-        Calls.push_back(std::move(call));
-        return result;
-    }
-
-    ULONG RefCount = 0;
-};
 
 // ---------------------------------------------------------------------------------------------------
 // GIF checks
@@ -524,23 +157,34 @@ std::vector<TRgbColor> Colors(std::initializer_list<COLORREF> colors) {
 }
 
 // ---------------------------------------------------------------------------------------------------
-// Fixture: a browser showing the stub document in a window of a chosen size, a fake server, and the
-// page-utilities object that the capture is called through.
+// Fixture: a browser showing a test document in a window of a chosen size, the reference server, and
+// the page-utilities object that the capture is called through.
+
+const std::wstring kUrl = L"http://example.test/dir/page.html#part";
 
 class ImageCaptureTest : public test::TComTest {
 protected:
     void SetUp() override {
-        Server = TFakeServer::Create();
-        Document = TStubDocument::Create();
+        Server = keptor::TKeptorServer::Create();
+        RequestImages({false, 100, 7, false, 100, 7});
+        Picture = TPicture::Rich;
+        Dom = std::make_shared<test::TTestDom>();
+        Dom->Painter = [this](HDC dc, const RECT& bounds) {
+            Paint(dc, bounds, Picture);
+            return S_OK;
+        };
+        Document = test::LoadTestDocument(Dom, "<p>page</p>", kUrl);
         Browser = test::TTestBrowser::Create();
-        Browser->SetDocument(Document->Dispatch());
+        Browser->SetDocument(Document.Get());
         ShowWindow(400, 240);
     }
     void TearDown() override {
         Browser.Reset();
         Document.Reset();
+        Dom.reset();
         Server.Reset();
         Window.Reset();
+        EXPECT_EQ(0, test::LiveTestDomObjects());
         TComTest::TearDown();
     }
 
@@ -552,32 +196,60 @@ protected:
         ::GetWindowRect(Window.Get(), &rect);
         ASSERT_EQ(width, rect.right - rect.left);
         ASSERT_EQ(height, rect.bottom - rect.top);
-        Document->Window = Window.Get();
+        Dom->Window = Window.Get();
     }
 
     HRESULT Capture(VARIANT_BOOL rewrite = VARIANT_FALSE) {
-        return CaptureWith(static_cast<IWebBrowser2*>(Browser.Get()), rewrite, Server.Get());
+        return CaptureWith(static_cast<IWebBrowser2*>(Browser.Get()), rewrite, ServerObject());
     }
     HRESULT CaptureWith(IUnknown* browser, VARIANT_BOOL rewrite, IUnknown* server) {
         ComPtr<IIEHKepUtils> utils = test::TakeCreated<IIEHKepUtils>(TIEHKepUtils::CreateObject());
         return utils->CaptureScreenShot(browser, rewrite, server);
     }
 
-    void RequestImages(TScreenShotAnswer answer) { Server->Answer = answer; }
+    IUnknown* ServerObject() const { return static_cast<IGUIServer*>(Server.Get()); }
+    void RequestImages(const TKeptorScreenShotSettings& settings) { Server->Archive().ScreenShot = settings; }
 
-    // The GIF stored by a call, checked to be a complete GIF file of the given size.
-    static std::vector<uint8_t> StoredGif(const TServerCall& call, uint32_t width, uint32_t height) {
-        EXPECT_EQ(VT_ARRAY | VT_UI1, call.DataType) << "slot " << call.Slot;
-        const TGifHeader header = ReadGifHeader(call.Gif);
-        EXPECT_EQ(width, header.Width) << "slot " << call.Slot;
-        EXPECT_EQ(height, header.Height) << "slot " << call.Slot;
-        return call.Gif;
+    // The IGUIServer slots the server was called on, in order.
+    std::vector<int> Slots() const {
+        std::vector<int> slots;
+        for (const std::wstring& entry : Server->CallLog())
+            slots.push_back(std::wcstol(entry.c_str(), nullptr, 10));
+        return slots;
+    }
+    static std::wstring SettingsCall(VARIANT_BOOL rewrite) {
+        return L"48 GetScreenShotSettings(\"" + kUrl + L"\", " + (rewrite ? L"true" : L"false") + L")";
     }
 
-    ComPtr<TFakeServer> Server;
-    ComPtr<TStubDocument> Document;
+    // What the server received for image 1 (StoreScreenShot) or 2 (StoreSecondScreenShot).
+    const TKeptorScreenShot& Stored(long which) const {
+        static const TKeptorScreenShot kNone;
+        for (const TKeptorScreenShot& shot : Server->ScreenShots())
+            if (shot.Which == which)
+                return shot;
+        ADD_FAILURE() << "image " << which << " was not stored";
+        return kNone;
+    }
+    // The GIF stored as an image, checked to be a complete GIF file of the given size in a byte array
+    // with bounds 0..size-1, stored for the document's URL.
+    std::vector<uint8_t> StoredGif(long which, uint32_t width, uint32_t height) const {
+        const TKeptorScreenShot& shot = Stored(which);
+        EXPECT_EQ(kUrl, shot.Url) << "image " << which;
+        EXPECT_EQ(VT_ARRAY | VT_UI1, shot.Type) << "image " << which;
+        EXPECT_EQ(1u, shot.Dimensions) << "image " << which;
+        EXPECT_EQ(0, shot.LowerBound) << "image " << which;
+        const TGifHeader header = ReadGifHeader(shot.Data);
+        EXPECT_EQ(width, header.Width) << "image " << which;
+        EXPECT_EQ(height, header.Height) << "image " << which;
+        return shot.Data;
+    }
+
+    ComPtr<keptor::TKeptorServer> Server;
+    std::shared_ptr<test::TTestDom> Dom;
+    ComPtr<IHTMLDocument2> Document;
     ComPtr<test::TTestBrowser> Browser;
     TWindowHandle Window;
+    TPicture Picture = TPicture::Rich;
 };
 
 constexpr VARIANT_BOOL kTrue = VARIANT_TRUE;
@@ -585,36 +257,34 @@ constexpr VARIANT_BOOL kFalse = VARIANT_FALSE;
 
 TEST_F(ImageCaptureTest, NeitherImageRequestedRendersAndStoresNothing) {
     for (VARIANT_BOOL rewrite : {kTrue, kFalse}) {
-        Server->Calls.clear();
+        SetUp();
         ASSERT_EQ(S_OK, Capture(rewrite));
-        ASSERT_EQ(std::vector<int>{48}, Server->Slots());
-        EXPECT_EQ(Document->Url, Server->Calls[0].Url)
-            << "the URL as the document gives it, fragment and all";
-        EXPECT_EQ(rewrite, Server->Calls[0].Rewrite);
+        ASSERT_EQ(std::vector<int>{48}, Slots());
+        EXPECT_EQ(SettingsCall(rewrite), Server->CallLog()[0])
+            << "the URL as the document gives it, fragment and all, and the flag";
+        EXPECT_TRUE(Dom->DrawCalls.empty());
     }
-    EXPECT_TRUE(Document->Draws.empty());
 }
 
 TEST_F(ImageCaptureTest, BothImagesAreRenderedSeparatelyAndStoredInOrder) {
-    RequestImages({kTrue, 100, 7, kTrue, 25, 6});
+    RequestImages({true, 100, 7, true, 25, 6});
     ASSERT_EQ(S_OK, Capture());
 
-    ASSERT_EQ(2u, Document->Draws.size());
-    for (const TDrawRecord& draw : Document->Draws) {
+    ASSERT_EQ(2u, Dom->DrawCalls.size());
+    for (const test::TDrawCall& draw : Dom->DrawCalls) {
         EXPECT_EQ(static_cast<DWORD>(DVASPECT_CONTENT), draw.Aspect);
         EXPECT_EQ(1, draw.Index);
-        EXPECT_FALSE(draw.Extras);
+        EXPECT_FALSE(draw.HasAspectData || draw.HasTargetDevice || draw.TargetDC || draw.HasWindowBounds ||
+                     draw.HasContinue);
         EXPECT_NE(nullptr, draw.DrawDC);
         EXPECT_EQ(0, draw.Bounds.left);
         EXPECT_EQ(0, draw.Bounds.top);
         EXPECT_EQ(400, draw.Bounds.right);
         EXPECT_EQ(240, draw.Bounds.bottom);
     }
-    ASSERT_EQ((std::vector<int>{48, 49, 50}), Server->Slots());
-    EXPECT_EQ(Document->Url, Server->Calls[1].Url);
-    EXPECT_EQ(Document->Url, Server->Calls[2].Url);
-    ExportSample("both_first", StoredGif(Server->Calls[1], 400, 240), TPicture::Rich, 7, 35);
-    ExportSample("both_second", StoredGif(Server->Calls[2], 100, 60), TPicture::Rich, 6, 20);
+    ASSERT_EQ((std::vector<int>{48, 49, 50}), Slots());
+    ExportSample("both_first", StoredGif(1, 400, 240), TPicture::Rich, 7, 35);
+    ExportSample("both_second", StoredGif(2, 100, 60), TPicture::Rich, 6, 20);
 }
 
 // The new size is side ÷ 100 × percent in double precision, then the nearest integer, halves to even.
@@ -633,12 +303,12 @@ TEST_F(ImageCaptureTest, ScaledSizeRoundsHalvesToEven) {
     for (const TRow& row : rows) {
         SCOPED_TRACE(std::to_string(row.Width) + "x" + std::to_string(row.Height) + " at " +
                      std::to_string(row.Percent) + "%");
+        SetUp();
         ShowWindow(row.Width, row.Height);
-        Server->Calls.clear();
-        RequestImages({kTrue, row.Percent, 7, kFalse, 100, 7});
+        RequestImages({true, row.Percent, 7, false, 100, 7});
         ASSERT_EQ(S_OK, Capture());
-        ASSERT_EQ((std::vector<int>{48, 49}), Server->Slots());
-        const auto gif = StoredGif(Server->Calls[1], row.ScaledWidth, row.ScaledHeight);
+        ASSERT_EQ((std::vector<int>{48, 49}), Slots());
+        const auto gif = StoredGif(1, row.ScaledWidth, row.ScaledHeight);
         ExportSample("size", gif, TPicture::Rich, 7, row.ScaledWidth >= 100 ? 20 : 0);
     }
 }
@@ -655,21 +325,28 @@ TEST_F(ImageCaptureTest, EndsSilentlyWhenThereIsNothingToCapture) {
         {"no server", [] {}, {}, true, false},
         {"no browser", [] {}, {}, false, true},
         {"no document", [&] { Browser->SetDocument(nullptr); }, {}, false, false},
-        {"a document that is not HTML", [&] { Document->Html = false; }, {}, false, false},
-        {"no view object", [&] { Document->ViewObject = false; }, {48}, false, false},
-        {"no window", [&] { Document->Window = nullptr; }, {48}, false, false},
-        {"the settings call fails", [&] { Server->SettingsResult = E_FAIL; }, {48}, false, false},
+        {"a document that is not HTML",
+         [&] {
+             Dom->RefusedInterfaces = {IID_IHTMLDocument, IID_IHTMLDocument2};
+         },
+         {},
+         false,
+         false},
+        {"no view object", [&] { Dom->RefusedInterfaces = {IID_IViewObject}; }, {48}, false, false},
+        {"no window object", [&] { Dom->RefusedInterfaces = {IID_IOleWindow}; }, {48}, false, false},
+        {"no window", [&] { Dom->Window = nullptr; }, {48}, false, false},
+        {"the settings call fails", [&] { Server->FailAlways(48, E_FAIL); }, {48}, false, false},
     };
     for (const TRow& row : rows) {
         SCOPED_TRACE(row.Name);
         SetUp();
-        RequestImages({kTrue, 100, 7, kTrue, 50, 7});
+        RequestImages({true, 100, 7, true, 50, 7});
         row.Setup();
         IUnknown* browser = row.NoBrowser ? nullptr : static_cast<IWebBrowser2*>(Browser.Get());
-        IUnknown* server = row.NoServer ? nullptr : Server.Get();
+        IUnknown* server = row.NoServer ? nullptr : ServerObject();
         EXPECT_EQ(S_OK, CaptureWith(browser, kFalse, server));
-        EXPECT_EQ(row.Slots, Server->Slots());
-        EXPECT_TRUE(Document->Draws.empty());
+        EXPECT_EQ(row.Slots, Slots());
+        EXPECT_TRUE(Dom->DrawCalls.empty());
     }
 }
 
@@ -677,8 +354,8 @@ TEST_F(ImageCaptureTest, EndsSilentlyWhenThereIsNothingToCapture) {
 TEST_F(ImageCaptureTest, LateBoundCallReachesTheCapture) {
     ComPtr<IDispatch> utils = test::TakeCreated<IDispatch>(TIEHKepUtils::CreateObject());
     ASSERT_TRUE(utils);
-    RequestImages({kTrue, 50, 7, kFalse, 100, 7});
-    for (IUnknown* server : {static_cast<IUnknown*>(Server.Get()), static_cast<IUnknown*>(nullptr)}) {
+    RequestImages({true, 50, 7, false, 100, 7});
+    for (IUnknown* server : {ServerObject(), static_cast<IUnknown*>(nullptr)}) {
         VARIANT args[3]; // last parameter first
         V_VT(&args[0]) = VT_UNKNOWN;
         V_UNKNOWN(&args[0]) = server;
@@ -690,9 +367,9 @@ TEST_F(ImageCaptureTest, LateBoundCallReachesTheCapture) {
         EXPECT_EQ(S_OK, utils->Invoke(201, IID_NULL, LOCALE_USER_DEFAULT, DISPATCH_METHOD, &params, nullptr,
                                       nullptr, nullptr));
     }
-    ASSERT_EQ((std::vector<int>{48, 49}), Server->Slots()) << "the second call has no server: nothing";
-    EXPECT_EQ(kTrue, Server->Calls[0].Rewrite);
-    ExportSample("late_bound", StoredGif(Server->Calls[1], 200, 120), TPicture::Rich, 7, 35);
+    ASSERT_EQ((std::vector<int>{48, 49}), Slots()) << "the second call has no server: nothing";
+    EXPECT_EQ(SettingsCall(kTrue), Server->CallLog()[0]);
+    ExportSample("late_bound", StoredGif(1, 200, 120), TPicture::Rich, 7, 35);
 }
 
 // Errors of the call: the object returns the error's own code (E_UNEXPECTED for an error that has none)
@@ -707,15 +384,21 @@ TEST_F(ImageCaptureTest, UnreadableUrlRefusedCastAndFailedStoreAreErrors) {
         bool ServerIsDocument;
     };
     const TRow rows[] = {
-        {"the URL cannot be read", [&] { Document->UrlResult = E_ACCESSDENIED; }, E_ACCESSDENIED, {}, false},
+        {"the URL cannot be read",
+         [&] {
+             Dom->Failures = {{L"URL", E_ACCESSDENIED}};
+         },
+         E_ACCESSDENIED,
+         {},
+         false},
         {"the server object is no IGUIServer", [] {}, E_UNEXPECTED, {}, true},
         {"the first store fails",
-         [&] { Server->StoreResult = kStoreFailure; },
+         [&] { Server->FailAlways(49, kStoreFailure); },
          kStoreFailure,
          {48, 49},
          false},
         {"the second store fails",
-         [&] { Server->StoreSecondResult = kStoreFailure; },
+         [&] { Server->FailAlways(50, kStoreFailure); },
          kStoreFailure,
          {48, 49, 50},
          false},
@@ -723,12 +406,12 @@ TEST_F(ImageCaptureTest, UnreadableUrlRefusedCastAndFailedStoreAreErrors) {
     for (const TRow& row : rows) {
         SCOPED_TRACE(row.Name);
         SetUp();
-        RequestImages({kTrue, 100, 7, kTrue, 50, 7});
+        RequestImages({true, 100, 7, true, 50, 7});
         row.Setup();
         ::SetErrorInfo(0, nullptr);
-        IUnknown* server = row.ServerIsDocument ? static_cast<IUnknown*>(Document->Dispatch()) : Server.Get();
+        IUnknown* server = row.ServerIsDocument ? static_cast<IUnknown*>(Document.Get()) : ServerObject();
         EXPECT_EQ(row.Result, CaptureWith(static_cast<IWebBrowser2*>(Browser.Get()), kFalse, server));
-        EXPECT_EQ(row.Slots, Server->Slots());
+        EXPECT_EQ(row.Slots, Slots());
         ComPtr<IErrorInfo> info;
         ASSERT_EQ(S_OK, ::GetErrorInfo(0, &info));
         TBStr description, source;
@@ -761,13 +444,13 @@ TEST_F(ImageCaptureTest, UnusableScaleFormatOrSizeStoresTheIntegerZero) {
         SCOPED_TRACE(row.Name);
         SetUp();
         ShowWindow(row.Width, row.Height);
-        RequestImages({kTrue, row.Scale, row.Format, kTrue, 50, 7});
+        RequestImages({true, row.Scale, row.Format, true, 50, 7});
         ASSERT_EQ(S_OK, Capture());
-        ASSERT_EQ((std::vector<int>{48, 49, 50}), Server->Slots());
-        EXPECT_EQ(VT_I4, Server->Calls[1].DataType);
-        EXPECT_EQ(0, Server->Calls[1].Integer);
+        ASSERT_EQ((std::vector<int>{48, 49, 50}), Slots());
+        EXPECT_EQ(VT_I4, Stored(1).Type);
+        EXPECT_EQ(0, Stored(1).Number);
         if (row.Width > 0)
-            StoredGif(Server->Calls[2], row.Width / 2, row.Height / 2);
+            StoredGif(2, row.Width / 2, row.Height / 2);
     }
 }
 
@@ -802,12 +485,12 @@ TEST_F(ImageCaptureTest, PixelFormatsByCode) {
     for (const TRow& row : rows) {
         SCOPED_TRACE("format " + std::to_string(row.Format));
         SetUp();
-        Document->Picture = row.Picture;
-        RequestImages({kTrue, 100, row.Format, kTrue, 50, row.Format});
+        Picture = row.Picture;
+        RequestImages({true, 100, row.Format, true, 50, row.Format});
         ASSERT_EQ(S_OK, Capture());
-        ASSERT_EQ((std::vector<int>{48, 49, 50}), Server->Slots());
-        const auto full = StoredGif(Server->Calls[1], 400, 240);
-        const auto half = StoredGif(Server->Calls[2], 200, 120);
+        ASSERT_EQ((std::vector<int>{48, 49, 50}), Slots());
+        const auto full = StoredGif(1, 400, 240);
+        const auto half = StoredGif(2, 200, 120);
         for (const auto* gif : {&full, &half}) {
             const TGifHeader header = ReadGifHeader(*gif);
             if (!row.Table.empty())
@@ -823,10 +506,10 @@ TEST_F(ImageCaptureTest, PixelFormatsByCode) {
     std::vector<std::vector<uint8_t>> gifs;
     for (LONG format : {0L, static_cast<LONG>(DevicePixelFormat())}) {
         SetUp();
-        RequestImages({kTrue, 50, format, kFalse, 100, 7});
+        RequestImages({true, 50, format, false, 100, 7});
         ASSERT_EQ(S_OK, Capture());
-        ASSERT_EQ((std::vector<int>{48, 49}), Server->Slots());
-        gifs.push_back(StoredGif(Server->Calls[1], 200, 120));
+        ASSERT_EQ((std::vector<int>{48, 49}), Slots());
+        gifs.push_back(StoredGif(1, 200, 120));
     }
     EXPECT_EQ(gifs[0], gifs[1]);
     ExportSample("format_device", gifs[0], TPicture::Rich, 0, 30);

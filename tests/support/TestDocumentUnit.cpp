@@ -1079,6 +1079,12 @@ public:
 
     // IUnknown, one identity for all interfaces
     STDMETHODIMP QueryInterface(REFIID riid, void** object) override {
+        if (object && riid != IID_IUnknown && riid != IID_IDispatch &&
+            std::find(Dom().RefusedInterfaces.begin(), Dom().RefusedInterfaces.end(), riid) !=
+                Dom().RefusedInterfaces.end()) {
+            *object = nullptr;
+            return E_NOINTERFACE;
+        }
         return TDomDispatch::QueryInterface(riid, object);
     }
     STDMETHODIMP_(ULONG) AddRef() override { return TDomDispatch::AddRef(); }

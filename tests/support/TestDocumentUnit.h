@@ -102,6 +102,10 @@ public:
     HWND Window = nullptr; // IOleWindow::GetWindow; nullptr: E_FAIL
     // IViewObject::Draw paints with this into the DC and bounds; empty: DefaultViewPixel pattern.
     std::function<HRESULT(HDC, const RECT&)> Painter;
+    // Interfaces the documents refuse with E_NOINTERFACE: IID_IViewObject, IID_IOleWindow, or
+    // IID_IHTMLDocument and IID_IHTMLDocument2 for a document that is not HTML. IUnknown and
+    // IDispatch are always answered.
+    std::vector<IID> RefusedInterfaces;
 
     // Records.
     long GetIDsOfNamesCalls = 0;

@@ -839,6 +839,13 @@ HRESULT TKeptorServer::Store(int slot, const wchar_t* method, long which, BSTR u
         SAFEARRAY* array = ArrayOf(Deref(data));
         shot.IsImage = ElementType(array) == VT_UI1;
         shot.Data = BytesOf(data);
+        shot.Type = V_VT(&data);
+        if (V_VT(&data) == VT_I4)
+            shot.Number = V_I4(&data);
+        if (array) {
+            shot.Dimensions = ::SafeArrayGetDim(array);
+            ::SafeArrayGetLBound(array, 1, &shot.LowerBound);
+        }
         if (shot.IsImage && !Data.ScreenShotDirectory.empty()) {
             shot.FileName = Data.ScreenShotDirectory + L"\\screenshot-" + std::to_wstring(Shots.size() + 1) +
                             (which == 1 ? L"-first.gif" : L"-second.gif");

@@ -76,9 +76,13 @@ struct TKeptorScreenShotSettings {
 struct TKeptorScreenShot {
     std::wstring Url;
     long Which = 1;
-    bool IsImage = false;   // the data was a byte array
-    std::vector<BYTE> Data; // its bytes
-    std::wstring FileName;  // where it was written, empty when not written
+    bool IsImage = false;    // the data was a byte array
+    std::vector<BYTE> Data;  // its bytes
+    std::wstring FileName;   // where it was written, empty when not written
+    VARTYPE Type = VT_EMPTY; // the data's variant type as received
+    long Number = 0;         // the data when it was a VT_I4
+    UINT Dimensions = 0;     // of the array, when it was one
+    LONG LowerBound = 0;     // of the array's first dimension
 };
 
 // One AddLinkList / OpenLinkList / AddBannerList call.
