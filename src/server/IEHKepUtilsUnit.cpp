@@ -2,6 +2,7 @@
 #include "server/IEHKepUtilsUnit.h"
 
 #include "page/ImageCaptureUnit.h"
+#include "page/KepUtilsFuncUnit.h"
 
 namespace zorbex {
 
@@ -11,22 +12,31 @@ IUnknown* TIEHKepUtils::CreateObject() {
     return static_cast<IIEHKepUtils*>(object);
 }
 
-// The page operations are not built yet: each method says so instead of pretending to work.
-
-STDMETHODIMP TIEHKepUtils::OpenLinks(VARIANT, LONG) {
-    return E_NOTIMPL;
+STDMETHODIMP TIEHKepUtils::OpenLinks(VARIANT ADocument, LONG AOnlySel) {
+    return Automation([&] {
+        TVariant document = ArgumentCopy(ADocument);
+        zorbex::OpenLinks(document.Get(), AOnlySel);
+    });
 }
 
-STDMETHODIMP TIEHKepUtils::HighlightDocument(ULONG, IUnknown*, IUnknown*) {
-    return E_NOTIMPL;
+STDMETHODIMP TIEHKepUtils::HighlightDocument(ULONG WB_ID, IUnknown* Unk, IUnknown* Srv) {
+    return Automation([&] { zorbex::HighlightDocument(WB_ID, Unk, Srv); });
 }
 
-STDMETHODIMP TIEHKepUtils::AddLinks(VARIANT, VARIANT_BOOL, VARIANT) {
-    return E_NOTIMPL;
+STDMETHODIMP TIEHKepUtils::AddLinks(VARIANT ADocument, VARIANT_BOOL ASelected, VARIANT AElement) {
+    return Automation([&] {
+        TVariant document = ArgumentCopy(ADocument);
+        TVariant element = ArgumentCopy(AElement);
+        zorbex::AddLinks(document.Get(), ASelected, element.Get());
+    });
 }
 
-STDMETHODIMP TIEHKepUtils::AddBanners(VARIANT, VARIANT) {
-    return E_NOTIMPL;
+STDMETHODIMP TIEHKepUtils::AddBanners(VARIANT ADocument, VARIANT AElement) {
+    return Automation([&] {
+        TVariant document = ArgumentCopy(ADocument);
+        TVariant element = ArgumentCopy(AElement);
+        zorbex::AddBanners(document.Get(), element.Get());
+    });
 }
 
 STDMETHODIMP TIEHKepUtils::CaptureScreenShot(IUnknown* AWebBrowser, VARIANT_BOOL ARewriteIfExists,

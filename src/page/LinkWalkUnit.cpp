@@ -1,0 +1,318 @@
+// Link walking: the gathering routines over the page's object model (all by late-bound name), the
+// URL filter and the variant string array.
+#include "page/LinkWalkUnit.h"
+
+#include "com/ErrorsUnit.h"
+#include "com/LateBindUnit.h"
+
+#include <wrl/client.h>
+
+#include <climits>
+#include <cwchar>
+#include <iterator>
+#include <new>
+#include <utility>
+
+using Microsoft::WRL::ComPtr;
+
+namespace zorbex {
+namespace {
+
+// The tags whose elements carry links; the position decides where the link text comes from.
+constexpr const wchar_t* kLinkTags[] = {L"A", L"AREA"};
+constexpr const wchar_t* kLinkTextMembers[] = {L"innerText", L"alt"};
+// Schemes whose links are never collected, in their folded (upper-case) form.
+constexpr std::wstring_view kExcludedSchemes[] = {L"JAVASCRIPT", L"MAILTO"};
+
+std::wstring AsciiUpper(std::wstring_view text) {
+    std::wstring result(text);
+    for (wchar_t& c : result)
+        if (c >= L'a' && c <= L'z')
+            c = static_cast<wchar_t>(c - L'a' + L'A');
+    return result;
+}
+
+// The user's selection in a document as a text range.
+ComPtr<IDispatch> SelectionRange(IDispatch* document) {
+    ComPtr<IDispatch> selection = GetObjectProperty(document, L"selection");
+    return AsDispatch(CallMethod(selection.Get(), L"createRange").Get());
+}
+
+// Whether the element lies inside the selection range; false for an element outside any text container.
+bool InSelection(IDispatch* selectionRange, IDispatch* element) {
+    ComPtr<IDispatch> textEdit = GetObjectProperty(element, L"parentTextEdit");
+    if (!textEdit)
+        return false;
+    ComPtr<IDispatch> elementRange = AsDispatch(CallMethod(textEdit.Get(), L"createTextRange").Get());
+    TVariant elementArg(element);
+    CallMethod(elementRange.Get(), L"moveToElementText", {&elementArg.Get()});
+    TVariant rangeArg(elementRange.Get());
+    return AsBoolean(CallMethod(selectionRange, L"inRange", {&rangeArg.Get()}).Get());
+}
+
+// --- Links ---------------------------------------------------------------------------------------------
+
+struct TLinkEntry {
+    std::wstring URL;
+    std::wstring Text;
+};
+
+class TLinkWalk {
+public:
+    std::vector<TLinkEntry> Results; // in discovery order
+    TURLSeenSet Seen;
+
+    // Collects the links of one document: its A elements, then its AREA elements. selectionOnly: only
+    // those inside the document's own selection. The per-tag and per-element parts are guarded; reading
+    // the selection and `all` is not (the caller decides).
+    void ScanDocument(IDispatch* document, bool selectionOnly) {
+        ComPtr<IDispatch> range;
+        if (selectionOnly)
+            range = SelectionRange(document);
+        ComPtr<IDispatch> all = GetObjectProperty(document, L"all");
+        for (std::size_t position = 0; position < std::size(kLinkTags); ++position) {
+            Guarded([&] {
+                ComPtr<IDispatch> collection = GetTagCollection(all.Get(), kLinkTags[position]);
+                const long length = GetIntegerProperty(collection.Get(), L"length");
+                for (long index = 0; index < length; ++index) {
+                    Guarded([&] {
+                        ComPtr<IDispatch> element = GetCollectionItem(collection.Get(), index);
+                        if (selectionOnly && !InSelection(range.Get(), element.Get()))
+                            return;
+                        Accept(element.Get(), position);
+                    });
+                }
+            });
+        }
+    }
+
+private:
+    void Accept(IDispatch* element, std::size_t position) {
+        std::wstring url = GetStringProperty(element, L"href");
+        if (const std::size_t hash = url.find(L'#'); hash != std::wstring::npos)
+            url.resize(hash);
+        if (!IsAllowedURL(url) || !Seen.Insert(url))
+            return;
+        Results.push_back({std::move(url), {}});
+        // The entry stays even when its text cannot be read: the link itself was readable.
+        Results.back().Text = GetStringProperty(element, kLinkTextMembers[position]);
+    }
+};
+
+// --- Images --------------------------------------------------------------------------------------------
+
+class TImageWalk {
+public:
+    std::vector<std::wstring> Results;
+    TURLSeenSet Seen;
+
+    // Collects the image sources of one document. Only reading an element's src and the list update are
+    // guarded; any other error ends the scan (and, in the top document, the walk).
+    void ScanDocument(IDispatch* document, bool selectionOnly) {
+        ComPtr<IDispatch> range;
+        if (selectionOnly)
+            range = SelectionRange(document);
+        ComPtr<IDispatch> all = GetObjectProperty(document, L"all");
+        ComPtr<IDispatch> collection = GetTagCollection(all.Get(), L"IMG");
+        const long length = GetIntegerProperty(collection.Get(), L"length");
+        for (long index = 0; index < length; ++index) {
+            ComPtr<IDispatch> element = GetCollectionItem(collection.Get(), index);
+            if (selectionOnly && !InSelection(range.Get(), element.Get()))
+                continue;
+            Guarded([&] {
+                std::wstring source = GetStringProperty(element.Get(), L"src");
+                if (Seen.Insert(source))
+                    Results.push_back(std::move(source));
+            });
+        }
+    }
+};
+
+} // namespace
+
+// --- Object-model helpers ------------------------------------------------------------------------------
+
+ComPtr<IDispatch> GetCollectionItem(IDispatch* collection, long index) {
+    TVariant position(index);
+    TVariant omitted = TVariant::Omitted();
+    return AsDispatch(CallMethod(collection, L"item", {&position.Get(), &omitted.Get()}).Get());
+}
+
+ComPtr<IDispatch> GetTagCollection(IDispatch* all, const wchar_t* tag) {
+    TVariant name{std::wstring_view(tag)};
+    return AsDispatch(CallMethod(all, L"tags", {&name.Get()}).Get());
+}
+
+ComPtr<IDispatch> GetFrameDocument(IDispatch* frames, long index) {
+    TVariant position(index);
+    ComPtr<IDispatch> frame = AsDispatch(CallMethod(frames, L"item", {&position.Get()}).Get());
+    ComPtr<IDispatch> window = GetObjectProperty(frame.Get(), L"window");
+    return GetObjectProperty(window.Get(), L"document");
+}
+
+// --- Strings -------------------------------------------------------------------------------------------
+
+std::wstring FoldCase(std::wstring_view text) {
+    if (text.empty())
+        return std::wstring();
+    if (text.size() > static_cast<std::size_t>(INT_MAX))
+        throw std::bad_alloc();
+    const int length = static_cast<int>(text.size());
+    // The simple case mapping keeps the length; ask for the size anyway should it ever differ.
+    std::wstring result(text.size(), L'\0');
+    int written = ::LCMapStringEx(LOCALE_NAME_INVARIANT, LCMAP_UPPERCASE, text.data(), length, result.data(),
+                                  length, nullptr, nullptr, 0);
+    if (written <= 0) {
+        const int needed = ::LCMapStringEx(LOCALE_NAME_INVARIANT, LCMAP_UPPERCASE, text.data(), length,
+                                           nullptr, 0, nullptr, nullptr, 0);
+        if (needed <= 0)
+            return AsciiUpper(text); // the system cannot map: ASCII letters at least compare as intended
+        result.assign(static_cast<std::size_t>(needed), L'\0');
+        written = ::LCMapStringEx(LOCALE_NAME_INVARIANT, LCMAP_UPPERCASE, text.data(), length, result.data(),
+                                  needed, nullptr, nullptr, 0);
+        if (written <= 0)
+            return AsciiUpper(text);
+    }
+    result.resize(static_cast<std::size_t>(written));
+    return result;
+}
+
+bool SameURL(std::wstring_view a, std::wstring_view b) {
+    return a.size() == b.size() && FoldCase(a) == FoldCase(b);
+}
+
+bool IsAllowedURL(std::wstring_view url) {
+    for (std::wstring_view scheme : kExcludedSchemes)
+        if (url.size() >= scheme.size() && FoldCase(url.substr(0, scheme.size())) == scheme)
+            return false;
+    return true;
+}
+
+std::wstring NormalizeLinkURL(std::wstring_view url) {
+    url = url.substr(0, url.find(L'#'));
+    return IsAllowedURL(url) ? std::wstring(url) : std::wstring();
+}
+
+TVariant MakeVariantStringArray(const TWideStringList& list) {
+    if (list.Count() > static_cast<std::size_t>(LONG_MAX))
+        throw std::bad_alloc();
+    TSafeArray array(::SafeArrayCreateVector(VT_VARIANT, 0, static_cast<ULONG>(list.Count())));
+    if (!array.Get())
+        RaiseComError(E_OUTOFMEMORY);
+    if (!list.Empty()) {
+        TSafeArrayAccess<VARIANT> data(array.Get());
+        if (!data)
+            RaiseComError(E_UNEXPECTED);
+        for (std::size_t i = 0; i < list.Count(); ++i) {
+            TBStr text{std::wstring_view(list.Get(i))};
+            if (!text.Get())
+                throw std::bad_alloc();
+            V_VT(&data.Get()[i]) = VT_BSTR; // the array owns it from here on
+            V_BSTR(&data.Get()[i]) = text.Release();
+        }
+    }
+    TVariant result;
+    V_VT(result.Ptr()) = VT_ARRAY | VT_VARIANT;
+    V_ARRAY(result.Ptr()) = array.Release();
+    return result;
+}
+
+// --- Gathering -----------------------------------------------------------------------------------------
+
+bool GetLinks(const VARIANT& document, bool includeFrames, bool selectionOnly, TWideStringList& texts,
+              TWideStringList& urls) {
+    try {
+        TLinkWalk walk;
+        ComPtr<IDispatch> top = AsDispatch(document);
+        // With a selection the top document is guarded as a whole, so that its frames are still scanned;
+        // without one an unreadable top document ends the walk.
+        if (selectionOnly)
+            Guarded([&] { walk.ScanDocument(top.Get(), true); });
+        else
+            walk.ScanDocument(top.Get(), false);
+        if (includeFrames) {
+            Guarded([&] {
+                ComPtr<IDispatch> frames = GetObjectProperty(top.Get(), L"frames");
+                const long count = GetIntegerProperty(frames.Get(), L"length");
+                for (long index = 0; index < count; ++index) {
+                    Guarded([&] {
+                        ComPtr<IDispatch> frameDocument = GetFrameDocument(frames.Get(), index);
+                        walk.ScanDocument(frameDocument.Get(), selectionOnly);
+                    });
+                }
+            });
+        }
+        texts.Clear();
+        urls.Clear();
+        for (TLinkEntry& entry : walk.Results) {
+            urls.Add(std::move(entry.URL));
+            texts.Add(std::move(entry.Text));
+        }
+        return true;
+    } catch (...) {
+        return false;
+    }
+}
+
+bool GetImageSources(const VARIANT& document, bool includeFrames, bool selectionOnly,
+                     TWideStringList& sources) {
+    try {
+        TImageWalk walk;
+        ComPtr<IDispatch> top = AsDispatch(document);
+        walk.ScanDocument(top.Get(), selectionOnly);
+        if (includeFrames) {
+            ComPtr<IDispatch> frames = GetObjectProperty(top.Get(), L"frames");
+            const long count = GetIntegerProperty(frames.Get(), L"length");
+            for (long index = 0; index < count; ++index) {
+                Guarded([&] {
+                    ComPtr<IDispatch> frameDocument = GetFrameDocument(frames.Get(), index);
+                    walk.ScanDocument(frameDocument.Get(), selectionOnly);
+                });
+            }
+        }
+        sources.Clear();
+        for (std::wstring& source : walk.Results)
+            sources.Add(std::move(source));
+        return true;
+    } catch (...) {
+        return false;
+    }
+}
+
+bool GetElementLinkInfo(const VARIANT& element, std::wstring& text, std::wstring& url) {
+    text.clear();
+    url.clear();
+    Guarded([&] {
+        ComPtr<IDispatch> self = AsDispatch(element);
+        const std::wstring tag = GetStringProperty(self.Get(), L"tagName");
+        if (tag == L"AREA") {
+            url = GetStringProperty(self.Get(), L"href");
+            text = GetStringProperty(self.Get(), L"Alt");
+            return;
+        }
+        if (tag == L"A") {
+            url = GetStringProperty(self.Get(), L"href");
+            text = GetStringProperty(self.Get(), L"innerText");
+            return;
+        }
+        // The nearest anchor at or above the element, or none.
+        ComPtr<IDispatch> anchor = self;
+        while (anchor && GetStringProperty(anchor.Get(), L"tagName") != L"A")
+            anchor = GetObjectProperty(anchor.Get(), L"parentElement");
+        const bool image = tag == L"IMG";
+        IDispatch* source = anchor ? anchor.Get() : self.Get();
+        url = GetStringProperty(source, L"href");
+        text = image ? GetStringProperty(self.Get(), L"Alt") : GetStringProperty(source, L"innerText");
+    });
+    return !url.empty() && IsAllowedURL(url);
+}
+
+bool IsHostBrowserProcess() {
+    wchar_t path[MAX_PATH] = {};
+    // A longer path comes back cut; a failure leaves the buffer empty.
+    const std::wstring_view name(
+        path, ::GetModuleFileNameW(nullptr, path, MAX_PATH) ? ::wcsnlen(path, MAX_PATH) : 0);
+    return FoldCase(name).find(FoldCase(L"IExplore.exe")) != std::wstring::npos;
+}
+
+} // namespace zorbex
