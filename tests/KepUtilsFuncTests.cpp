@@ -39,17 +39,6 @@ namespace {
         return E_NOTIMPL;                                                                                    \
     }
 
-std::string Utf8(const std::wstring& text) {
-    if (text.empty())
-        return {};
-    int size = ::WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0,
-                                     nullptr, nullptr);
-    std::string bytes(static_cast<size_t>(size), '\0');
-    ::WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), bytes.data(), size, nullptr,
-                          nullptr);
-    return bytes;
-}
-
 std::wstring Str(BSTR text) {
     return text ? std::wstring(text, ::SysStringLen(text)) : std::wstring();
 }

@@ -23,18 +23,6 @@ using namespace zorbex::test;
 
 namespace {
 
-// UTF-8 bytes of a wide string.
-std::string Utf8(const std::wstring& text) {
-    if (text.empty())
-        return {};
-    int size = ::WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0,
-                                     nullptr, nullptr);
-    std::string bytes(static_cast<size_t>(size), '\0');
-    ::WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), bytes.data(), size, nullptr,
-                          nullptr);
-    return bytes;
-}
-
 std::vector<std::wstring> Items(const TWideStringList& list) {
     return {list.begin(), list.end()};
 }

@@ -18,6 +18,17 @@ template <typename T> void LoadProc(HMODULE module, const char* name, T& target)
 
 } // namespace
 
+std::string Utf8(const std::wstring& text) {
+    if (text.empty())
+        return {};
+    int size = ::WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0,
+                                     nullptr, nullptr);
+    std::string bytes(static_cast<size_t>(size), '\0');
+    ::WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), bytes.data(), size, nullptr,
+                          nullptr);
+    return bytes;
+}
+
 std::wstring WindowsPath(const std::string& unixPath) {
     std::wstring path = L"Z:";
     for (char c : unixPath)

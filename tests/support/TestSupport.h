@@ -13,6 +13,9 @@
 
 namespace zorbex::test {
 
+// UTF-8 bytes of a wide string, for test messages.
+std::string Utf8(const std::wstring& text);
+
 // Windows path of a Unix path (Wine maps the Unix root to drive Z:).
 std::wstring WindowsPath(const std::string& unixPath);
 // Path of the built ZorbexGUI.dll (from the environment CTest sets).

@@ -16,6 +16,7 @@
 #include "support/BrowserHostUnit.h"
 #include "support/KeptorProcessUnit.h"
 #include "support/RecordingBandUnit.h"
+#include "support/TestDocumentUnit.h"
 #include "support/TestSupport.h"
 
 using Microsoft::WRL::ComPtr;
@@ -219,6 +220,73 @@ void ConnectToKeptor() {
         Print(L"  toolbars closed: event subscriptions now " + std::to_wstring(SinkCount(again.Control())));
 }
 
+// Page operations of the library's page-utilities object on a real page, with the application running.
+void PageOperations() {
+    Print(L"== Page operations on a real page (nodejs-fs.html), KeptorServer.exe receiving");
+    zorbex::test::TKeptorProcess keptor(L"--demo");
+    ComPtr<IIEHKepUtils> utils;
+    if (!keptor.Started() ||
+        FAILED(::CoCreateInstance(CLSID_IEHKepUtils, nullptr, CLSCTX_INPROC_SERVER, IID_PPV_ARGS(&utils)))) {
+        Print(L"  the reference server or the page-utilities object is not available");
+        return;
+    }
+    auto dom = std::make_shared<zorbex::test::TTestDom>();
+    ComPtr<IHTMLDocument2> document;
+    try {
+        document = zorbex::test::LoadTestDocument(
+            dom, zorbex::test::TTestPage::FromFile(zorbex::test::FixturePagePath(L"nodejs-fs.html"),
+                                                   L"https://nodejs.org/api/fs.html"));
+    } catch (...) {
+        Print(L"  the fixture page could not be loaded");
+        return;
+    }
+    TVariant page(static_cast<IDispatch*>(document.Get()));
+    TVariant element;
+    HRESULT result = utils->AddLinks(page.Get(), VARIANT_FALSE, element.Get());
+    long lists = 0;
+    keptor.Control()->GetListCount(&lists);
+    if (lists > 0) {
+        TBStr kind, extra1, extra2;
+        TVariant urls, texts;
+        VARIANT_BOOL flag = VARIANT_FALSE;
+        keptor.Control()->GetList(lists - 1, kind.Receive(), urls.Receive(), texts.Receive(), extra1.Receive(),
+                                  extra2.Receive(), &flag);
+        Print(L"  AddLinks " + Hex(result) + L": the application received " +
+              std::to_wstring(SafeArrayLength(V_ARRAY(urls.Ptr()))) + L" distinct links of " + extra1.Str() +
+              L" (" + extra2.Str() + L")");
+    }
+
+    keptor.Control()->SetHighlightSettings(VARIANT_TRUE, VARIANT_FALSE, VARIANT_FALSE, 0x00C0FFFF, VARIANT_TRUE, 0,
+                                           VARIANT_TRUE, 3);
+    ComPtr<IUnknown> server;
+    if (ComPtr<IGUIServer> running = keptor.Server())
+        running.As(&server);
+    dom->ResetRecords();
+    result = utils->HighlightDocument(1, document.Get(), server.Get());
+    Print(L"  HighlightDocument " + Hex(result) + L": " + std::to_wstring(dom->StyleWrites.size()) +
+          L" inline style values written (links the archive does not hold: bold, underlined, yellow)");
+
+    ComPtr<zorbex::test::TTestBrowser> browser = zorbex::test::TTestBrowser::Create();
+    browser->SetDocument(document.Get());
+    zorbex::TWindowHandle window(::CreateWindowExW(0, L"STATIC", L"page", WS_POPUP, 0, 0, 1280, 800, nullptr,
+                                                   nullptr, nullptr, nullptr));
+    dom->Window = window.Get();
+    keptor.Control()->SetScreenShotSettings(VARIANT_TRUE, 100, 7, VARIANT_TRUE, 25, 3);
+    result = utils->CaptureScreenShot(static_cast<IWebBrowser2*>(browser.Get()), VARIANT_TRUE, server.Get());
+    long shots = 0;
+    keptor.Control()->GetScreenShotCount(&shots);
+    for (long i = 0; i < shots; ++i) {
+        TBStr url;
+        long which = 0;
+        TVariant data;
+        keptor.Control()->GetScreenShot(i, url.Receive(), &which, data.Receive());
+        const ULONG bytes = (data.Type() & VT_ARRAY) ? SafeArrayLength(V_ARRAY(data.Ptr())) : 0;
+        Print(L"  CaptureScreenShot " + Hex(result) + L": image " + std::to_wstring(which) + L" stored, a GIF of " +
+              std::to_wstring(bytes) + L" bytes");
+    }
+    dom->Window = nullptr;
+}
+
 } // namespace
 
 int wmain() {
@@ -232,6 +300,7 @@ int wmain() {
     ShowBand(kClasses[3]);
     SiteBands();
     ConnectToKeptor();
+    PageOperations();
     ::CoFreeUnusedLibraries();
     ::OleUninitialize();
     return 0;
