@@ -13,6 +13,7 @@
 #include "server/ServerWrapperUnit.h"
 #include "support/BrowserHostUnit.h"
 #include "support/RecordingBandUnit.h"
+#include "support/TestDocumentUnit.h"
 #include "support/TestSupport.h"
 
 using Microsoft::WRL::ComPtr;
@@ -371,6 +372,20 @@ TEST_F(ServerWrapperTest, DocumentOperationsReadTheBrowsersDocument) {
     EXPECT_THROW(wrapper.ShowPopupKillerSettings(&browser), TError);
     browser.SetDocument(nullptr);
     EXPECT_TRUE(wrapper.IsConnected());
+}
+
+TEST_F(ServerWrapperTest, CaptureScreenShotRunsThePageUtilitiesObjectWithTheServer) {
+    TSitedBand band(L"A");
+    auto dom = std::make_shared<TTestDom>();
+    ComPtr<IHTMLDocument2> document = LoadTestDocument(dom, "<p>page</p>", L"http://shot.test/");
+    band.Site->Browser().SetDocument(document.Get());
+    Server->Archive().ScreenShot.TakeFirst = false;
+    Server->Archive().ScreenShot.TakeSecond = false;
+    Server->ClearCallLog();
+    TServerWrapper::Current()->CaptureScreenShot(&band.Site->Browser(), true);
+    EXPECT_EQ(std::vector<std::wstring>{L"48 GetScreenShotSettings(\"http://shot.test/\", true)"}, ServerCalls());
+    EXPECT_TRUE(TServerWrapper::Current()->IsConnected());
+    band.Site->Browser().SetDocument(nullptr);
 }
 
 } // namespace
