@@ -150,6 +150,19 @@ ComPtr<IDispatch> GetFrameDocument(IDispatch* frames, long index) {
     return GetObjectProperty(window.Get(), L"document");
 }
 
+namespace {
+
+// Scans the document of each frame of the top document, one guarded block a frame; reading the frames
+// collection and its length is not guarded here.
+template <typename TWalk> void ScanFrames(IDispatch* top, bool selectionOnly, TWalk& walk) {
+    ComPtr<IDispatch> frames = GetObjectProperty(top, L"frames");
+    const long count = GetIntegerProperty(frames.Get(), L"length");
+    for (long index = 0; index < count; ++index)
+        Guarded([&] { walk.ScanDocument(GetFrameDocument(frames.Get(), index).Get(), selectionOnly); });
+}
+
+} // namespace
+
 // --- Strings -------------------------------------------------------------------------------------------
 
 std::wstring FoldCase(std::wstring_view text) {
@@ -230,18 +243,8 @@ bool GetLinks(const VARIANT& document, bool includeFrames, bool selectionOnly, T
             Guarded([&] { walk.ScanDocument(top.Get(), true); });
         else
             walk.ScanDocument(top.Get(), false);
-        if (includeFrames) {
-            Guarded([&] {
-                ComPtr<IDispatch> frames = GetObjectProperty(top.Get(), L"frames");
-                const long count = GetIntegerProperty(frames.Get(), L"length");
-                for (long index = 0; index < count; ++index) {
-                    Guarded([&] {
-                        ComPtr<IDispatch> frameDocument = GetFrameDocument(frames.Get(), index);
-                        walk.ScanDocument(frameDocument.Get(), selectionOnly);
-                    });
-                }
-            });
-        }
+        if (includeFrames)
+            Guarded([&] { ScanFrames(top.Get(), selectionOnly, walk); });
         texts.Clear();
         urls.Clear();
         for (TLinkEntry& entry : walk.Results) {
@@ -260,16 +263,8 @@ bool GetImageSources(const VARIANT& document, bool includeFrames, bool selection
         TImageWalk walk;
         ComPtr<IDispatch> top = AsDispatch(document);
         walk.ScanDocument(top.Get(), selectionOnly);
-        if (includeFrames) {
-            ComPtr<IDispatch> frames = GetObjectProperty(top.Get(), L"frames");
-            const long count = GetIntegerProperty(frames.Get(), L"length");
-            for (long index = 0; index < count; ++index) {
-                Guarded([&] {
-                    ComPtr<IDispatch> frameDocument = GetFrameDocument(frames.Get(), index);
-                    walk.ScanDocument(frameDocument.Get(), selectionOnly);
-                });
-            }
-        }
+        if (includeFrames)
+            ScanFrames(top.Get(), selectionOnly, walk); // unreadable frames: an error, unlike GetLinks
         sources.Clear();
         for (std::wstring& source : walk.Results)
             sources.Add(std::move(source));
