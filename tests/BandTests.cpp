@@ -10,7 +10,7 @@
 
 #include "band/ZorbexExplorerBarUnit.h"
 #include "com/ComSupportUnit.h"
-#include "server/ZorbexGUI_TLB.h"
+#include "com/ZorbexGUI_TLB.h"
 #include "support/BrowserHostUnit.h"
 #include "support/RecordingBandUnit.h"
 #include "support/TestSupport.h"

@@ -23,8 +23,8 @@
 #include <vector>
 
 #include "KeptorServerUnit.h"
-#include "server/IEHKepUtilsUnit.h"
-#include "server/ZorbexGUI_TLB.h"
+#include "library/IEHKepUtilsUnit.h"
+#include "com/ZorbexGUI_TLB.h"
 #include "support/BrowserHostUnit.h"
 #include "support/TestDocumentUnit.h"
 #include "support/TestSupport.h"

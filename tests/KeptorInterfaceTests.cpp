@@ -6,7 +6,7 @@
 #include <cstring>
 
 #include "com/ComSupportUnit.h"
-#include "server/ZorbexGUI_TLB.h"
+#include "com/ZorbexGUI_TLB.h"
 #include "support/TestSupport.h"
 
 using Microsoft::WRL::ComPtr;

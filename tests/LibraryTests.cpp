@@ -12,7 +12,7 @@
 #include "com/ComSupportUnit.h"
 #include "com/ErrorsUnit.h"
 #include "com/RegistryUnit.h"
-#include "server/ZorbexGUI_TLB.h"
+#include "com/ZorbexGUI_TLB.h"
 #include "support/TestSupport.h"
 
 using Microsoft::WRL::ComPtr;

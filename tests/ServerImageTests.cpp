@@ -18,9 +18,9 @@
 #include "com/ErrorsUnit.h"
 #include "com/RegistryUnit.h"
 #include "page/ServerImageUnit.h"
-#include "server/ZorbexGUI_TLB.h"
+#include "com/ZorbexGUI_TLB.h"
 #include "support/TestSupport.h"
-#include "ui/BitmapUnit.h"
+#include "page/BitmapUnit.h"
 
 using Microsoft::WRL::ComPtr;
 using namespace zorbex;

@@ -1,4 +1,4 @@
-// TIEBand and TIEBandForm.
+// TIEBand: the band protocol, siting and the form it owns.
 #include "band/IEBandUnit.h"
 
 #include "com/AutoObjectUnit.h"
@@ -13,18 +13,6 @@
 using Microsoft::WRL::ComPtr;
 
 namespace zorbex {
-
-// --- TIEBandForm ---------------------------------------------------------------------------------
-
-TIEBandForm::TIEBandForm(TIEBand& band, const TFormDesign& design) : TForm(design), OwnerBand(band) {
-    CreateHandle(band.ParentWindow(), WS_CHILD | WS_CLIPCHILDREN | WS_CLIPSIBLINGS);
-}
-
-TIEBandForm::~TIEBandForm() = default;
-
-void TIEBandForm::AfterConstruction() {}
-
-void TIEBandForm::BeforeDestruction() {}
 
 // --- TIEBand -------------------------------------------------------------------------------------
 
@@ -269,48 +257,21 @@ bool TIEBand::CreateForm() {
     if (!Parent)
         return false;
     BandForm = GetFormClass()(*this);
-    HWND window = BandForm->Handle();
-    SavedWindowProc = reinterpret_cast<WNDPROC>(::GetWindowLongPtrW(window, GWLP_WNDPROC));
-    ::SetPropW(window, L"ZorbexBand", this);
-    ::SetWindowLongPtrW(window, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(&TIEBand::FormWindowProc));
     return true;
 }
 
-void TIEBand::DestroyForm() {
-    if (!BandForm)
-        return;
-    std::unique_ptr<TIEBandForm> form = std::move(BandForm);
-    try {
-        form->BeforeDestruction();
-    } catch (...) {
-    }
-    if (HWND window = form->Handle()) {
-        if (SavedWindowProc)
-            ::SetWindowLongPtrW(window, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(SavedWindowProc));
-        ::RemovePropW(window, L"ZorbexBand");
-    }
-    SavedWindowProc = nullptr;
+void TIEBand::DestroyForm() noexcept {
+    // The deleter closes the form (FormDestroy, window destroyed) before any of it is freed.
+    BandForm.reset();
     HasFocus = false;
-    form.reset();
 }
 
-void TIEBand::FocusChange(bool focused) {
+void TIEBand::FormFocusChanged(bool focused) {
+    if (!BandForm)
+        return; // the form is closing: its last focus messages are not the host's business
     HasFocus = focused;
     if (InputObjectSite)
         InputObjectSite->OnFocusChangeIS(static_cast<IDeskBand*>(this), focused ? -1 : 0);
-}
-
-LRESULT CALLBACK TIEBand::FormWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
-    auto* band = static_cast<TIEBand*>(::GetPropW(window, L"ZorbexBand"));
-    if (!band)
-        return ::DefWindowProcW(window, message, wParam, lParam);
-    if (message == WM_SETFOCUS || message == WM_KILLFOCUS) {
-        try {
-            band->FocusChange(message == WM_SETFOCUS);
-        } catch (...) {
-        }
-    }
-    return ::CallWindowProcW(band->SavedWindowProc, window, message, wParam, lParam);
 }
 
 } // namespace zorbex

@@ -1,7 +1,8 @@
-// TIEBand: the desk band that the browser hosts, and TIEBandForm: the borderless child form it shows.
+// TIEBand: the desk band that the browser hosts.
 //
 // TIEBand implements the browser's band protocol (IObjectWithSite, IDeskBand, IInputObject,
-// IPersistStream) and asks what varies by band from its virtual operations.
+// IPersistStream) and asks what varies by band from its virtual operations. It owns its form
+// (TIEBandForm, in the forms layer) and is that form's TBandHost.
 #pragma once
 
 #include <windows.h>
@@ -13,48 +14,15 @@
 #include <memory>
 #include <string>
 
-#include "ui/FormsUnit.h"
+#include "ui/IEBandFormUnit.h"
 
 namespace zorbex {
 
-class TIEBand;
-
-// A band's form: a child window of the band's site window.
-class TIEBandForm : public TForm {
-public:
-    ~TIEBandForm() override;
-
-    // Builds a form of class T for a band: constructors, then AfterConstruction.
-    template <typename T> static std::unique_ptr<TIEBandForm> Create(TIEBand& band) {
-        std::unique_ptr<TIEBandForm> form(new T(band));
-        form->AfterConstruction();
-        return form;
-    }
-
-    TIEBand& Band() const { return OwnerBand; }
-
-protected:
-    // Sets Band first, then builds the window as a child of the band's ParentWindow.
-    TIEBandForm(TIEBand& band, const TFormDesign& design);
-    // Runs the creation steps after the constructors; descendants run FormCreate here.
-    virtual void AfterConstruction();
-    // Runs while the form is still whole, before its destructors.
-    virtual void BeforeDestruction();
-    // The control that takes the focus when the band is activated, or null for the form window.
-    virtual HWND ActiveControl() const { return nullptr; }
-
-
-    friend class TIEBand;
-
-private:
-    TIEBand& OwnerBand;
-};
-
 // Creates the form of a band; the result of GetFormClass.
-using TBandFormClass = std::unique_ptr<TIEBandForm> (*)(TIEBand& band);
+using TBandFormClass = TFormPtr<TIEBandForm> (*)(TBandHost& band);
 
 class TIEBand : public IDeskBand, public IObjectWithSite, public IInputObject, public IPersistStream,
-                public IProvideClassInfo, public ISupportErrorInfo {
+                public IProvideClassInfo, public ISupportErrorInfo, public TBandHost {
 public:
     TIEBand(const TIEBand&) = delete;
     TIEBand& operator=(const TIEBand&) = delete;
@@ -95,10 +63,12 @@ public:
     // ISupportErrorInfo
     STDMETHODIMP InterfaceSupportsErrorInfo(REFIID iid) override;
 
-    // For the forms.
-    void NotifyBandInfoChanged();
-    IWebBrowser2* WebBrowser() const { return Browser.Get(); }
-    HWND ParentWindow() const { return Parent; }
+    // TBandHost
+    void NotifyBandInfoChanged() override;
+    IWebBrowser2* WebBrowser() const override { return Browser.Get(); }
+    HWND ParentWindow() const override { return Parent; }
+    void FormFocusChanged(bool focused) override;
+
     TIEBandForm* Form() const { return BandForm.get(); }
 
 protected:
@@ -122,9 +92,7 @@ protected:
 
 private:
     bool CreateForm();
-    void DestroyForm();
-    void FocusChange(bool focused);
-    static LRESULT CALLBACK FormWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
+    void DestroyForm() noexcept;
 
     volatile LONG RefCount = 0;
     Microsoft::WRL::ComPtr<IInputObjectSite> InputObjectSite;
@@ -134,8 +102,7 @@ private:
     bool HasFocus = false;
     DWORD BandID = 0;
     DWORD ViewMode = 0;
-    WNDPROC SavedWindowProc = nullptr;
-    std::unique_ptr<TIEBandForm> BandForm;
+    TFormPtr<TIEBandForm> BandForm;
 };
 
 } // namespace zorbex

@@ -2,7 +2,7 @@
 #include "band/ZorbexExplorerBarUnit.h"
 
 #include "com/ComServerUnit.h"
-#include "server/ZorbexGUI_TLB.h"
+#include "com/ZorbexGUI_TLB.h"
 
 #include "ResourceIds.h"
 

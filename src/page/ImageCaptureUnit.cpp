@@ -13,7 +13,7 @@
 #include <utility>
 
 #include "com/ErrorsUnit.h"
-#include "server/ZorbexGUI_TLB.h"
+#include "com/ZorbexGUI_TLB.h"
 
 using Microsoft::WRL::ComPtr;
 

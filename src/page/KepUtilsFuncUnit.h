@@ -16,7 +16,7 @@
 #include <vector>
 
 #include "com/ComSupportUnit.h"
-#include "server/ZorbexGUI_TLB.h"
+#include "com/ZorbexGUI_TLB.h"
 
 namespace zorbex {
 

@@ -6,8 +6,8 @@
 
 #include <string>
 
-#include "server/ZorbexGUI_TLB.h"
-#include "ui/BitmapUnit.h"
+#include "com/ZorbexGUI_TLB.h"
+#include "page/BitmapUnit.h"
 
 namespace zorbex {
 

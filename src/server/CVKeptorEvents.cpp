@@ -3,7 +3,7 @@
 
 #include "com/ComSupportUnit.h"
 #include "com/ErrorsUnit.h"
-#include "server/ZorbexGUI_TLB.h"
+#include "com/ZorbexGUI_TLB.h"
 
 #include <initializer_list>
 

@@ -1,4 +1,4 @@
-// TServerWrapper and TKeptorIEToolBandForm.
+// TServerWrapper: connection, client notifications, the thread hook and the server operations.
 #include "server/ServerWrapperUnit.h"
 
 #include "com/ErrorsUnit.h"
@@ -56,22 +56,22 @@ ComPtr<IGUIServer> GetRunningServer() noexcept {
 
 // --- TServerWrapper ----------------------------------------------------------------------------------
 
-TServerWrapper::TServerWrapper() : Sink(std::make_unique<TCVKeptorIGUIServerEvents>()) {
+TServerWrapper::TServerWrapper() : Holds(1), Sink(std::make_unique<TCVKeptorIGUIServerEvents>()) {
     Sink->OnQuit = [this](IUnknown*) { ServerLost(); };
     Sink->OnDocumentDataChange = [this](IUnknown*, LONG id, VARIANT_BOOL present, const std::wstring& comments,
                                         LONG status, LONG rating) {
-        ForEachClient([&](TKeptorIEToolBandForm* form) {
+        ForEachClient([&](TServerClient* form) {
             form->DocumentDataChanged(this, id, present != VARIANT_FALSE, comments, status, rating);
         });
     };
     Sink->OnSettingsChange = [this](IUnknown*) {
-        ForEachClient([this](TKeptorIEToolBandForm* form) { form->SettingsChanged(this); });
+        ForEachClient([this](TServerClient* form) { form->SettingsChanged(this); });
     };
     Sink->OnFunctionalityChange = [this](IUnknown*) {
-        ForEachClient([this](TKeptorIEToolBandForm* form) { form->FunctionalityChanged(this); });
+        ForEachClient([this](TServerClient* form) { form->FunctionalityChanged(this); });
     };
     Sink->OnQuickGroupChange = [this](IUnknown*) {
-        ForEachClient([this](TKeptorIEToolBandForm* form) { form->QuickGroupChanged(this); });
+        ForEachClient([this](TServerClient* form) { form->QuickGroupChanged(this); });
     };
     Hook.Reset(::SetWindowsHookExW(WH_GETMESSAGE, &TServerWrapper::GetMessageHook, nullptr, ::GetCurrentThreadId()));
     ThreadWrapper = this;
@@ -99,7 +99,7 @@ TServerWrapper* TServerWrapper::Current() {
     return ThreadWrapper;
 }
 
-void TServerWrapper::AddClient(TKeptorIEToolBandForm* form) {
+void TServerWrapper::AddClient(TServerClient* form) {
     for (auto& entry : ClientList)
         if (!entry) {
             entry = form;
@@ -108,7 +108,7 @@ void TServerWrapper::AddClient(TKeptorIEToolBandForm* form) {
     ClientList.push_back(form);
 }
 
-void TServerWrapper::RemoveClient(TKeptorIEToolBandForm* form) {
+void TServerWrapper::RemoveClient(TServerClient* form) noexcept {
     for (auto& entry : ClientList)
         if (entry == form) {
             entry = nullptr;
@@ -124,9 +124,11 @@ int TServerWrapper::ClientCount() const {
 }
 
 template <typename F> void TServerWrapper::ForEachClient(F&& notify) {
-    // By index: a form may register or leave while it is being told.
+    // The loop holds the wrapper: a client may close, even the last one, while it is being told.
+    TServerWrapperHold keep(*this);
+    // By index: a client may register or leave while it is being told.
     for (size_t i = 0; i < ClientList.size(); ++i)
-        if (TKeptorIEToolBandForm* form = ClientList[i])
+        if (TServerClient* form = ClientList[i])
             notify(form);
 }
 
@@ -136,7 +138,7 @@ void TServerWrapper::Connect() {
     if (!Server)
         return;
     Sink->ConnectTo(Server.Get());
-    ForEachClient([this](TKeptorIEToolBandForm* form) { form->ServerConnected(this); });
+    ForEachClient([this](TServerClient* form) { form->ServerConnected(this); });
 }
 
 void TServerWrapper::Disconnect() noexcept {
@@ -147,7 +149,8 @@ void TServerWrapper::Disconnect() noexcept {
 }
 
 void TServerWrapper::ServerLost() noexcept {
-    ForEachClient([this](TKeptorIEToolBandForm* form) {
+    TServerWrapperHold keep(*this);
+    ForEachClient([this](TServerClient* form) {
         try {
             form->ServerDisconnected(this);
         } catch (...) {
@@ -160,8 +163,9 @@ LRESULT CALLBACK TServerWrapper::GetMessageHook(int code, WPARAM wParam, LPARAM 
     if (code == HC_ACTION && lParam) {
         const MSG* message = reinterpret_cast<const MSG*>(lParam);
         if (message->message == kKeptorStartMessage && ThreadWrapper) {
+            TServerWrapperHold keep(*ThreadWrapper);
             try {
-                ThreadWrapper->Connect();
+                keep.Get().Connect();
             } catch (...) {
                 // The application was found but refused the subscription: it stays held, unannounced.
             }
@@ -173,6 +177,8 @@ LRESULT CALLBACK TServerWrapper::GetMessageHook(int code, WPARAM wParam, LPARAM 
 template <typename F> bool TServerWrapper::Call(F&& call) noexcept {
     if (!Server)
         return false;
+    // A call to another process dispatches messages: a client may close while it runs.
+    TServerWrapperHold keep(*this);
     try {
         ComPtr<IGUIServer> server = Server; // the call may lose the application
         OleCheck(call(server.Get()));
@@ -398,59 +404,44 @@ void TServerWrapper::CaptureScreenShot(IWebBrowser2* browser, bool rewriteIfExis
     });
 }
 
-// --- TKeptorIEToolBandForm -------------------------------------------------------------------------
+// --- Holds and registrations ---------------------------------------------------------------------
 
-TKeptorIEToolBandForm::TKeptorIEToolBandForm(TIEBand& band, const TFormDesign& design) : TIEBandForm(band, design) {}
-
-void TKeptorIEToolBandForm::AfterConstruction() {
-    TIEBandForm::AfterConstruction();
-    if (!TServerWrapper::Current())
-        new TServerWrapper(); // the thread's wrapper, destroyed with the thread's last toolbar form
-    TServerWrapper::Current()->AddClient(this);
-    Registered = true;
-    try {
-        FormCreate();
-    } catch (...) {
-        Unregister();
-        throw;
-    }
+TServerWrapperHold::TServerWrapperHold(TServerWrapper& wrapper, bool adopt) : Wrapper(wrapper) {
+    if (!adopt)
+        ++Wrapper.Holds;
 }
 
-void TKeptorIEToolBandForm::BeforeDestruction() {
-    try {
-        FormDestroy();
-    } catch (...) {
-        Unregister();
-        throw;
-    }
-    Unregister();
-    TIEBandForm::BeforeDestruction();
+TServerWrapperHold::~TServerWrapperHold() {
+    if (--Wrapper.Holds == 0)
+        delete &Wrapper;
 }
 
-void TKeptorIEToolBandForm::Unregister() noexcept {
-    if (!Registered)
-        return;
-    Registered = false;
+TServerRegistration::TServerRegistration(TServerClient& client) : Client(client) {
     TServerWrapper* wrapper = TServerWrapper::Current();
-    if (!wrapper)
-        return;
-    wrapper->RemoveClient(this);
-    if (wrapper->ClientCount() == 0)
-        delete wrapper;
+    if (wrapper) {
+        Hold = std::make_unique<TServerWrapperHold>(*wrapper);
+    } else {
+        // A new wrapper starts with one hold, its creator's, which this registration adopts.
+        auto* created = new TServerWrapper();
+        try {
+            Hold = std::make_unique<TServerWrapperHold>(*created, true);
+        } catch (...) {
+            delete created;
+            throw;
+        }
+    }
+    Hold->Get().AddClient(&Client);
 }
 
-TServerWrapper& TKeptorIEToolBandForm::Wrapper() const {
-    TServerWrapper* wrapper = TServerWrapper::Current();
-    if (!wrapper)
-        RaiseError(L"No server wrapper on this thread");
-    return *wrapper;
+TServerRegistration::~TServerRegistration() {
+    Hold->Get().RemoveClient(&Client);
 }
 
-void TKeptorIEToolBandForm::ServerConnected(TServerWrapper*) {}
-void TKeptorIEToolBandForm::ServerDisconnected(TServerWrapper*) {}
-void TKeptorIEToolBandForm::DocumentDataChanged(TServerWrapper*, LONG, bool, const std::wstring&, LONG, LONG) {}
-void TKeptorIEToolBandForm::SettingsChanged(TServerWrapper*) {}
-void TKeptorIEToolBandForm::FunctionalityChanged(TServerWrapper*) {}
-void TKeptorIEToolBandForm::QuickGroupChanged(TServerWrapper*) {}
+void TServerClient::ServerConnected(TServerWrapper*) {}
+void TServerClient::ServerDisconnected(TServerWrapper*) {}
+void TServerClient::DocumentDataChanged(TServerWrapper*, LONG, bool, const std::wstring&, LONG, LONG) {}
+void TServerClient::SettingsChanged(TServerWrapper*) {}
+void TServerClient::FunctionalityChanged(TServerWrapper*) {}
+void TServerClient::QuickGroupChanged(TServerWrapper*) {}
 
 } // namespace zorbex

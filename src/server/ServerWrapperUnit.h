@@ -1,9 +1,14 @@
-// TServerWrapper: the per-thread link to the running Keptor application, shared by the toolbar forms
-// of a browser thread; and TKeptorIEToolBandForm: the base of the toolbar forms, which ties each form
-// to its thread's wrapper.
+// TServerWrapper: the per-thread link to the running Keptor application, shared by the clients (the
+// toolbar forms) of a browser thread; TServerClient: what a client hears; TServerRegistration: a
+// client's membership, which keeps the wrapper alive.
+//
+// Ownership: the wrapper is counted. Every registration holds it, and so does every notification or
+// reconnection in progress, so a form that closes while it is being told (a modal menu, say) never
+// frees the wrapper under the loop that tells it. The last hold deletes the wrapper; a thread-local
+// pointer finds the thread's wrapper while it lives.
 //
 // Every server operation of the wrapper never raises: a failed call counts as the loss of the
-// application (the forms are told, the reference is dropped) and returns the operation's default.
+// application (the clients are told, the reference is dropped) and returns the operation's default.
 #pragma once
 
 #include <windows.h>
@@ -14,14 +19,42 @@
 #include <string>
 #include <vector>
 
-#include "band/IEBandUnit.h"
 #include "com/ComSupportUnit.h"
 #include "server/CVKeptorEvents.h"
-#include "server/ZorbexGUI_TLB.h"
+#include "com/ZorbexGUI_TLB.h"
 
 namespace zorbex {
 
-class TKeptorIEToolBandForm;
+class TServerWrapper;
+
+// A client of the wrapper: the six notifications, whose base bodies do nothing.
+class TServerClient {
+public:
+    virtual void ServerConnected(TServerWrapper* sender);
+    virtual void ServerDisconnected(TServerWrapper* sender);
+    virtual void DocumentDataChanged(TServerWrapper* sender, LONG AID, bool APresent, const std::wstring& AComments,
+                                     LONG AStatus, LONG ARating);
+    virtual void SettingsChanged(TServerWrapper* sender);
+    virtual void FunctionalityChanged(TServerWrapper* sender);
+    virtual void QuickGroupChanged(TServerWrapper* sender);
+
+protected:
+    ~TServerClient() = default;
+};
+
+// A counted hold on a wrapper.
+class TServerWrapperHold {
+public:
+    // adopt: take over a hold the wrapper already counts (its creator's) instead of adding one.
+    explicit TServerWrapperHold(TServerWrapper& wrapper, bool adopt = false);
+    TServerWrapperHold(const TServerWrapperHold&) = delete;
+    TServerWrapperHold& operator=(const TServerWrapperHold&) = delete;
+    ~TServerWrapperHold();
+    TServerWrapper& Get() const { return Wrapper; }
+
+private:
+    TServerWrapper& Wrapper;
+};
 
 // The message that makes a toolbar thread connect again.
 inline constexpr UINT kKeptorStartMessage = 0x0500;
@@ -31,18 +64,12 @@ Microsoft::WRL::ComPtr<IGUIServer> GetRunningServer() noexcept;
 
 class TServerWrapper {
 public:
-    // Creates the event sink, installs the thread's message hook and connects.
-    TServerWrapper();
     TServerWrapper(const TServerWrapper&) = delete;
     TServerWrapper& operator=(const TServerWrapper&) = delete;
-    ~TServerWrapper();
 
     // The wrapper of the calling thread, or null.
     static TServerWrapper* Current();
 
-    // Client management.
-    void AddClient(TKeptorIEToolBandForm* form);
-    void RemoveClient(TKeptorIEToolBandForm* form);
     int ClientCount() const;
 
     // Connection.
@@ -83,48 +110,44 @@ public:
     void ShowQuickGroupManager() noexcept;
     void CaptureScreenShot(IWebBrowser2* browser, bool rewriteIfExists) noexcept;
 
-    // The toolbar forms, in list order (null entries are free slots).
-    const std::vector<TKeptorIEToolBandForm*>& Clients() const { return ClientList; }
+    // The clients, in registration order (null entries are free slots, reused by later clients).
+    const std::vector<TServerClient*>& Clients() const { return ClientList; }
 
 private:
+    friend class TServerWrapperHold;
+    friend class TServerRegistration;
+
+    // Creates the event sink, installs the thread's message hook and connects.
+    TServerWrapper();
+    ~TServerWrapper();
+    void AddClient(TServerClient* client);
+    void RemoveClient(TServerClient* client) noexcept;
+
     // Runs one server call; a failure makes the application count as lost. True when the call succeeded.
     template <typename F> bool Call(F&& call) noexcept;
     template <typename F> void ForEachClient(F&& notify);
     static LRESULT CALLBACK GetMessageHook(int code, WPARAM wParam, LPARAM lParam);
 
+    int Holds;
     Microsoft::WRL::ComPtr<IGUIServer> Server;
     std::unique_ptr<TCVKeptorIGUIServerEvents> Sink;
-    std::vector<TKeptorIEToolBandForm*> ClientList;
+    std::vector<TServerClient*> ClientList;
     THookHandle Hook;
 };
 
-// Base of the toolbar forms: registers with its thread's wrapper and receives its notifications.
-class TKeptorIEToolBandForm : public TIEBandForm {
+// A client's membership of its thread's wrapper, from construction to destruction. The thread's first
+// registration creates the wrapper.
+class TServerRegistration {
 public:
-    // Notifications from the wrapper; the base bodies do nothing.
-    virtual void ServerConnected(TServerWrapper* sender);
-    virtual void ServerDisconnected(TServerWrapper* sender);
-    virtual void DocumentDataChanged(TServerWrapper* sender, LONG AID, bool APresent, const std::wstring& AComments,
-                                     LONG AStatus, LONG ARating);
-    virtual void SettingsChanged(TServerWrapper* sender);
-    virtual void FunctionalityChanged(TServerWrapper* sender);
-    virtual void QuickGroupChanged(TServerWrapper* sender);
-
-    // The wrapper of the form's thread (exists from construction to destruction).
-    TServerWrapper& Wrapper() const;
-
-protected:
-    TKeptorIEToolBandForm(TIEBand& band, const TFormDesign& design);
-    void AfterConstruction() override;
-    void BeforeDestruction() override;
-
-    // The concrete form's creation and destruction handlers.
-    virtual void FormCreate() {}
-    virtual void FormDestroy() {}
+    explicit TServerRegistration(TServerClient& client);
+    TServerRegistration(const TServerRegistration&) = delete;
+    TServerRegistration& operator=(const TServerRegistration&) = delete;
+    ~TServerRegistration();
+    TServerWrapper& Wrapper() const { return Hold->Get(); }
 
 private:
-    void Unregister() noexcept;
-    bool Registered = false;
+    std::unique_ptr<TServerWrapperHold> Hold;
+    TServerClient& Client;
 };
 
 } // namespace zorbex

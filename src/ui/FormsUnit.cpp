@@ -1,4 +1,5 @@
-// The forms layer: window creation from declared designs, text-size scaling.
+// The forms layer: window creation from declared designs, the one window procedure, ordered closing,
+// text-size scaling.
 #include "ui/FormsUnit.h"
 
 #include "com/ComServerUnit.h"
@@ -34,7 +35,29 @@ void EnsureFormClass(WNDPROC proc) {
 TForm::TForm(const TFormDesign& design) : FormDesign(design) {}
 
 TForm::~TForm() {
-    DestroyHandle();
+    // Normally closed by TFormDeleter already; this only covers a form whose construction failed.
+    if (Window)
+        ::DestroyWindow(Window);
+}
+
+void TForm::Close() noexcept {
+    if (Created) {
+        Created = false;
+        try {
+            BeforeDestruction();
+        } catch (...) {
+            // Closing goes on: the window must not outlive the form.
+        }
+    }
+    if (Window)
+        ::DestroyWindow(Window); // WM_NCDESTROY unlinks the window
+}
+
+void TFormDeleter::operator()(TForm* form) const noexcept {
+    if (!form)
+        return;
+    form->Close();
+    delete form;
 }
 
 int TForm::DesignFontHeight() {
@@ -72,11 +95,6 @@ void TForm::CreateHandle(HWND parent, DWORD style) {
         ::ShowWindow(window, SW_SHOWNA);
 }
 
-void TForm::DestroyHandle() {
-    if (Window)
-        ::DestroyWindow(Window); // WM_NCDESTROY unlinks the window
-}
-
 int TForm::Width() const {
     RECT rect{};
     return Window && ::GetWindowRect(Window, &rect) ? rect.right - rect.left : 0;
@@ -85,17 +103,6 @@ int TForm::Width() const {
 int TForm::Height() const {
     RECT rect{};
     return Window && ::GetWindowRect(Window, &rect) ? rect.bottom - rect.top : 0;
-}
-
-void TForm::Show(bool visible) {
-    if (Window)
-        ::ShowWindow(Window, visible ? SW_SHOW : SW_HIDE);
-}
-
-TForm* TForm::FromHandle(HWND window) {
-    if (!window || !FormClass || ::GetClassLongPtrW(window, GCW_ATOM) != FormClass)
-        return nullptr;
-    return reinterpret_cast<TForm*>(::GetWindowLongPtrW(window, GWLP_USERDATA));
 }
 
 LRESULT TForm::WndProc(UINT message, WPARAM wParam, LPARAM lParam) {

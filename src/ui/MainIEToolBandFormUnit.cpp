@@ -10,6 +10,6 @@ const TFormDesign kMainIEToolBandFormDesign{L"MainIEToolBandForm", 801, 22, true
 
 } // namespace
 
-TMainIEToolBandForm::TMainIEToolBandForm(TIEBand& band) : TKeptorIEToolBandForm(band, kMainIEToolBandFormDesign) {}
+TMainIEToolBandForm::TMainIEToolBandForm(TBandHost& band) : TKeptorIEToolBandForm(band, kMainIEToolBandFormDesign) {}
 
 } // namespace zorbex

@@ -1,13 +1,13 @@
 // TMainIEToolBandForm: the main toolbar form.
 #pragma once
 
-#include "server/ServerWrapperUnit.h"
+#include "ui/KeptorIEToolBandFormUnit.h"
 
 namespace zorbex {
 
 class TMainIEToolBandForm : public TKeptorIEToolBandForm {
 public:
-    explicit TMainIEToolBandForm(TIEBand& band);
+    explicit TMainIEToolBandForm(TBandHost& band);
 };
 
 } // namespace zorbex

@@ -10,6 +10,6 @@ const TFormDesign kQLIEToolBandFormDesign{L"QLIEToolBandForm", 650, 22, true};
 
 } // namespace
 
-TQLIEToolBandForm::TQLIEToolBandForm(TIEBand& band) : TKeptorIEToolBandForm(band, kQLIEToolBandFormDesign) {}
+TQLIEToolBandForm::TQLIEToolBandForm(TBandHost& band) : TKeptorIEToolBandForm(band, kQLIEToolBandFormDesign) {}
 
 } // namespace zorbex

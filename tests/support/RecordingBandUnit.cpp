@@ -17,7 +17,7 @@ std::vector<std::wstring>& RecordedNotifications() {
     return notifications;
 }
 
-TRecordingForm::TRecordingForm(TIEBand& band) : TKeptorIEToolBandForm(band, kRecordingDesign) {}
+TRecordingForm::TRecordingForm(TBandHost& band) : TKeptorIEToolBandForm(band, kRecordingDesign) {}
 
 void TRecordingForm::ServerConnected(TServerWrapper*) {
     Note(L"ServerConnected");

@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "band/IEToolBandUnit.h"
-#include "server/ServerWrapperUnit.h"
+#include "ui/KeptorIEToolBandFormUnit.h"
 #include "support/BrowserHostUnit.h"
 
 namespace zorbex::test {
@@ -18,7 +18,7 @@ std::vector<std::wstring>& RecordedNotifications();
 
 class TRecordingForm : public TKeptorIEToolBandForm {
 public:
-    explicit TRecordingForm(TIEBand& band);
+    explicit TRecordingForm(TBandHost& band);
 
     std::wstring Name;
     bool FailDocumentData = false;

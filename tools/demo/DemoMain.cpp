@@ -11,7 +11,7 @@
 
 #include "com/ComSupportUnit.h"
 #include "com/RegistryUnit.h"
-#include "server/ZorbexGUI_TLB.h"
+#include "com/ZorbexGUI_TLB.h"
 #include "server/ServerWrapperUnit.h"
 #include "support/BrowserHostUnit.h"
 #include "support/KeptorProcessUnit.h"

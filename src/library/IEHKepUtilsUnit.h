@@ -2,7 +2,7 @@
 #pragma once
 
 #include "com/AutoObjectUnit.h"
-#include "server/ZorbexGUI_TLB.h"
+#include "com/ZorbexGUI_TLB.h"
 
 namespace zorbex {
 

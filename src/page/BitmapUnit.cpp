@@ -1,5 +1,5 @@
 // TBitmap: DIB sections, their device context and the reading of Windows bitmap files.
-#include "ui/BitmapUnit.h"
+#include "page/BitmapUnit.h"
 
 #include <cstring>
 #include <utility>

@@ -2,7 +2,7 @@
 #include <windows.h>
 #include <objbase.h>
 
-#include "band/ClassRegistryUnit.h"
+#include "library/ClassRegistryUnit.h"
 #include "com/ComFactoryUnit.h"
 #include "com/ComServerUnit.h"
 

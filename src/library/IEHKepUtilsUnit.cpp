@@ -1,5 +1,5 @@
 // TIEHKepUtils.
-#include "server/IEHKepUtilsUnit.h"
+#include "library/IEHKepUtilsUnit.h"
 
 #include "page/ImageCaptureUnit.h"
 #include "page/KepUtilsFuncUnit.h"

@@ -1,5 +1,5 @@
 // TIEHelperBHOGUI.
-#include "server/IEHelperBHOGUIUnit.h"
+#include "library/IEHelperBHOGUIUnit.h"
 
 namespace zorbex {
 

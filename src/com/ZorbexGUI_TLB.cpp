@@ -1,4 +1,4 @@
 // Definitions of the GUIDs declared by the generated interface headers.
 #include <initguid.h>
 
-#include "server/ZorbexGUI_TLB.h"
+#include "com/ZorbexGUI_TLB.h"

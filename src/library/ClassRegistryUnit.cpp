@@ -1,12 +1,12 @@
 // The class registry.
-#include "band/ClassRegistryUnit.h"
+#include "library/ClassRegistryUnit.h"
 
 #include "band/ToolbarFactoryUnit.h"
 #include "band/TrovellaQLToolbarUnit.h"
 #include "band/ZorbexExplorerBarUnit.h"
 #include "com/ComServerUnit.h"
-#include "server/IEHKepUtilsUnit.h"
-#include "server/IEHelperBHOGUIUnit.h"
+#include "library/IEHKepUtilsUnit.h"
+#include "library/IEHelperBHOGUIUnit.h"
 #include "ui/FormsUnit.h"
 
 #include "ResourceIds.h"

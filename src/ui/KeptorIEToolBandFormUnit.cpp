@@ -1,0 +1,39 @@
+// TKeptorIEToolBandForm: registration with the thread's wrapper around FormCreate and FormDestroy.
+#include "ui/KeptorIEToolBandFormUnit.h"
+
+#include "com/ErrorsUnit.h"
+
+namespace zorbex {
+
+TKeptorIEToolBandForm::TKeptorIEToolBandForm(TBandHost& band, const TFormDesign& design)
+    : TIEBandForm(band, design) {}
+
+void TKeptorIEToolBandForm::AfterConstruction() {
+    TIEBandForm::AfterConstruction();
+    Registration.emplace(*this);
+    try {
+        FormCreate();
+    } catch (...) {
+        Registration.reset();
+        throw;
+    }
+}
+
+void TKeptorIEToolBandForm::BeforeDestruction() {
+    try {
+        FormDestroy();
+    } catch (...) {
+        Registration.reset();
+        throw;
+    }
+    Registration.reset();
+    TIEBandForm::BeforeDestruction();
+}
+
+TServerWrapper& TKeptorIEToolBandForm::Wrapper() const {
+    if (!Registration)
+        RaiseError(L"No server wrapper on this thread");
+    return Registration->Wrapper();
+}
+
+} // namespace zorbex
