@@ -73,5 +73,5 @@ for set in Main QuickLink; do
     done
 done
 
-"$convert" "${sheet_rows[@]}" -background white -gravity west -append +repage -depth 8 "$out"
+"$convert" "${sheet_rows[@]}" -background white -gravity west -append +repage -depth 8 -define png:exclude-chunks=date,time "$out"
 echo "$out"
