@@ -1,4 +1,4 @@
-// Identifiers of the library's string resources.
+// Identifiers of the library's resources: strings and the toolbar image strips.
 #pragma once
 
 #define IDS_PRODUCT_NAME 100
@@ -13,3 +13,10 @@
 #define IDS_SETTING_LINK_HINT 114
 
 #define IDS_SERVER_PROGID 65256
+
+// Toolbar image strips (16 x 16 images side by side, 32 bits with alpha; made from resources/icons/):
+// the main toolbar's 19 images and the quick-link toolbar's 3, each normal and hot (under the mouse).
+#define IDB_MAIN_IMAGES 101
+#define IDB_MAIN_HOT_IMAGES 102
+#define IDB_QL_IMAGES 103
+#define IDB_QL_HOT_IMAGES 104
