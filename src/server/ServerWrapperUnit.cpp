@@ -127,9 +127,17 @@ template <typename F> void TServerWrapper::ForEachClient(F&& notify) {
     // The loop holds the wrapper: a client may close, even the last one, while it is being told.
     TServerWrapperHold keep(*this);
     // By index: a client may register or leave while it is being told.
-    for (size_t i = 0; i < ClientList.size(); ++i)
-        if (TServerClient* form = ClientList[i])
-            notify(form);
+    for (size_t i = 0; i < ClientList.size(); ++i) {
+        TServerClient* client = ClientList[i];
+        if (!client)
+            continue;
+        client->HoldClient();
+        struct TRelease {
+            TServerClient* Client;
+            ~TRelease() { Client->ReleaseClient(); }
+        } release{client};
+        notify(client);
+    }
 }
 
 void TServerWrapper::Connect() {

@@ -38,6 +38,11 @@ public:
     virtual void FunctionalityChanged(TServerWrapper* sender);
     virtual void QuickGroupChanged(TServerWrapper* sender);
 
+    // Brackets every notification: a client that may be closed while it is being told (it runs a
+    // modal loop, or calls another process) keeps itself alive until the matching release.
+    virtual void HoldClient() {}
+    virtual void ReleaseClient() noexcept {}
+
 protected:
     ~TServerClient() = default;
 };

@@ -1,6 +1,11 @@
-// The forms layer: window creation from declared designs, the one window procedure, ordered closing,
-// text-size scaling.
+// The forms layer: linking objects to windows, reflection of child notifications, form creation and
+// ordered closing, message timers, text-size scaling.
 #include "ui/FormsUnit.h"
+
+#include <commctrl.h>
+
+#include <algorithm>
+#include <optional>
 
 #include "com/ComServerUnit.h"
 #include "com/ComSupportUnit.h"
@@ -10,35 +15,122 @@ namespace zorbex {
 namespace {
 
 constexpr wchar_t kFormClassName[] = L"TZorbexForm";
+constexpr UINT_PTR kSubclassId = 0x5A6F7262; // "Zorb"
 constexpr int kDesignTextHeight = 13;
 
 ATOM FormClass = 0;
 
-void EnsureFormClass(WNDPROC proc) {
+void EnsureFormClass() {
     if (FormClass)
         return;
     WNDCLASSEXW wc{};
     wc.cbSize = sizeof(wc);
     wc.style = CS_DBLCLKS;
-    wc.lpfnWndProc = proc;
+    wc.lpfnWndProc = ::DefWindowProcW; // the form's object takes over at creation
     wc.hInstance = ComServer().Instance();
-    wc.hCursor = ::LoadCursorW(nullptr, reinterpret_cast<LPCWSTR>(IDC_ARROW));
-    wc.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_BTNFACE + 1);
+    wc.hCursor = ::LoadCursorW(nullptr, MAKEINTRESOURCEW(32512)); // IDC_ARROW
+    wc.hbrBackground = ::GetSysColorBrush(COLOR_BTNFACE);
     wc.lpszClassName = kFormClassName;
     FormClass = ::RegisterClassExW(&wc);
     if (!FormClass)
         RaiseComError(HRESULT_FROM_WIN32(::GetLastError()));
 }
 
+HFONT CreateDesignFont() {
+    TWindowDC screen(nullptr);
+    LOGFONTW font{};
+    font.lfHeight = -::MulDiv(8, screen.Get() ? ::GetDeviceCaps(screen.Get(), LOGPIXELSY) : 96, 72);
+    font.lfCharSet = DEFAULT_CHARSET;
+    wcscpy(font.lfFaceName, L"MS Sans Serif");
+    return ::CreateFontIndirectW(&font);
+}
+
 } // namespace
 
-TForm::TForm(const TFormDesign& design) : FormDesign(design) {}
+// --- TWindowObject ---------------------------------------------------------------------------------
 
-TForm::~TForm() {
-    // Normally closed by TFormDeleter already; this only covers a form whose construction failed.
-    if (Window)
-        ::DestroyWindow(Window);
+TWindowObject::~TWindowObject() {
+    if (Window) {
+        HWND window = Window;
+        ::RemoveWindowSubclass(window, &TWindowObject::SubclassProc, kSubclassId);
+        Window = nullptr;
+        ::DestroyWindow(window);
+    }
 }
+
+void TWindowObject::Attach(HWND window) {
+    if (!window)
+        RaiseComError(HRESULT_FROM_WIN32(::GetLastError()));
+    if (!::SetWindowSubclass(window, &TWindowObject::SubclassProc, kSubclassId, reinterpret_cast<DWORD_PTR>(this))) {
+        ::DestroyWindow(window);
+        RaiseError(L"The window could not be linked to its object");
+    }
+    Window = window;
+}
+
+TWindowObject* TWindowObject::FromHandle(HWND window) noexcept {
+    DWORD_PTR data = 0;
+    if (!window || !::GetWindowSubclass(window, &TWindowObject::SubclassProc, kSubclassId, &data))
+        return nullptr;
+    return reinterpret_cast<TWindowObject*>(data);
+}
+
+LRESULT TWindowObject::DefaultProc(UINT message, WPARAM wParam, LPARAM lParam) {
+    return ::DefSubclassProc(Window, message, wParam, lParam);
+}
+
+bool TWindowObject::ReflectedMessage(UINT, WPARAM, LPARAM, LRESULT&) {
+    return false;
+}
+
+LRESULT TWindowObject::WndProc(UINT message, WPARAM wParam, LPARAM lParam) {
+    HWND child = nullptr;
+    switch (message) {
+    case WM_COMMAND:
+    case WM_CTLCOLORSTATIC:
+        child = reinterpret_cast<HWND>(lParam);
+        break;
+    case WM_NOTIFY:
+        child = lParam ? reinterpret_cast<const NMHDR*>(lParam)->hwndFrom : nullptr;
+        break;
+    default:
+        break;
+    }
+    if (child && child != Window) {
+        LRESULT result = 0;
+        if (TWindowObject* control = FromHandle(child); control && control->ReflectedMessage(message, wParam, lParam, result))
+            return result;
+    }
+    return DefaultProc(message, wParam, lParam);
+}
+
+LRESULT CALLBACK TWindowObject::SubclassProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam, UINT_PTR,
+                                             DWORD_PTR data) {
+    auto* object = reinterpret_cast<TWindowObject*>(data);
+    if (message == WM_NCDESTROY) {
+        ::RemoveWindowSubclass(window, &TWindowObject::SubclassProc, kSubclassId);
+        if (object)
+            object->Window = nullptr;
+        return ::DefSubclassProc(window, message, wParam, lParam);
+    }
+    if (!object || object->Window != window)
+        return ::DefSubclassProc(window, message, wParam, lParam);
+    std::optional<TForm::TFormHold> hold;
+    if (object->HoldForm)
+        hold.emplace(*object->HoldForm);
+    try {
+        return object->WndProc(message, wParam, lParam);
+    } catch (...) {
+        // A window procedure is a boundary: nothing is raised into the message loop.
+        return ::DefSubclassProc(window, message, wParam, lParam);
+    }
+}
+
+// --- TForm -----------------------------------------------------------------------------------------
+
+TForm::TForm(const TFormDesign& design) : TWindowObject(this), FormDesign(design), FormFont(CreateDesignFont()) {}
+
+TForm::~TForm() = default; // the window is gone: closed by TFormDeleter, or by ~TWindowObject
 
 void TForm::Close() noexcept {
     if (Created) {
@@ -49,26 +141,36 @@ void TForm::Close() noexcept {
             // Closing goes on: the window must not outlive the form.
         }
     }
-    if (Window)
-        ::DestroyWindow(Window); // WM_NCDESTROY unlinks the window
+    for (TTimer* timer : Timers)
+        timer->Stop();
+    if (HWND window = Handle())
+        ::DestroyWindow(window); // WM_NCDESTROY unlinks the window
 }
 
 void TFormDeleter::operator()(TForm* form) const noexcept {
     if (!form)
         return;
     form->Close();
-    delete form;
+    if (form->HoldCount > 0)
+        form->DeletePending = true; // the last hold deletes it
+    else
+        delete form;
+}
+
+HWND CreateContainerWindow(HWND parent, DWORD style, int x, int y, int width, int height) {
+    EnsureFormClass();
+    HWND window = ::CreateWindowExW(0, kFormClassName, L"", style, x, y, width, height, parent, nullptr,
+                                    ComServer().Instance(), nullptr);
+    if (!window)
+        RaiseComError(HRESULT_FROM_WIN32(::GetLastError()));
+    return window;
 }
 
 int TForm::DesignFontHeight() {
     TWindowDC screen(nullptr);
     if (!screen.Get())
         return kDesignTextHeight;
-    LOGFONTW font{};
-    font.lfHeight = -::MulDiv(8, ::GetDeviceCaps(screen.Get(), LOGPIXELSY), 72);
-    font.lfCharSet = DEFAULT_CHARSET;
-    wcscpy(font.lfFaceName, L"MS Sans Serif");
-    TGdiObject handle(::CreateFontIndirectW(&font));
+    TGdiObject handle(CreateDesignFont());
     if (!handle)
         return kDesignTextHeight;
     TSelectGuard select(screen.Get(), handle.Get());
@@ -83,59 +185,115 @@ int TForm::Scale(int designed) {
     return ::MulDiv(designed, height, kDesignTextHeight);
 }
 
-void TForm::CreateHandle(HWND parent, DWORD style) {
-    EnsureFormClass(&TForm::StaticWndProc);
+void TForm::CreateHandle(HWND parent, DWORD style, DWORD exStyle) {
+    EnsureFormClass();
     RECT rect{0, 0, Scale(FormDesign.ClientWidth), Scale(FormDesign.ClientHeight)};
-    ::AdjustWindowRectEx(&rect, style, FALSE, 0);
-    HWND window = ::CreateWindowExW(0, kFormClassName, FormDesign.Name, style, 0, 0, rect.right - rect.left,
-                                    rect.bottom - rect.top, parent, nullptr, ComServer().Instance(), this);
-    if (!window)
-        RaiseComError(HRESULT_FROM_WIN32(::GetLastError()));
+    ::AdjustWindowRectEx(&rect, style, FALSE, exStyle);
+    Attach(::CreateWindowExW(exStyle, kFormClassName, FormDesign.Name, style, 0, 0, rect.right - rect.left,
+                             rect.bottom - rect.top, parent, nullptr, ComServer().Instance(), nullptr));
     if (FormDesign.Visible)
-        ::ShowWindow(window, SW_SHOWNA);
+        ::ShowWindow(Handle(), SW_SHOWNA);
 }
 
 int TForm::Width() const {
     RECT rect{};
-    return Window && ::GetWindowRect(Window, &rect) ? rect.right - rect.left : 0;
+    return Handle() && ::GetWindowRect(Handle(), &rect) ? rect.right - rect.left : 0;
 }
 
 int TForm::Height() const {
     RECT rect{};
-    return Window && ::GetWindowRect(Window, &rect) ? rect.bottom - rect.top : 0;
+    return Handle() && ::GetWindowRect(Handle(), &rect) ? rect.bottom - rect.top : 0;
+}
+
+int TForm::ClientWidth() const {
+    RECT rect{};
+    return Handle() && ::GetClientRect(Handle(), &rect) ? rect.right : 0;
+}
+
+int TForm::ClientHeight() const {
+    RECT rect{};
+    return Handle() && ::GetClientRect(Handle(), &rect) ? rect.bottom : 0;
+}
+
+void TForm::PostRefresh() const {
+    if (Handle())
+        ::PostMessageW(Handle(), kRefreshMessage, 0, 0);
+}
+
+void TForm::AddOwnerDrawSource(TOwnerDrawSource* source) {
+    OwnerDrawSources.push_back(source);
+}
+
+void TForm::RemoveOwnerDrawSource(TOwnerDrawSource* source) noexcept {
+    std::erase(OwnerDrawSources, source);
 }
 
 LRESULT TForm::WndProc(UINT message, WPARAM wParam, LPARAM lParam) {
-    return DefaultProc(message, wParam, lParam);
+    switch (message) {
+    case WM_MEASUREITEM:
+        if (auto* item = reinterpret_cast<MEASUREITEMSTRUCT*>(lParam); item && item->CtlType == ODT_MENU) {
+            for (TOwnerDrawSource* source : OwnerDrawSources)
+                if (source->MeasureItem(*item))
+                    return TRUE;
+        }
+        break;
+    case WM_DRAWITEM:
+        if (auto* item = reinterpret_cast<const DRAWITEMSTRUCT*>(lParam); item && item->CtlType == ODT_MENU) {
+            for (TOwnerDrawSource* source : OwnerDrawSources)
+                if (source->DrawItem(*item))
+                    return TRUE;
+        }
+        break;
+    case kRefreshMessage:
+        UpdateActions();
+        return 0;
+    case WM_TIMER: {
+        auto timer = std::find_if(Timers.begin(), Timers.end(), [&](TTimer* t) { return t->Id == wParam; });
+        if (timer != Timers.end()) {
+            (*timer)->Tick();
+            return 0;
+        }
+        break;
+    }
+    default:
+        break;
+    }
+    return TWindowObject::WndProc(message, wParam, lParam);
 }
 
-LRESULT TForm::DefaultProc(UINT message, WPARAM wParam, LPARAM lParam) {
-    return ::DefWindowProcW(Window, message, wParam, lParam);
+// --- TTimer ----------------------------------------------------------------------------------------
+
+TTimer::TTimer(TForm& owner, UINT interval, std::function<void()> onTimer)
+    : Owner(owner), Id(owner.NextTimerId++), TimerInterval(interval), OnTimer(std::move(onTimer)) {
+    Owner.Timers.push_back(this);
 }
 
-LRESULT CALLBACK TForm::StaticWndProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
-    TForm* form = nullptr;
-    if (message == WM_NCCREATE) {
-        form = static_cast<TForm*>(reinterpret_cast<CREATESTRUCTW*>(lParam)->lpCreateParams);
-        form->Window = window;
-        ::SetWindowLongPtrW(window, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(form));
-    } else {
-        form = reinterpret_cast<TForm*>(::GetWindowLongPtrW(window, GWLP_USERDATA));
-    }
-    if (!form)
-        return ::DefWindowProcW(window, message, wParam, lParam);
-    LRESULT result = 0;
-    try {
-        result = form->WndProc(message, wParam, lParam);
-    } catch (...) {
-        // A window procedure is a boundary too: nothing is raised into the message loop.
-        result = ::DefWindowProcW(window, message, wParam, lParam);
-    }
-    if (message == WM_NCDESTROY) {
-        ::SetWindowLongPtrW(window, GWLP_USERDATA, 0);
-        form->Window = nullptr;
-    }
-    return result;
+TTimer::~TTimer() {
+    Stop();
+    std::erase(Owner.Timers, this);
+}
+
+void TTimer::SetInterval(UINT interval) {
+    TimerInterval = interval;
+    if (Running)
+        Start();
+}
+
+void TTimer::Start() {
+    if (!Owner.Handle() || !::SetTimer(Owner.Handle(), Id, TimerInterval, nullptr))
+        RaiseComError(HRESULT_FROM_WIN32(::GetLastError()));
+    Running = true;
+}
+
+void TTimer::Stop() noexcept {
+    if (Running && Owner.Handle())
+        ::KillTimer(Owner.Handle(), Id);
+    Running = false;
+}
+
+void TTimer::Tick() {
+    if (Running && OnTimer)
+        OnTimer();
 }
 
 void UnregisterFormClasses() {

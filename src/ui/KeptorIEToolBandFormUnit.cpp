@@ -30,6 +30,14 @@ void TKeptorIEToolBandForm::BeforeDestruction() {
     TIEBandForm::BeforeDestruction();
 }
 
+void TKeptorIEToolBandForm::HoldClient() {
+    AddHold();
+}
+
+void TKeptorIEToolBandForm::ReleaseClient() noexcept {
+    ReleaseHold();
+}
+
 TServerWrapper& TKeptorIEToolBandForm::Wrapper() const {
     if (!Registration)
         RaiseError(L"No server wrapper on this thread");

@@ -14,6 +14,10 @@ public:
     // The wrapper of the form's thread (exists while the form is built).
     TServerWrapper& Wrapper() const;
 
+    // A form closed while the wrapper tells it something is deleted once the telling is over.
+    void HoldClient() override;
+    void ReleaseClient() noexcept override;
+
 protected:
     TKeptorIEToolBandForm(TBandHost& band, const TFormDesign& design);
     // Registers with the thread's wrapper (creating it for the thread's first form), then FormCreate.
@@ -27,6 +31,7 @@ protected:
 
 private:
     std::optional<TServerRegistration> Registration;
+
 };
 
 } // namespace zorbex

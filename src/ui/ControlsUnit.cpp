@@ -1,0 +1,551 @@
+// The controls of the forms layer: actions, image lists, toolbars, label panels and pop-up menus.
+#include "ui/ControlsUnit.h"
+
+#include <algorithm>
+
+#include "com/ComServerUnit.h"
+#include "com/ErrorsUnit.h"
+
+namespace zorbex {
+namespace {
+
+// The signed client coordinates of a mouse message.
+int PointX(LPARAM lParam) {
+    return static_cast<short>(LOWORD(static_cast<DWORD_PTR>(lParam)));
+}
+int PointY(LPARAM lParam) {
+    return static_cast<short>(HIWORD(static_cast<DWORD_PTR>(lParam)));
+}
+
+} // namespace
+
+COLORREF ColorToRGB(LONG color) noexcept {
+    if (color < 0)
+        return ::GetSysColor(color & 0xFF);
+    return static_cast<COLORREF>(color) & 0x00FFFFFF;
+}
+
+// --- TAction -----------------------------------------------------------------------------------------
+
+TAction::TAction(std::wstring name, std::wstring caption, std::wstring hint, int imageIndex)
+    : ActionName(std::move(name)), ActionCaption(std::move(caption)), ActionHint(std::move(hint)), Image(imageIndex) {}
+
+void TAction::SetHint(std::wstring hint) {
+    if (hint != ActionHint) {
+        ActionHint = std::move(hint);
+        Changed();
+    }
+}
+
+void TAction::SetImageIndex(int index) {
+    if (index != Image) {
+        Image = index;
+        Changed();
+    }
+}
+
+void TAction::SetEnabled(bool enabled) {
+    if (enabled != IsEnabled) {
+        IsEnabled = enabled;
+        Changed();
+    }
+}
+
+void TAction::SetChecked(bool checked) {
+    if (checked != IsChecked) {
+        IsChecked = checked;
+        Changed();
+    }
+}
+
+void TAction::Update() {
+    if (OnUpdate)
+        OnUpdate(*this);
+}
+
+bool TAction::Execute() {
+    Update();
+    if (!IsEnabled || !OnExecute)
+        return false;
+    OnExecute(*this);
+    return true;
+}
+
+void TAction::Bind(const void* client, std::function<void(const TAction&)> changed) {
+    Clients.emplace_back(client, std::move(changed));
+}
+
+void TAction::Unbind(const void* client) noexcept {
+    std::erase_if(Clients, [client](const auto& entry) { return entry.first == client; });
+}
+
+void TAction::Changed() {
+    for (const auto& [client, changed] : Clients)
+        changed(*this);
+}
+
+TAction& TActionList::Add(std::wstring name, std::wstring caption, std::wstring hint, int imageIndex) {
+    Actions.push_back(std::make_unique<TAction>(std::move(name), std::move(caption), std::move(hint), imageIndex));
+    return *Actions.back();
+}
+
+TAction& TActionList::operator[](std::wstring_view name) const {
+    for (const auto& action : Actions)
+        if (action->Name() == name)
+            return *action;
+    RaiseError(L"No action named " + std::wstring(name));
+}
+
+void TActionList::UpdateAll() {
+    for (const auto& action : Actions)
+        action->Update();
+}
+
+// --- TImageList --------------------------------------------------------------------------------------
+
+TImageList::~TImageList() {
+    if (List)
+        ::ImageList_Destroy(List);
+}
+
+void TImageList::LoadStrip(UINT resourceId) {
+    TBitmapHandle strip(static_cast<HBITMAP>(::LoadImageW(ComServer().Instance(), MAKEINTRESOURCEW(resourceId),
+                                                          IMAGE_BITMAP, 0, 0, LR_CREATEDIBSECTION)));
+    if (!strip)
+        RaiseComError(HRESULT_FROM_WIN32(::GetLastError()));
+    Reset(16, 16);
+    Add(strip.Get());
+}
+
+void TImageList::Reset(int width, int height) {
+    if (List)
+        ::ImageList_Destroy(List);
+    List = ::ImageList_Create(width, height, ILC_COLOR32 | ILC_MASK, 4, 4);
+    if (!List)
+        RaiseError(L"The image list could not be created");
+}
+
+void TImageList::Add(HBITMAP bitmap) {
+    if (!List || ::ImageList_Add(List, bitmap, nullptr) < 0)
+        RaiseError(L"The picture could not be added to the image list");
+}
+
+int TImageList::Count() const {
+    return List ? ::ImageList_GetImageCount(List) : 0;
+}
+
+int TImageList::ImageWidth() const {
+    int width = 0, height = 0;
+    return List && ::ImageList_GetIconSize(List, &width, &height) ? width : 0;
+}
+
+int TImageList::ImageHeight() const {
+    int width = 0, height = 0;
+    return List && ::ImageList_GetIconSize(List, &width, &height) ? height : 0;
+}
+
+// --- TToolBar ----------------------------------------------------------------------------------------
+
+TToolBar::TToolBar(TForm& form, HWND parent, const TToolBarStyle& style, HIMAGELIST images, HIMAGELIST hotImages)
+    : TWindowObject(&form), Owner(form) {
+    const DWORD windowStyle = WS_CHILD | WS_VISIBLE | WS_CLIPCHILDREN | WS_CLIPSIBLINGS | TBSTYLE_FLAT |
+                              TBSTYLE_LIST | CCS_NODIVIDER | CCS_NORESIZE | CCS_NOPARENTALIGN;
+    Attach(::CreateWindowExW(0, TOOLBARCLASSNAMEW, L"", windowStyle, 0, 0, 0, TForm::Scale(22), parent, nullptr,
+                             ComServer().Instance(), nullptr));
+    HWND bar = Handle();
+    ::SendMessageW(bar, TB_BUTTONSTRUCTSIZE, sizeof(TBBUTTON), 0);
+    ::SendMessageW(bar, WM_SETFONT, reinterpret_cast<WPARAM>(form.Font()), FALSE);
+    DWORD extended = TBSTYLE_EX_DRAWDDARROWS;
+    if (!style.ShowCaptions)
+        extended |= TBSTYLE_EX_MIXEDBUTTONS; // texts are kept for accessibility, not drawn
+    ::SendMessageW(bar, TB_SETEXTENDEDSTYLE, 0, static_cast<LPARAM>(extended));
+    ::SendMessageW(bar, TB_SETIMAGELIST, 0, reinterpret_cast<LPARAM>(images));
+    ::SendMessageW(bar, TB_SETHOTIMAGELIST, 0, reinterpret_cast<LPARAM>(hotImages));
+    if (style.ButtonWidth > 0)
+        ::SendMessageW(bar, TB_SETBUTTONWIDTH, 0, MAKELPARAM(TForm::Scale(style.ButtonWidth), TForm::Scale(style.ButtonWidth)));
+    ShowCaptions = style.ShowCaptions;
+}
+
+TToolBar::~TToolBar() {
+    for (const auto& button : ButtonList)
+        if (button->Action)
+            button->Action->Unbind(button.get());
+}
+
+int TToolBar::IndexOf(int commandId) const {
+    return static_cast<int>(::SendMessageW(Handle(), TB_COMMANDTOINDEX, static_cast<WPARAM>(commandId), 0));
+}
+
+TToolBar::TButton& TToolBar::Insert(std::unique_ptr<TButton> button, TBBUTTON& info, int position) {
+    const int count = static_cast<int>(::SendMessageW(Handle(), TB_BUTTONCOUNT, 0, 0));
+    if (position < 0 || position > count)
+        position = count;
+    info.idCommand = button->CommandId;
+    if (!::SendMessageW(Handle(), TB_INSERTBUTTONW, static_cast<WPARAM>(position), reinterpret_cast<LPARAM>(&info)))
+        RaiseError(L"The toolbar button could not be added");
+    ButtonList.push_back(std::move(button));
+    return *ButtonList.back();
+}
+
+TToolBar::TButton& TToolBar::AddActionButton(std::wstring name, TAction& action, bool visible, int position) {
+    auto button = std::make_unique<TButton>();
+    button->Name = std::move(name);
+    button->CommandId = NextCommandId++;
+    button->Action = &action;
+    TBBUTTON info{};
+    info.iBitmap = action.ImageIndex();
+    info.fsState = static_cast<BYTE>((action.Enabled() ? TBSTATE_ENABLED : 0) | (action.Checked() ? TBSTATE_CHECKED : 0) |
+                                     (visible ? 0 : TBSTATE_HIDDEN));
+    info.fsStyle = static_cast<BYTE>(BTNS_BUTTON | BTNS_AUTOSIZE | (ShowCaptions ? BTNS_SHOWTEXT : 0));
+    info.iString = reinterpret_cast<INT_PTR>(action.Caption().c_str());
+    TButton& added = Insert(std::move(button), info, position);
+    action.Bind(&added, [this, &added](const TAction& changed) { ShowAction(added, changed); });
+    return added;
+}
+
+TToolBar::TButton& TToolBar::AddButton(std::wstring name, const std::wstring& caption, int imageIndex, bool dropDown,
+                                       bool visible, int position) {
+    auto button = std::make_unique<TButton>();
+    button->Name = std::move(name);
+    button->CommandId = NextCommandId++;
+    TBBUTTON info{};
+    info.iBitmap = imageIndex;
+    info.fsState = static_cast<BYTE>(TBSTATE_ENABLED | (visible ? 0 : TBSTATE_HIDDEN));
+    info.fsStyle = static_cast<BYTE>(BTNS_BUTTON | BTNS_AUTOSIZE | (ShowCaptions ? BTNS_SHOWTEXT : 0) |
+                                     (dropDown ? BTNS_DROPDOWN : 0));
+    info.iString = reinterpret_cast<INT_PTR>(caption.c_str());
+    return Insert(std::move(button), info, position);
+}
+
+TToolBar::TButton& TToolBar::AddControl(std::wstring name, HWND control, bool visible) {
+    auto button = std::make_unique<TButton>();
+    button->Name = std::move(name);
+    button->CommandId = NextCommandId++;
+    button->Control = control;
+    RECT rect{};
+    ::GetWindowRect(control, &rect);
+    TBBUTTON info{};
+    info.iBitmap = rect.right - rect.left; // a separator's width
+    info.fsState = static_cast<BYTE>(visible ? 0 : TBSTATE_HIDDEN);
+    info.fsStyle = BTNS_SEP;
+    TButton& added = Insert(std::move(button), info, -1);
+    ::ShowWindow(control, visible ? SW_SHOWNA : SW_HIDE);
+    LayoutControls();
+    return added;
+}
+
+void TToolBar::DeleteButton(int commandId) {
+    const int index = IndexOf(commandId);
+    if (index >= 0)
+        ::SendMessageW(Handle(), TB_DELETEBUTTON, static_cast<WPARAM>(index), 0);
+    auto found = std::find_if(ButtonList.begin(), ButtonList.end(),
+                              [commandId](const auto& button) { return button->CommandId == commandId; });
+    if (found != ButtonList.end()) {
+        if ((*found)->Action)
+            (*found)->Action->Unbind(found->get());
+        ButtonList.erase(found);
+    }
+}
+
+void TToolBar::SetButtonVisible(int commandId, bool visible) {
+    ::SendMessageW(Handle(), TB_HIDEBUTTON, static_cast<WPARAM>(commandId), MAKELPARAM(visible ? FALSE : TRUE, 0));
+    if (TButton* button = Find(commandId); button && button->Control)
+        ::ShowWindow(button->Control, visible ? SW_SHOWNA : SW_HIDE);
+    LayoutControls();
+}
+
+TToolBar::TButton* TToolBar::Find(int commandId) {
+    for (const auto& button : ButtonList)
+        if (button->CommandId == commandId)
+            return button.get();
+    return nullptr;
+}
+
+TToolBar::TButton* TToolBar::FindByName(std::wstring_view name) {
+    for (const auto& button : ButtonList)
+        if (button->Name == name)
+            return button.get();
+    return nullptr;
+}
+
+void TToolBar::ShowAction(TButton& button, const TAction& action) {
+    const int index = IndexOf(button.CommandId);
+    if (index < 0)
+        return;
+    TBBUTTON current{};
+    ::SendMessageW(Handle(), TB_GETBUTTON, static_cast<WPARAM>(index), reinterpret_cast<LPARAM>(&current));
+    BYTE state = static_cast<BYTE>(current.fsState & ~(TBSTATE_ENABLED | TBSTATE_CHECKED));
+    state = static_cast<BYTE>(state | (action.Enabled() ? TBSTATE_ENABLED : 0) | (action.Checked() ? TBSTATE_CHECKED : 0));
+    TBBUTTONINFOW info{};
+    info.cbSize = sizeof(info);
+    info.dwMask = TBIF_STATE | TBIF_IMAGE;
+    info.fsState = state;
+    info.iImage = action.ImageIndex();
+    ::SendMessageW(Handle(), TB_SETBUTTONINFOW, static_cast<WPARAM>(button.CommandId), reinterpret_cast<LPARAM>(&info));
+}
+
+int TToolBar::ContentWidth() const {
+    const int count = static_cast<int>(::SendMessageW(Handle(), TB_BUTTONCOUNT, 0, 0));
+    int right = 0;
+    for (int index = 0; index < count; ++index) {
+        RECT rect{};
+        if (::SendMessageW(Handle(), TB_GETITEMRECT, static_cast<WPARAM>(index), reinterpret_cast<LPARAM>(&rect)) &&
+            rect.right > rect.left)
+            right = std::max(right, static_cast<int>(rect.right));
+    }
+    return right;
+}
+
+void TToolBar::LayoutControls() {
+    for (const auto& button : ButtonList) {
+        if (!button->Control)
+            continue;
+        RECT control{};
+        ::GetWindowRect(button->Control, &control);
+        TBBUTTONINFOW info{};
+        info.cbSize = sizeof(info);
+        info.dwMask = TBIF_SIZE;
+        info.cx = static_cast<WORD>(std::clamp<LONG>(control.right - control.left, 0, 0x7FFF));
+        ::SendMessageW(Handle(), TB_SETBUTTONINFOW, static_cast<WPARAM>(button->CommandId), reinterpret_cast<LPARAM>(&info));
+    }
+    for (const auto& button : ButtonList) {
+        if (!button->Control)
+            continue;
+        RECT rect{};
+        const int index = IndexOf(button->CommandId);
+        if (index >= 0 &&
+            ::SendMessageW(Handle(), TB_GETITEMRECT, static_cast<WPARAM>(index), reinterpret_cast<LPARAM>(&rect)))
+            ::SetWindowPos(button->Control, nullptr, rect.left, 0, 0, 0, SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
+    }
+}
+
+LRESULT TToolBar::WndProc(UINT message, WPARAM wParam, LPARAM lParam) {
+    if (message == WM_MOUSEMOVE && OnButtonMouseMove) {
+        POINT point{PointX(lParam), PointY(lParam)};
+        const int index = static_cast<int>(::SendMessageW(Handle(), TB_HITTEST, 0, reinterpret_cast<LPARAM>(&point)));
+        TBBUTTON info{};
+        if (index >= 0 &&
+            ::SendMessageW(Handle(), TB_GETBUTTON, static_cast<WPARAM>(index), reinterpret_cast<LPARAM>(&info)) &&
+            !(info.fsStyle & BTNS_SEP) && (info.fsState & TBSTATE_ENABLED))
+            if (TButton* button = Find(info.idCommand))
+                OnButtonMouseMove(*button);
+    }
+    return TWindowObject::WndProc(message, wParam, lParam);
+}
+
+bool TToolBar::ReflectedMessage(UINT message, WPARAM wParam, LPARAM lParam, LRESULT& result) {
+    if (message == WM_COMMAND) {
+        TButton* button = Find(LOWORD(wParam));
+        if (!button)
+            return false;
+        if (button->Action)
+            button->Action->Execute();
+        else if (button->OnClick)
+            button->OnClick();
+        result = 0;
+        return true;
+    }
+    if (message == WM_NOTIFY && reinterpret_cast<const NMHDR*>(lParam)->code == TBN_DROPDOWN) {
+        const auto* notify = reinterpret_cast<const NMTOOLBARW*>(lParam);
+        TButton* button = Find(notify->iItem);
+        if (!button || !button->OnDropDown)
+            return false;
+        button->OnDropDown();
+        result = TBDDRET_DEFAULT;
+        return true;
+    }
+    return false;
+}
+
+// --- TLabel and TPanel -------------------------------------------------------------------------------
+
+TLabel::TLabel(TForm& form, HWND parent, int left, int top, int height, const std::wstring& caption)
+    : TWindowObject(&form), Text(::GetSysColor(COLOR_WINDOWTEXT)), Back(::GetSysColor(COLOR_WINDOW)),
+      BackBrush(::CreateSolidBrush(Back)) {
+    Attach(::CreateWindowExW(0, L"STATIC", caption.c_str(),
+                             WS_CHILD | WS_VISIBLE | WS_BORDER | SS_NOTIFY | SS_LEFT | SS_CENTERIMAGE | SS_NOPREFIX,
+                             left, top, 0, height, parent, nullptr, ComServer().Instance(), nullptr));
+    ::SendMessageW(Handle(), WM_SETFONT, reinterpret_cast<WPARAM>(form.Font()), FALSE);
+    AutoSize();
+}
+
+std::wstring TLabel::Caption() const {
+    const int length = ::GetWindowTextLengthW(Handle());
+    std::wstring text(static_cast<size_t>(std::max(length, 0)) + 1, L'\0');
+    text.resize(static_cast<size_t>(std::max(::GetWindowTextW(Handle(), text.data(), length + 1), 0)));
+    return text;
+}
+
+void TLabel::SetCaption(const std::wstring& caption) {
+    if (caption == Caption())
+        return;
+    ::SetWindowTextW(Handle(), caption.c_str());
+    AutoSize();
+}
+
+bool TLabel::Enabled() const {
+    return ::IsWindowEnabled(Handle()) != FALSE;
+}
+
+void TLabel::SetEnabled(bool enabled) {
+    ::EnableWindow(Handle(), enabled ? TRUE : FALSE);
+}
+
+void TLabel::SetColors(COLORREF text, COLORREF back) {
+    if (text == Text && back == Back)
+        return;
+    if (back != Back || !BackBrush) {
+        TGdiObject brush(::CreateSolidBrush(back));
+        if (brush)
+            BackBrush = std::move(brush);
+    }
+    Text = text;
+    Back = back;
+    ::InvalidateRect(Handle(), nullptr, TRUE);
+}
+
+int TLabel::Width() const {
+    RECT rect{};
+    return ::GetWindowRect(Handle(), &rect) ? rect.right - rect.left : 0;
+}
+
+int TLabel::Height() const {
+    RECT rect{};
+    return ::GetWindowRect(Handle(), &rect) ? rect.bottom - rect.top : 0;
+}
+
+void TLabel::AutoSize() {
+    const std::wstring text = Caption();
+    TWindowDC dc(Handle());
+    SIZE extent{};
+    if (dc.Get()) {
+        TSelectGuard font(dc.Get(), reinterpret_cast<HGDIOBJ>(::SendMessageW(Handle(), WM_GETFONT, 0, 0)));
+        ::GetTextExtentPoint32W(dc.Get(), text.c_str(), static_cast<int>(text.size()), &extent);
+    }
+    const int width = extent.cx + 2 * ::GetSystemMetrics(SM_CXBORDER);
+    if (width == Width())
+        return;
+    ::SetWindowPos(Handle(), nullptr, 0, 0, width, Height(), SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
+    if (OnResize)
+        OnResize();
+}
+
+LRESULT TLabel::WndProc(UINT message, WPARAM wParam, LPARAM lParam) {
+    if (message == WM_MOUSEMOVE && OnMouseMove)
+        OnMouseMove(PointX(lParam), PointY(lParam));
+    return TWindowObject::WndProc(message, wParam, lParam);
+}
+
+bool TLabel::ReflectedMessage(UINT message, WPARAM wParam, LPARAM, LRESULT& result) {
+    if (message == WM_CTLCOLORSTATIC) {
+        HDC dc = reinterpret_cast<HDC>(wParam);
+        ::SetTextColor(dc, Enabled() ? Text : ::GetSysColor(COLOR_GRAYTEXT));
+        ::SetBkColor(dc, Back);
+        result = reinterpret_cast<LRESULT>(BackBrush.Get());
+        return true;
+    }
+    if (message == WM_COMMAND && HIWORD(wParam) == STN_CLICKED) {
+        if (OnClick)
+            OnClick();
+        result = 0;
+        return true;
+    }
+    return false;
+}
+
+TPanel::TPanel(TForm& form, HWND parent, int height, const std::wstring& caption) : TWindowObject(&form) {
+    const int border = TForm::Scale(kBorder);
+    Attach(CreateContainerWindow(parent, WS_CHILD | WS_CLIPCHILDREN, 0, 0, 0, height));
+    PanelLabel = std::make_unique<TLabel>(form, Handle(), border, border, height - 2 * border - TForm::Scale(2), caption);
+    auto fit = [this, border, height] {
+        ::SetWindowPos(Handle(), nullptr, 0, 0, PanelLabel->Width() + 2 * border, height,
+                       SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
+        if (OnResize)
+            OnResize();
+    };
+    PanelLabel->OnResize = fit;
+    fit();
+}
+
+int TPanel::Width() const {
+    RECT rect{};
+    return ::GetWindowRect(Handle(), &rect) ? rect.right - rect.left : 0;
+}
+
+// --- TPopupMenu --------------------------------------------------------------------------------------
+
+TPopupMenu::TPopupMenu(TForm& form, bool ownerDraw) : Owner(form), OwnerDraw(ownerDraw), Menu(::CreatePopupMenu()) {
+    if (!Menu)
+        RaiseComError(HRESULT_FROM_WIN32(::GetLastError()));
+    Owner.AddOwnerDrawSource(this);
+}
+
+TPopupMenu::~TPopupMenu() {
+    Owner.RemoveOwnerDrawSource(this);
+    ::DestroyMenu(Menu);
+}
+
+TMenuItem& TPopupMenu::Add(LONG_PTR tag, std::wstring caption, int imageIndex, int position) {
+    auto item = std::make_unique<TMenuItem>();
+    item->CommandId = Owner.NewMenuCommandId();
+    item->Tag = tag;
+    item->Caption = std::move(caption);
+    item->ImageIndex = imageIndex;
+    MENUITEMINFOW info{};
+    info.cbSize = sizeof(info);
+    info.fMask = MIIM_ID | MIIM_FTYPE | MIIM_DATA | (OwnerDraw ? 0u : MIIM_STRING);
+    info.fType = OwnerDraw ? MFT_OWNERDRAW : MFT_STRING;
+    info.wID = item->CommandId;
+    info.dwItemData = reinterpret_cast<ULONG_PTR>(item.get());
+    info.dwTypeData = item->Caption.data();
+    const UINT at = position < 0 || position > Count() ? static_cast<UINT>(Count()) : static_cast<UINT>(position);
+    if (!::InsertMenuItemW(Menu, at, TRUE, &info))
+        RaiseComError(HRESULT_FROM_WIN32(::GetLastError()));
+    Items.insert(Items.begin() + static_cast<std::ptrdiff_t>(at), std::move(item));
+    return *Items[at];
+}
+
+void TPopupMenu::Clear() {
+    while (::GetMenuItemCount(Menu) > 0)
+        ::DeleteMenu(Menu, 0, MF_BYPOSITION);
+    Items.clear();
+}
+
+TMenuItem* TPopupMenu::FindCommand(UINT commandId) const {
+    for (const auto& item : Items)
+        if (item->CommandId == commandId)
+            return item.get();
+    return nullptr;
+}
+
+void TPopupMenu::Popup(int x, int y) {
+    if (Items.empty())
+        return;
+    TForm::TFormHold hold(Owner);
+    const UINT command = static_cast<UINT>(::TrackPopupMenuEx(
+        Menu, TPM_RETURNCMD | TPM_NONOTIFY | TPM_LEFTALIGN | TPM_TOPALIGN | TPM_LEFTBUTTON, x, y, Owner.Handle(), nullptr));
+    if (hold.Closed() || command == 0)
+        return;
+    if (TMenuItem* item = FindCommand(command); item && item->OnClick)
+        item->OnClick(*item);
+}
+
+bool TPopupMenu::MeasureItem(MEASUREITEMSTRUCT& item) {
+    TMenuItem* found = FindCommand(item.itemID);
+    if (!found)
+        return false;
+    if (found->OnMeasure)
+        found->OnMeasure(*found, item);
+    return true;
+}
+
+bool TPopupMenu::DrawItem(const DRAWITEMSTRUCT& item) {
+    TMenuItem* found = FindCommand(item.itemID);
+    if (!found)
+        return false;
+    if (found->OnDraw)
+        found->OnDraw(*found, item);
+    return true;
+}
+
+} // namespace zorbex

@@ -1,0 +1,280 @@
+// The controls of the forms layer, only what the toolbars and hint windows use: actions and their
+// list, image lists, common-controls toolbars whose buttons show their actions, framed label panels
+// that size themselves to their captions, and owner-drawn pop-up menus.
+//
+// Everything a person or an accessibility tool sees is the platform's own: toolbar buttons carry
+// their action's image index, state and caption; a label is a Static whose window text is its
+// caption and whose colours are painted through WM_CTLCOLORSTATIC; menus are Win32 pop-up menus.
+// A form declares its actions and controls as constant tables and builds them with these classes.
+#pragma once
+
+#include <windows.h>
+#include <commctrl.h>
+
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "com/ComSupportUnit.h"
+#include "ui/FormsUnit.h"
+
+namespace zorbex {
+
+// A colour as the Keptor application and the designs give it (0x00BBGGRR, or a system colour code
+// with the top bit set) as a plain 0x00BBGGRR value.
+COLORREF ColorToRGB(LONG color) noexcept;
+
+// --- Actions -----------------------------------------------------------------------------------------
+
+class TAction {
+public:
+    TAction(std::wstring name, std::wstring caption, std::wstring hint, int imageIndex);
+    TAction(const TAction&) = delete;
+    TAction& operator=(const TAction&) = delete;
+
+    const std::wstring& Name() const { return ActionName; }
+    const std::wstring& Caption() const { return ActionCaption; }
+    const std::wstring& Hint() const { return ActionHint; }
+    int ImageIndex() const { return Image; }
+    bool Enabled() const { return IsEnabled; }
+    bool Checked() const { return IsChecked; }
+    void SetHint(std::wstring hint);
+    void SetImageIndex(int index);
+    void SetEnabled(bool enabled);
+    void SetChecked(bool checked);
+
+    std::function<void(TAction&)> OnUpdate;
+    std::function<void(TAction&)> OnExecute;
+
+    // Runs the update handler.
+    void Update();
+    // Runs the update handler, then the execute handler when the action is enabled; true when it ran.
+    bool Execute();
+
+    // Controls that show the action hear every change of its state.
+    void Bind(const void* client, std::function<void(const TAction&)> changed);
+    void Unbind(const void* client) noexcept;
+
+private:
+    void Changed();
+
+    std::wstring ActionName;
+    std::wstring ActionCaption;
+    std::wstring ActionHint;
+    int Image;
+    bool IsEnabled = true;
+    bool IsChecked = false;
+    std::vector<std::pair<const void*, std::function<void(const TAction&)>>> Clients;
+};
+
+// A form's actions as its design declares them: name, caption, hint, image index, handlers.
+template <typename F> struct TActionDesign {
+    const wchar_t* Name;
+    const wchar_t* Caption;
+    const wchar_t* Hint;
+    int ImageIndex;
+    void (F::*Update)(TAction&);
+    void (F::*Execute)(TAction&);
+};
+
+class TActionList {
+public:
+    template <typename F, size_t N> void Load(F& form, const TActionDesign<F> (&design)[N]) {
+        for (const auto& entry : design) {
+            TAction& action = Add(entry.Name, entry.Caption, entry.Hint ? entry.Hint : L"", entry.ImageIndex);
+            if (entry.Update)
+                action.OnUpdate = [&form, handler = entry.Update](TAction& a) { (form.*handler)(a); };
+            if (entry.Execute)
+                action.OnExecute = [&form, handler = entry.Execute](TAction& a) { (form.*handler)(a); };
+        }
+    }
+    TAction& Add(std::wstring name, std::wstring caption, std::wstring hint, int imageIndex);
+    // The action of that name; raises when there is none.
+    TAction& operator[](std::wstring_view name) const;
+    // Runs every update handler, in list order.
+    void UpdateAll();
+    const std::vector<std::unique_ptr<TAction>>& Items() const { return Actions; }
+
+private:
+    std::vector<std::unique_ptr<TAction>> Actions;
+};
+
+// --- Image lists -------------------------------------------------------------------------------------
+
+class TImageList {
+public:
+    TImageList() = default;
+    TImageList(const TImageList&) = delete;
+    TImageList& operator=(const TImageList&) = delete;
+    ~TImageList();
+
+    HIMAGELIST Handle() const { return List; }
+    // A list of 16 x 16 images with alpha, loaded from a horizontal strip in this module's resources.
+    void LoadStrip(UINT resourceId);
+    // Empties the list and gives it a new image size.
+    void Reset(int width, int height);
+    // Adds a picture (copied; no mask); raises on failure.
+    void Add(HBITMAP bitmap);
+    int Count() const;
+    int ImageWidth() const;
+    int ImageHeight() const;
+
+private:
+    HIMAGELIST List = nullptr;
+};
+
+// --- Toolbars ----------------------------------------------------------------------------------------
+
+struct TToolBarStyle {
+    bool List;         // image left of the caption
+    bool ShowCaptions; // captions drawn; otherwise kept as button texts only
+    int ButtonWidth;   // 0: sized to the content
+};
+
+class TToolBar : public TWindowObject {
+public:
+    struct TButton {
+        std::wstring Name;
+        int CommandId;
+        TAction* Action;          // supplies image, caption, state; null for a plain button
+        std::function<void()> OnClick; // for a button without an action
+        std::function<void()> OnDropDown; // the arrow part of a drop-down button
+        HWND Control;             // a child control placed over a separator, or null
+        LONG_PTR Tag;
+    };
+
+    TToolBar(TForm& form, HWND parent, const TToolBarStyle& style, HIMAGELIST images, HIMAGELIST hotImages);
+    ~TToolBar() override;
+
+    // Adds a button at position (-1: the end) showing an action; returns it.
+    TButton& AddActionButton(std::wstring name, TAction& action, bool visible, int position = -1);
+    // Adds a plain button with a caption and an image; drop-down buttons get an arrow part.
+    TButton& AddButton(std::wstring name, const std::wstring& caption, int imageIndex, bool dropDown,
+                       bool visible, int position = -1);
+    // Adds a child control over a separator as wide as the control.
+    TButton& AddControl(std::wstring name, HWND control, bool visible);
+    void DeleteButton(int commandId);
+    void SetButtonVisible(int commandId, bool visible);
+    TButton* Find(int commandId);
+    TButton* FindByName(std::wstring_view name);
+    const std::vector<std::unique_ptr<TButton>>& Buttons() const { return ButtonList; }
+
+    // Width from the left edge to the right edge of the last shown item.
+    int ContentWidth() const;
+    // Re-measures the controls placed on the toolbar and moves them over their separators.
+    void LayoutControls();
+
+    // The mouse moved over an enabled button of this toolbar.
+    std::function<void(TButton&)> OnButtonMouseMove;
+
+protected:
+    LRESULT WndProc(UINT message, WPARAM wParam, LPARAM lParam) override;
+    bool ReflectedMessage(UINT message, WPARAM wParam, LPARAM lParam, LRESULT& result) override;
+
+private:
+    TButton& Insert(std::unique_ptr<TButton> button, TBBUTTON& info, int position);
+    void ShowAction(TButton& button, const TAction& action);
+    int IndexOf(int commandId) const;
+
+    TForm& Owner;
+    std::vector<std::unique_ptr<TButton>> ButtonList;
+    int NextCommandId = 100;
+    bool ShowCaptions = false;
+};
+
+// --- Labels and panels -------------------------------------------------------------------------------
+
+// A framed Static that sizes itself to its caption and paints its own colours.
+class TLabel : public TWindowObject {
+public:
+    TLabel(TForm& form, HWND parent, int left, int top, int height, const std::wstring& caption);
+
+    std::wstring Caption() const;
+    void SetCaption(const std::wstring& caption);
+    const std::wstring& Hint() const { return LabelHint; }
+    void SetHint(std::wstring hint) { LabelHint = std::move(hint); }
+    bool Enabled() const;
+    void SetEnabled(bool enabled);
+    COLORREF TextColor() const { return Text; }
+    COLORREF BackColor() const { return Back; }
+    void SetColors(COLORREF text, COLORREF back);
+    int Width() const;
+    int Height() const;
+
+    std::function<void()> OnClick;
+    std::function<void(int x, int y)> OnMouseMove; // client coordinates
+    std::function<void()> OnResize;
+
+protected:
+    LRESULT WndProc(UINT message, WPARAM wParam, LPARAM lParam) override;
+    bool ReflectedMessage(UINT message, WPARAM wParam, LPARAM lParam, LRESULT& result) override;
+
+private:
+    void AutoSize();
+
+    std::wstring LabelHint;
+    COLORREF Text;
+    COLORREF Back;
+    TGdiObject BackBrush;
+};
+
+// A borderless child window with a 3-pixel margin around one label; sizes itself to the label.
+class TPanel : public TWindowObject {
+public:
+    static constexpr int kBorder = 3;
+
+    TPanel(TForm& form, HWND parent, int height, const std::wstring& caption);
+    TLabel& Label() { return *PanelLabel; }
+    int Width() const;
+
+    std::function<void()> OnResize;
+
+private:
+    std::unique_ptr<TLabel> PanelLabel;
+};
+
+// --- Pop-up menus ------------------------------------------------------------------------------------
+
+class TPopupMenu;
+
+struct TMenuItem {
+    UINT CommandId = 0;
+    LONG_PTR Tag = 0;
+    std::wstring Caption;
+    int ImageIndex = -1;
+    std::function<void(TMenuItem&)> OnClick;
+    // Owner-drawn items: their size and their picture.
+    std::function<void(TMenuItem&, MEASUREITEMSTRUCT&)> OnMeasure;
+    std::function<void(TMenuItem&, const DRAWITEMSTRUCT&)> OnDraw;
+};
+
+class TPopupMenu : public TOwnerDrawSource {
+public:
+    // The menu's owner-drawn items are measured and drawn through the form's window.
+    TPopupMenu(TForm& form, bool ownerDraw);
+    TPopupMenu(const TPopupMenu&) = delete;
+    TPopupMenu& operator=(const TPopupMenu&) = delete;
+    ~TPopupMenu();
+
+    HMENU Handle() const { return Menu; }
+    TMenuItem& Add(LONG_PTR tag, std::wstring caption, int imageIndex = -1, int position = -1);
+    void Clear();
+    int Count() const { return static_cast<int>(Items.size()); }
+    const std::vector<std::unique_ptr<TMenuItem>>& MenuItems() const { return Items; }
+    TMenuItem* FindCommand(UINT commandId) const;
+
+    // Opens the menu at a screen point (modal) and runs the chosen item's click handler.
+    void Popup(int x, int y);
+
+    bool MeasureItem(MEASUREITEMSTRUCT& item) override;
+    bool DrawItem(const DRAWITEMSTRUCT& item) override;
+
+private:
+    TForm& Owner;
+    bool OwnerDraw;
+    HMENU Menu = nullptr;
+    std::vector<std::unique_ptr<TMenuItem>> Items;
+};
+
+} // namespace zorbex
