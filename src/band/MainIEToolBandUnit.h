@@ -1,4 +1,5 @@
-// TMainIEToolBand: the main toolbar band (picks the main toolbar form).
+// TMainIEToolBand: the main toolbar band. It shows the main toolbar form and reports the width of the
+// form's content as its actual width, so the host gives the toolbar the room its buttons and panels need.
 #pragma once
 
 #include "band/IEToolBandUnit.h"
@@ -8,6 +9,7 @@ namespace zorbex {
 class TMainIEToolBand : public TIEToolBand {
 protected:
     TBandFormClass GetFormClass() override;
+    int GetActualWidth() override;
 };
 
 } // namespace zorbex
