@@ -1,0 +1,27 @@
+// Looks into the modal pop-up menus the library opens: while a menu's own loop runs, a thread timer
+// finds the menu window of this thread, reads its items and then closes the menu or chooses an item
+// with the keyboard, as a person would.
+#pragma once
+
+#include <windows.h>
+
+#include <functional>
+#include <string>
+#include <vector>
+
+namespace zorbex::test {
+
+struct TMenuProbe {
+    bool Opened = false;            // a menu window was seen
+    int Count = 0;                  // its items
+    std::vector<std::wstring> Texts; // each item's string ("" for owner-drawn items)
+    std::vector<bool> OwnerDrawn;
+    POINT Position{};               // the menu window's top-left corner
+};
+
+// Runs `open`, which opens a pop-up menu on this thread and returns when the menu has closed. The
+// probe chooses the item at index `choose` (Down keys, then Return) or, with -1, closes the menu
+// with Escape. A menu still open after two seconds is ended.
+TMenuProbe ProbeMenu(const std::function<void()>& open, int choose = -1);
+
+} // namespace zorbex::test
