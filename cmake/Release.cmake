@@ -22,8 +22,9 @@ function(zorbex_release_target target)
     if(NOT ZORBEX_RELEASE)
         return()
     endif()
+    # The last matching map applies: sources read src/..., the compilation directory (the build tree) ".".
     target_compile_options(${target} PRIVATE
-        -g -ffile-prefix-map=${CMAKE_SOURCE_DIR}/= -ffile-prefix-map=${CMAKE_BINARY_DIR}/=)
+        -g -ffile-prefix-map=${CMAKE_SOURCE_DIR}/= -ffile-prefix-map=${CMAKE_BINARY_DIR}=.)
     get_target_property(type ${target} TYPE)
     if(NOT type STREQUAL "STATIC_LIBRARY")
         target_link_options(${target} PRIVATE -Wl,--no-insert-timestamp)

@@ -5,7 +5,8 @@
 #     the DLL under Program Files;
 #   - uninstalling gives back the state before, file and registry (Windows Installer may leave the empty
 #     folders of its records, nothing of the product);
-#   - installing over an older version replaces it: one product registered, the same state.
+#   - installing over an older version replaces it: one product registered, the same state; the older
+#     version does not install over the newer one.
 #
 #   check_msi.sh RELEASE_BUILD_DIR WORK_DIR
 #
@@ -98,6 +99,10 @@ else
 fi
 if cmp -s "$dll" "$unix_target"; then pass "upgraded $target"; else fail "$target after the upgrade is not the built DLL"; fi
 same "upgraded-equals-installed" "$installed" "$(product_state upgraded)"
+# The older version refuses to replace the newer one.
+if run msiexec /i "$(winpath "$work/older.msi")" /qn; then fail "the older version installed over the newer"; else pass "no downgrade"; fi
+snapshot downgrade-refused
+same "downgrade-leaves-upgraded" "$(cat "$work/upgraded.txt")" "$(cat "$work/downgrade-refused.txt")"
 run msiexec /x "$(winpath "$msi")" /qn || fail "msiexec /x after the upgrade"
 snapshot removed
 same "removed-equals-before" "$(without_empty_records before)" "$(without_empty_records removed)"
