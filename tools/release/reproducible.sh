@@ -20,6 +20,7 @@ fi
 work=$(realpath "$work")
 
 files=(ZorbexGUI.dll ZorbexGUI.dll.debug ZorbexGUI.msi)
+out=()
 for build in a b; do
     rm -rf "$work/$build"
     # Different depths of path, so that no path of the checkout can hide in the output.
@@ -28,7 +29,7 @@ for build in a b; do
     start=$(date +%s)
     (cd "$checkout" && cmake --preset release >/dev/null && cmake --build --preset release >/dev/null)
     echo "build $build: $((($(date +%s) - start))) s in $checkout"
-    out[${#out[@]}]=$checkout/build-release
+    out+=("$checkout/build-release")
 done
 
 status=0
