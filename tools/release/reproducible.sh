@@ -46,6 +46,8 @@ done
 
 dump=$(i686-w64-mingw32-objdump -p "${out[0]}/ZorbexGUI.dll")
 echo "PE header time stamp: $(grep -m1 'Time/Date' <<<"$dump" | sed 's/^Time\/Date\s*//')"
-echo "debug link: $(i686-w64-mingw32-objdump -s -j .gnu_debuglink "${out[0]}/ZorbexGUI.dll" | sed -n 's/^ [0-9a-f]\{4\} [0-9a-f ]\{35\} *//p' | tr -d '\n' | cut -d. -f1-3)"
+link=$(i686-w64-mingw32-objdump -s -j .gnu_debuglink "${out[0]}/ZorbexGUI.dll" |
+    awk '/^ [0-9a-f]+ / { print $2 $3 $4 $5 }' | perl -ne 'chomp; print pack("H*", $_)' | tr '\0' '\n' | head -1)
+echo "debug link: $link"
 [ $status -eq 0 ] && echo "reproducible: two clean builds gave the same bytes"
 exit $status
