@@ -34,7 +34,7 @@ set(ZORBEX_MSI_FOLDER "${ZORBEX_PRODUCT_NAME}")
 # The packaged copy of the library: cmake/BuildMsi.cmake stages it with the source time, and runs wixl in
 # its folder (wixl finds files relative to the working directory).
 set(staged_dll ${CMAKE_BINARY_DIR}/msi/stage/ZorbexGUI.dll)
-set(ZORBEX_MSI_COMMENTS "${ZORBEX_PRODUCT_NAME} ${PROJECT_VERSION}: toolbars for Internet Explorer that control ${ZORBEX_PRODUCT_NAME}.")
+set(ZORBEX_MSI_COMMENTS "${ZORBEX_PRODUCT_NAME} ${PROJECT_VERSION}: browser toolbars and automation objects (ZorbexGUI.dll).")
 
 # The desk bands of the class registry and their captions; every band is in the browser's toolbar list.
 set(desk_band_category "{00021492-0000-0000-C000-000000000046}")
@@ -42,13 +42,19 @@ set(band_ZorbexExplorerBar "${ZORBEX_PRODUCT_NAME} Bar")
 set(band_TrovellaQLToolbar "${ZORBEX_PRODUCT_NAME} Links Bar")
 
 set(rows "")
+function(zorbex_xml_escape variable)
+    set(text "${${variable}}")
+    string(REPLACE "&" "&amp;" text "${text}")
+    string(REPLACE "<" "&lt;" text "${text}")
+    string(REPLACE ">" "&gt;" text "${text}")
+    string(REPLACE "\"" "&quot;" text "${text}")
+    set(${variable} "${text}" PARENT_SCOPE)
+endfunction()
+
+# zorbex_row(<root> <key> <name> <value>): one row of the Registry table; an empty name is the default value.
 function(zorbex_row root key name value)
-    foreach(ch "&;&amp;" "<;&lt;" ">;&gt;" "\";&quot;")
-        list(GET ch 0 from)
-        list(GET ch 1 to)
-        string(REPLACE "${from}" "${to}" value "${value}")
-        string(REPLACE "${from}" "${to}" key "${key}")
-    endforeach()
+    zorbex_xml_escape(key)
+    zorbex_xml_escape(value)
     set(row "            <RegistryValue Root=\"${root}\" Key=\"${key}\"")
     if(NOT name STREQUAL "")
         string(APPEND row " Name=\"${name}\"")
