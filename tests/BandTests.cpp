@@ -260,7 +260,7 @@ TEST_P(BandTest, InterfacesAndPersistenceStubs) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Bands, BandTest, ::testing::ValuesIn(kBands),
-                         [](const auto& info) { return std::string(info.param.Name); });
+                         [](const auto& row) { return std::string(row.param.Name); });
 
 // In-process: the band's own operation for its forms.
 class BandInProcessTest : public TComTest {};

@@ -1,4 +1,4 @@
-// TMainIEToolBand.
+// TMainIEToolBand: the choice of the main toolbar form, kept here so that only this unit includes it.
 #include "band/MainIEToolBandUnit.h"
 
 #include "ui/MainIEToolBandFormUnit.h"

@@ -1,4 +1,5 @@
-// TMainIEToolBand: the main toolbar band (picks the main toolbar form).
+// TMainIEToolBand: the main toolbar band. It differs from other toolbar bands only in its form; the
+// co-class (TZorbexExplorerBar) adds its identity.
 #pragma once
 
 #include "band/IEToolBandUnit.h"
@@ -7,6 +8,8 @@ namespace zorbex {
 
 class TMainIEToolBand : public TIEToolBand {
 protected:
+    explicit TMainIEToolBand(IUnknown* outer = nullptr) : TIEToolBand(outer) {}
+
     TBandFormClass GetFormClass() override;
 };
 
