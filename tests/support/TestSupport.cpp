@@ -1,7 +1,8 @@
-// Helpers shared by the tests.
+// Helpers shared by the tests: paths, the library loaded by path, the leak check of TComTest.
 #include "support/TestSupport.h"
 
 #include "com/ComServerUnit.h"
+#include "com/ErrorsUnit.h"
 
 #include <cstdlib>
 #include <cstring>
@@ -19,14 +20,7 @@ template <typename T> void LoadProc(HMODULE module, const char* name, T& target)
 } // namespace
 
 std::string Utf8(const std::wstring& text) {
-    if (text.empty())
-        return {};
-    int size = ::WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0,
-                                     nullptr, nullptr);
-    std::string bytes(static_cast<size_t>(size), '\0');
-    ::WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), bytes.data(), size, nullptr,
-                          nullptr);
-    return bytes;
+    return ToUtf8(text);
 }
 
 std::wstring WindowsPath(const std::string& unixPath) {
