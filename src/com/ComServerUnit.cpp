@@ -1,4 +1,5 @@
-// The module COM record.
+// The module COM record: the module is found from an address inside it (so the same code serves the DLL
+// and a test program), and its path is kept in its long form, which registration writes.
 #include "com/ComServerUnit.h"
 
 #include "com/ComSupportUnit.h"

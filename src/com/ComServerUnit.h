@@ -1,5 +1,9 @@
-// The module COM record: this module's type library, names and the counts that decide whether
-// the library may be unloaded; string resources.
+// The module COM record: this module's file, type library and names, and the counts that decide whether
+// it may be unloaded; its string resources. There is one record per module, made on first use (at
+// load): the library's code also runs linked into test programs, where the record is the program's own,
+// so the tests can check both the DLL and their own copy for objects left behind. Objects and server
+// locks are one count, factory references another: the factories live from load to unload, so only
+// the references to them say whether a client still needs the module.
 #pragma once
 
 #include <windows.h>
