@@ -29,11 +29,12 @@ TBStr B(const wchar_t* text) {
     return TBStr(text);
 }
 
-TVariant Strings(std::initializer_list<const wchar_t*> items) {
+// A VT_ARRAY | VT_VARIANT of the items, each made a TVariant.
+template <typename T> TVariant VariantArray(std::initializer_list<T> items) {
     SAFEARRAY* array = ::SafeArrayCreateVector(VT_VARIANT, 0, static_cast<ULONG>(items.size()));
     LONG i = 0;
-    for (const wchar_t* item : items) {
-        TVariant element{std::wstring_view(item)};
+    for (T item : items) {
+        TVariant element{item};
         ::SafeArrayPutElement(array, &i, element.Ptr());
         ++i;
     }
@@ -43,18 +44,12 @@ TVariant Strings(std::initializer_list<const wchar_t*> items) {
     return result;
 }
 
+TVariant Strings(std::initializer_list<std::wstring_view> items) {
+    return VariantArray(items);
+}
+
 TVariant Integers(std::initializer_list<long> items) {
-    SAFEARRAY* array = ::SafeArrayCreateVector(VT_VARIANT, 0, static_cast<ULONG>(items.size()));
-    LONG i = 0;
-    for (long item : items) {
-        TVariant element(item);
-        ::SafeArrayPutElement(array, &i, element.Ptr());
-        ++i;
-    }
-    TVariant result;
-    V_VT(result.Ptr()) = VT_ARRAY | VT_VARIANT;
-    V_ARRAY(result.Ptr()) = array;
-    return result;
+    return VariantArray(items);
 }
 
 std::vector<BYTE> Bytes(const VARIANT& value) {

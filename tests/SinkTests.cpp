@@ -82,28 +82,25 @@ void RecordAll(TWebBrowserEventHandler& sink, std::vector<TCall>& calls) {
     });
 }
 
-VARIANT ByRef(VARIANT* target) {
+// An argument as the browser sends it: a pointer the VARIANT does not own, tagged with its type.
+VARIANT Pointing(VARTYPE type, void* pointer) {
     VARIANT arg;
     ::VariantInit(&arg);
-    V_VT(&arg) = VT_BYREF | VT_VARIANT;
-    V_VARIANTREF(&arg) = target;
+    V_VT(&arg) = type;
+    V_BYREF(&arg) = pointer; // shares its place with V_DISPATCH
     return arg;
+}
+
+VARIANT ByRef(VARIANT* target) {
+    return Pointing(VT_BYREF | VT_VARIANT, target);
 }
 
 VARIANT ByRef(VARIANT_BOOL* target) {
-    VARIANT arg;
-    ::VariantInit(&arg);
-    V_VT(&arg) = VT_BYREF | VT_BOOL;
-    V_BOOLREF(&arg) = target;
-    return arg;
+    return Pointing(VT_BYREF | VT_BOOL, target);
 }
 
 VARIANT Dispatch(IDispatch* object) {
-    VARIANT arg;
-    ::VariantInit(&arg);
-    V_VT(&arg) = VT_DISPATCH;
-    V_DISPATCH(&arg) = object; // not owned: the browser keeps its reference
-    return arg;
+    return Pointing(VT_DISPATCH, object); // the browser keeps its reference
 }
 
 class SinkTest : public TComTest {

@@ -68,17 +68,7 @@ TYPEATTR LibraryAttributes(ITypeLib* library) {
 } // namespace
 
 std::wstring ShortPathIfSpaced(const std::wstring& path) {
-    if (path.find(L' ') == std::wstring::npos)
-        return path;
-    DWORD needed = ::GetShortPathNameW(path.c_str(), nullptr, 0);
-    if (needed == 0)
-        return path; // no short form available: the long path is still a working value
-    std::wstring shortPath(needed, L'\0');
-    DWORD length = ::GetShortPathNameW(path.c_str(), shortPath.data(), needed);
-    if (length == 0 || length >= needed)
-        return path;
-    shortPath.resize(length);
-    return shortPath;
+    return path.find(L' ') == std::wstring::npos ? path : ConvertedPath(path, &::GetShortPathNameW);
 }
 
 void SetCreateErrorBox(TErrorBoxProc proc) {

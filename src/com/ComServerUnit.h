@@ -47,6 +47,11 @@ TComServer& ComServer();
 // Whether the module may be unloaded: no object, lock or factory reference is left.
 bool CanUnloadModule();
 
+// The path in the form a path API gives (GetShortPathNameW, GetLongPathNameW), or the path itself when
+// the system has no such form for it (the path is still a working value).
+using TPathConversion = DWORD(WINAPI*)(LPCWSTR path, LPWSTR buffer, DWORD size);
+std::wstring ConvertedPath(const std::wstring& path, TPathConversion convert);
+
 // A string resource of this module; the empty string when it is missing.
 std::wstring LoadResString(UINT id);
 

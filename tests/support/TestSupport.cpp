@@ -4,6 +4,8 @@
 #include "com/ComServerUnit.h"
 #include "com/ErrorsUnit.h"
 
+#include <ocidl.h>
+
 #include <cstdlib>
 #include <cstring>
 #include <vector>
@@ -71,6 +73,18 @@ void TComTest::TearDown() {
     EXPECT_EQ(S_OK, LoadedLibraryCanUnloadNow()) << "an object, lock or factory reference was left behind";
     // The library's code is also linked into the test itself: its objects must be gone as well.
     EXPECT_TRUE(CanUnloadModule()) << "an object made in this process was left behind";
+}
+
+GUID ProvidedClassID(IUnknown* object) {
+    Microsoft::WRL::ComPtr<IProvideClassInfo> provider;
+    Microsoft::WRL::ComPtr<ITypeInfo> info;
+    TYPEATTR* attr = nullptr;
+    if (!object || FAILED(object->QueryInterface(IID_PPV_ARGS(&provider))) || FAILED(provider->GetClassInfo(&info)) ||
+        !info || FAILED(info->GetTypeAttr(&attr)))
+        return GUID_NULL;
+    const GUID clsid = attr->guid;
+    info->ReleaseTypeAttr(attr);
+    return clsid;
 }
 
 void PumpMessages(DWORD milliseconds) {

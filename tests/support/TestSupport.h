@@ -67,6 +67,9 @@ template <typename T> Microsoft::WRL::ComPtr<T> TakeCreated(IUnknown* created) {
     return result;
 }
 
+// The class an object names through IProvideClassInfo; GUID_NULL when it names none.
+GUID ProvidedClassID(IUnknown* object);
+
 // Pumps this thread's messages for about `milliseconds` (COM calls, timers, posted messages).
 void PumpMessages(DWORD milliseconds);
 
