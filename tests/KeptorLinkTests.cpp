@@ -86,12 +86,24 @@ protected:
 TEST_P(ServerLinkTest, EventsReachEveryFormInRegistrationOrder) {
     TSitedBand first(L"A"), second(L"B");
     ASSERT_TRUE(TServerWrapper::Current()->IsConnected());
-    long result = 0;
-    ASSERT_EQ(S_OK, Control()->FireDocumentDataChange(42, VARIANT_TRUE, TBStr(L"note").Get(), 1, 3, VARIANT_TRUE,
-                                                      &result));
+    // The server in this process fires at once and hands back what the sink answered; KeptorServer.exe
+    // fires once its call has returned, and this thread takes the events while it pumps, as a browser
+    // thread does.
+    const VARIANT_BOOL posted = Local ? VARIANT_FALSE : VARIANT_TRUE;
+    long result = -1;
+    ASSERT_EQ(S_OK,
+              Control()->FireDocumentDataChange(42, VARIANT_TRUE, TBStr(L"note").Get(), 1, 3, posted, &result));
+    if (!posted) {
+        EXPECT_EQ(S_OK, result);
+    }
     TVariant none;
-    for (long event : {204, 205, 206, 202})
-        ASSERT_EQ(S_OK, Control()->FireEvent(event, none.Get(), VARIANT_TRUE, &result));
+    for (long event : {204, 205, 206, 202}) {
+        result = -1;
+        ASSERT_EQ(S_OK, Control()->FireEvent(event, none.Get(), posted, &result));
+        if (!posted) {
+            EXPECT_EQ(S_OK, result) << "event " << event << " accepted";
+        }
+    }
     WaitForNotifications(8);
     PumpMessages(50); // OnRefreshHighlight, last, is accepted and tells no form
     const std::vector<std::wstring> expected = {
