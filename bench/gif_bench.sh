@@ -17,7 +17,8 @@ root=$(cd "$(dirname "$0")/.." && pwd)
 build=$(cd "${1:-$root/build}" && pwd)
 runs=${2:-5}
 exe=$build/bench/GifBench.exe
-fixtures=${ZORBEX_FIXTURE_PAGES:-$root/../shared/fixtures/pages}
+# The fixture pages: where the build's CMake cache says they are (ZORBEX_FIXTURE_DIR), as for the tests.
+fixtures=$(sed -n 's/^ZORBEX_FIXTURE_DIR:PATH=//p' "$build/CMakeCache.txt")/pages
 work=$build/gif-bench
 
 if [ ! -f "$exe" ]; then

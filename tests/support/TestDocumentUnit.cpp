@@ -11,7 +11,6 @@
 #include <oleidl.h>
 
 #include <algorithm>
-#include <cstdlib>
 #include <iterator>
 
 namespace zorbex::test {
@@ -1402,18 +1401,7 @@ long LiveTestDomObjects() {
 }
 
 std::wstring FixturePagePath(std::wstring_view fileName) {
-    std::wstring directory;
-    if (const char* configured = std::getenv("ZORBEX_FIXTURE_PAGES"); configured && *configured) {
-        std::string path = configured;
-        directory = path.front() == '/' ? WindowsPath(path) : std::wstring(path.begin(), path.end());
-    } else {
-        // This file lives in <work>/main/tests/support; the pages in <work>/shared/fixtures/pages.
-        std::string source = __FILE__;
-        for (int i = 0; i < 4; ++i)
-            source = source.substr(0, source.find_last_of("/\\"));
-        directory = WindowsPath(source + "/shared/fixtures/pages");
-    }
-    return directory + L"\\" + std::wstring(fileName);
+    return WindowsPath(std::string(ZORBEX_FIXTURE_DIR) + "/pages") + L"\\" + std::wstring(fileName);
 }
 
 } // namespace zorbex::test

@@ -134,7 +134,7 @@ LoadTestDocument(std::shared_ptr<TTestDom> dom, std::string html,
 // Live objects of the test model (documents, collections, elements, styles, ranges, windows).
 long LiveTestDomObjects();
 
-// Windows path of a page in the shared fixture directory (ZORBEX_FIXTURE_PAGES overrides it).
+// Windows path of a page in the fixture directory (pages/ of ZORBEX_FIXTURE_DIR, which CMake defines).
 std::wstring FixturePagePath(std::wstring_view fileName);
 
 } // namespace zorbex::test
