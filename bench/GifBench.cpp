@@ -81,10 +81,10 @@ double Median(std::vector<double> values) {
     return values[values.size() / 2];
 }
 
-// The screenshot path from a drawn bitmap on: halftone stretch at 100 %, 32-bit format, GIF.
+// The screenshot path from a drawn bitmap on: halftone stretch at 100 % (none), 32-bit format, GIF.
 std::vector<uint8_t> CapturePath(const TPicture& picture) {
-    TCaptureBitmap bitmap;
-    bitmap.SetSize(static_cast<LONG>(picture.Width), static_cast<LONG>(picture.Height));
+    TBitmap bitmap(static_cast<int>(picture.Width), static_cast<int>(picture.Height), TPixelFormat::pf32bit,
+                   TBitmap::TRowOrder::TopDown);
     BITMAPINFO info{};
     info.bmiHeader.biSize = sizeof(info.bmiHeader);
     info.bmiHeader.biWidth = static_cast<LONG>(picture.Width);
@@ -94,10 +94,8 @@ std::vector<uint8_t> CapturePath(const TPicture& picture) {
     info.bmiHeader.biCompression = BI_RGB;
     ::SetDIBitsToDevice(bitmap.Canvas(), 0, 0, picture.Width, picture.Height, 0, 0, 0, picture.Height,
                         picture.Bgrx.data(), &info, DIB_RGB_COLORS);
-    ScaleBitmap(bitmap, 100, 100, static_cast<uint8_t>(TCaptureFormat::Bits32));
-    std::vector<uint8_t> gif;
-    BitmapToGIF(bitmap, gif);
-    return gif;
+    bitmap = ScaleBitmap(std::move(bitmap), 100);
+    return BitmapToGIF(bitmap, TPixelFormat::pf32bit);
 }
 
 } // namespace

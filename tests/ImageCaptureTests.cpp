@@ -137,13 +137,13 @@ void ExportSample(const std::string& name, const std::vector<uint8_t>& gif, TPic
                              "_f" + std::to_string(format) + "_psnr" + std::to_string(minPsnr);
     std::ofstream(directory / (stem + ".gif"), std::ios::binary)
         .write(reinterpret_cast<const char*>(gif.data()), static_cast<std::streamsize>(gif.size()));
-    TCaptureBitmap expected;
-    expected.SetSize(static_cast<LONG>(header.Width), static_cast<LONG>(header.Height));
+    TBitmap expected(static_cast<int>(header.Width), static_cast<int>(header.Height), TPixelFormat::pf32bit,
+                     TBitmap::TRowOrder::TopDown);
     Paint(expected.Canvas(), {0, 0, static_cast<LONG>(header.Width), static_cast<LONG>(header.Height)},
           picture);
     std::ofstream ppm(directory / (stem + ".ppm"), std::ios::binary);
     ppm << "P6\n" << header.Width << " " << header.Height << "\n255\n";
-    const auto pixels = expected.Pixels();
+    const auto pixels = expected.Memory();
     for (size_t i = 0; i < pixels.size(); i += 4)
         ppm << static_cast<char>(pixels[i + 2]) << static_cast<char>(pixels[i + 1])
             << static_cast<char>(pixels[i]);

@@ -59,6 +59,16 @@ size_t CheckBuffer(size_t bufferSize, uint32_t width, uint32_t height, size_t st
     return static_cast<size_t>(effectiveStride);
 }
 
+// The stride of a valid true-colour picture and options; throws for invalid ones.
+size_t CheckRgbInput(const TRgbImage& image, const TGifOptions& options) {
+    CheckSize(image.Width, image.Height);
+    const size_t stride = CheckBuffer(image.Pixels.size(), image.Width, image.Height, image.Stride, 4);
+    if (options.MaxColors < 2 || options.MaxColors > kMaxPaletteSize) {
+        throw std::invalid_argument("GIF palette limit must be 2..256 colours");
+    }
+    return stride;
+}
+
 // 0x00RRGGBB from a B, G, R, X quadruple.
 inline uint32_t ReadRgb(const uint8_t* pixel) {
     return uint32_t{pixel[2]} << 16 | uint32_t{pixel[1]} << 8 | pixel[0];
@@ -92,22 +102,20 @@ public:
                 last = rgb;
                 const uint32_t slot = Find(rgb);
                 if (Keys[slot] == kNoKey) {
-                    if (Colors.size() == maxColors) {
+                    if (ColorList.size() == maxColors) {
                         return false;
                     }
                     Keys[slot] = rgb;
-                    Values[slot] = static_cast<uint8_t>(Colors.size());
-                    Colors.push_back(ToColor(rgb));
+                    Values[slot] = static_cast<uint8_t>(ColorList.size());
+                    ColorList.push_back(ToColor(rgb));
                 }
             }
         }
         return true;
     }
 
-    TQuantizedImage Map(const TRgbImage& image, size_t stride) const {
-        TQuantizedImage result{image.Width, image.Height, {}, Colors};
-        result.Indices.resize(size_t{image.Width} * image.Height);
-        uint8_t* out = result.Indices.data();
+    // Writes the index of every pixel to out (Width * Height bytes; may be the picture's own memory).
+    void Map(const TRgbImage& image, size_t stride, uint8_t* out) const {
         uint32_t last = kNoKey;
         uint8_t lastIndex = 0;
         for (uint32_t y = 0; y < image.Height; ++y) {
@@ -121,8 +129,9 @@ public:
                 *out++ = lastIndex;
             }
         }
-        return result;
     }
+
+    const std::vector<TRgbColor>& Colors() const { return ColorList; }
 
 private:
     static constexpr uint32_t kSetBits = 10; // 1024 slots for at most 256 colours
@@ -138,7 +147,7 @@ private:
 
     std::array<uint32_t, 1u << kSetBits> Keys{};
     std::array<uint8_t, 1u << kSetBits> Values{};
-    std::vector<TRgbColor> Colors;
+    std::vector<TRgbColor> ColorList;
 };
 
 // ---------------------------------------------------------------------------------------------------
@@ -718,31 +727,48 @@ void WriteLzw(const TIndexedImage& image, size_t stride, int minCodeSize, std::v
 // -------------------------------------------------------------------------------------------------------
 
 TQuantizedImage QuantizeImage(const TRgbImage& image, const TGifOptions& options) {
-    CheckSize(image.Width, image.Height);
-    const size_t stride = CheckBuffer(image.Pixels.size(), image.Width, image.Height, image.Stride, 4);
-    if (options.MaxColors < 2 || options.MaxColors > kMaxPaletteSize) {
-        throw std::invalid_argument("GIF palette limit must be 2..256 colours");
-    }
+    CheckRgbInput(image, options);
+    TQuantizedImage result{image.Width, image.Height, std::vector<uint8_t>(size_t{image.Width} * image.Height), {}};
+    result.Palette = QuantizeInto(image, result.Indices, options);
+    return result;
+}
+
+std::vector<TRgbColor> QuantizeInto(const TRgbImage& image, std::span<uint8_t> indices, const TGifOptions& options) {
+    const size_t stride = CheckRgbInput(image, options);
+    CheckBuffer(indices.size(), image.Width, image.Height, 0, 1);
 
     {
         auto exact = std::make_unique<TExactPalette>();
         if (exact->Collect(image, stride, options.MaxColors)) {
-            return exact->Map(image, stride);
+            exact->Map(image, stride, indices.data());
+            return exact->Colors();
         }
     }
 
     std::vector<TPoint> points = BuildHistogram(image, stride);
-    TQuantizedImage result{image.Width, image.Height, {}, BuildPalette(points, options.MaxColors)};
-    result.Indices.resize(size_t{image.Width} * image.Height);
+    std::vector<TRgbColor> palette = BuildPalette(points, options.MaxColors);
+    points = {};
 
-    TNearestSearch search(result.Palette, kPixelSearchCellBits);
+    TNearestSearch search(palette, kPixelSearchCellBits);
     TColorCache cache(search);
     if (options.Dither == TGifDither::FloydSteinberg) {
-        MapFloydSteinberg(image, stride, result.Palette, cache, result.Indices.data());
+        MapFloydSteinberg(image, stride, palette, cache, indices.data());
     } else {
-        MapNearest(image, stride, cache, result.Indices.data());
+        MapNearest(image, stride, cache, indices.data());
     }
-    return result;
+    return palette;
+}
+
+void MapToPalette(const TRgbImage& image, std::span<const TRgbColor> palette, std::span<uint8_t> indices) {
+    CheckSize(image.Width, image.Height);
+    const size_t stride = CheckBuffer(image.Pixels.size(), image.Width, image.Height, image.Stride, 4);
+    CheckBuffer(indices.size(), image.Width, image.Height, 0, 1);
+    if (palette.empty() || palette.size() > kMaxPaletteSize) {
+        throw std::invalid_argument("GIF palette must have 1..256 colours");
+    }
+    TNearestSearch search(palette, kPixelSearchCellBits);
+    TColorCache cache(search);
+    MapNearest(image, stride, cache, indices.data());
 }
 
 std::vector<uint8_t> EncodeGif(const TRgbImage& image, const TGifOptions& options) {
