@@ -307,20 +307,10 @@ void HighlightDocument(ULONG WB_ID, IUnknown* Unk, IUnknown* Srv) {
     OleCheck(document->get_all(&all));
     CollectAnchors(all.Get(), &pageURL, items);
 
-    ComPtr<IHTMLFramesCollection2> frames;
-    OleCheck(document->get_frames(&frames));
-    const long frameCount = GetIntegerProperty(frames.Get(), L"length");
-    for (long index = 0; index < frameCount; ++index) {
-        TVariant position(index);
-        ComPtr<IDispatch> frame = AsDispatch(CallMethod(frames.Get(), L"item", {&position.Get()}).Get());
-        // A frame whose document cannot be reached (another site's page) keeps its links as they are.
-        Guarded([&] {
-            ComPtr<IDispatch> window = GetObjectProperty(frame.Get(), L"window");
-            ComPtr<IDispatch> frameDocument = GetObjectProperty(window.Get(), L"document");
-            ComPtr<IDispatch> frameAll = GetObjectProperty(frameDocument.Get(), L"all");
-            CollectAnchors(frameAll.Get(), nullptr, items);
-        });
-    }
+    // A frame whose document cannot be reached (another site's page) keeps its links as they are.
+    ForEachFrameDocument(document.Get(), [&](IDispatch* frameDocument) {
+        CollectAnchors(GetObjectProperty(frameDocument, L"all").Get(), nullptr, items);
+    });
 
     TLinkStateArray states;
     if (server) {

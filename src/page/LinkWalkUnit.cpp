@@ -88,10 +88,8 @@ public:
 
 private:
     void Accept(IDispatch* element, std::size_t position) {
-        std::wstring url = GetStringProperty(element, L"href");
-        if (const std::size_t hash = url.find(L'#'); hash != std::wstring::npos)
-            url.resize(hash);
-        if (!IsAllowedURL(url) || !Seen.Insert(url))
+        std::wstring url;
+        if (!NormalizeLinkURL(GetStringProperty(element, L"href"), url) || !Seen.Insert(url))
             return;
         Results.push_back({std::move(url), {}});
         // The entry stays even when its text cannot be read: the link itself was readable.
@@ -150,15 +148,17 @@ ComPtr<IDispatch> GetFrameDocument(IDispatch* frames, long index) {
     return GetObjectProperty(window.Get(), L"document");
 }
 
-namespace {
-
-// Scans the document of each frame of the top document, one guarded block a frame; reading the frames
-// collection and its length is not guarded here.
-template <typename TWalk> void ScanFrames(IDispatch* top, bool selectionOnly, TWalk& walk) {
+void ForEachFrameDocument(IDispatch* top, const std::function<void(IDispatch* document)>& visit) {
     ComPtr<IDispatch> frames = GetObjectProperty(top, L"frames");
     const long count = GetIntegerProperty(frames.Get(), L"length");
     for (long index = 0; index < count; ++index)
-        Guarded([&] { walk.ScanDocument(GetFrameDocument(frames.Get(), index).Get(), selectionOnly); });
+        Guarded([&] { visit(GetFrameDocument(frames.Get(), index).Get()); });
+}
+
+namespace {
+
+template <typename TWalk> void ScanFrames(IDispatch* top, bool selectionOnly, TWalk& walk) {
+    ForEachFrameDocument(top, [&](IDispatch* document) { walk.ScanDocument(document, selectionOnly); });
 }
 
 } // namespace
@@ -201,9 +201,17 @@ bool IsAllowedURL(std::wstring_view url) {
     return true;
 }
 
-std::wstring NormalizeLinkURL(std::wstring_view url) {
+bool NormalizeLinkURL(std::wstring_view url, std::wstring& normalized) {
     url = url.substr(0, url.find(L'#'));
-    return IsAllowedURL(url) ? std::wstring(url) : std::wstring();
+    const bool allowed = IsAllowedURL(url);
+    normalized.assign(allowed ? url : std::wstring_view());
+    return allowed;
+}
+
+std::wstring NormalizeLinkURL(std::wstring_view url) {
+    std::wstring normalized;
+    NormalizeLinkURL(url, normalized);
+    return normalized;
 }
 
 TVariant MakeVariantStringArray(const TWideStringList& list) {

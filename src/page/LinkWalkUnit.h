@@ -14,6 +14,7 @@
 #include <wrl/client.h>
 
 #include <cstddef>
+#include <functional>
 #include <set>
 #include <string>
 #include <string_view>
@@ -63,7 +64,10 @@ private:
 // False when the URL begins, ignoring case, with "javascript" or "mailto" (with or without the colon);
 // true otherwise, also for the empty string.
 bool IsAllowedURL(std::wstring_view url);
-// The URL cut before its first "#"; the empty string when the cut URL is not allowed.
+// The link filter of every gathering and of highlighting: the URL cut before its first "#" into
+// `normalized`, and whether the cut URL is allowed (normalized is then empty when it is not).
+bool NormalizeLinkURL(std::wstring_view url, std::wstring& normalized);
+// The same as a value: the empty string when the cut URL is not allowed.
 std::wstring NormalizeLinkURL(std::wstring_view url);
 
 // Every distinct allowed link target of the document's A elements (their innerText as text), then of
@@ -90,6 +94,11 @@ Microsoft::WRL::ComPtr<IDispatch> GetTagCollection(IDispatch* all, const wchar_t
 Microsoft::WRL::ComPtr<IDispatch> GetCollectionItem(IDispatch* collection, long index);
 // The document shown in frame `index` of a frames collection: `item(index).window.document`.
 Microsoft::WRL::ComPtr<IDispatch> GetFrameDocument(IDispatch* frames, long index);
+// The one frame walk (one level deep, as the browser helper has always gone): calls visit(document)
+// for the document of each frame of `top`, each frame in a guarded block of its own, so that a frame
+// whose document cannot be reached (another site's page) is skipped. Reading the frames collection and
+// its length is not guarded: the caller decides what an unreadable collection means.
+void ForEachFrameDocument(IDispatch* top, const std::function<void(IDispatch* document)>& visit);
 
 // Whether the host process is the browser (its executable's path contains "IExplore.exe").
 bool IsHostBrowserProcess();

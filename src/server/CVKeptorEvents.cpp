@@ -3,6 +3,7 @@
 
 #include "com/ComSupportUnit.h"
 #include "com/ErrorsUnit.h"
+#include "com/FormatUnit.h"
 #include "com/ZorbexGUI_TLB.h"
 
 #include <initializer_list>
@@ -18,19 +19,6 @@ constexpr DISPID kOnDocumentDataChange = 203;
 constexpr DISPID kOnSettingsChange = 204;
 constexpr DISPID kOnFunctionalityChange = 205;
 constexpr DISPID kOnQuickGroupChange = 206;
-
-std::wstring FormatText(const wchar_t* pattern, std::initializer_list<std::wstring> arguments) {
-    std::wstring text(pattern);
-    size_t from = 0;
-    for (const auto& argument : arguments) {
-        size_t at = text.find(L"%s", from);
-        if (at == std::wstring::npos)
-            break;
-        text.replace(at, 2, argument);
-        from = at + argument.size();
-    }
-    return text;
-}
 
 // Reads one event argument as the listed type. The caller is another process: a by-reference value is
 // followed, a narrower integer is widened, anything else is refused rather than misread.
