@@ -110,7 +110,7 @@ TRun Measure(long links, keptor::TKeptorServer& server) {
         TURLSeenSet seen;
         size_t kept = 0;
         for (const auto& url : urls)
-            kept += seen.Insert(url) ? 1 : 0;
+            kept += seen.Insert(url) ? 1u : 0u;
         run.SeenSetMs = std::min(run.SeenSetMs, Milliseconds(TClock::now() - start));
         if (kept == 0)
             std::printf("?");

@@ -450,7 +450,7 @@ TEST_F(ImageCaptureTest, UnusableScaleFormatOrSizeStoresTheIntegerZero) {
         EXPECT_EQ(VT_I4, Stored(1).Type);
         EXPECT_EQ(0, Stored(1).Number);
         if (row.Width > 0)
-            StoredGif(2, row.Width / 2, row.Height / 2);
+            StoredGif(2, static_cast<uint32_t>(row.Width / 2), static_cast<uint32_t>(row.Height / 2));
     }
 }
 

@@ -511,7 +511,7 @@ std::vector<THostileCase> HostileCases() {
     };
     for (DWORD size : {0u, 4u, 11u, 13u, 16u, 39u, 41u, 52u, 56u, 64u, 109u, 125u, 0x7FFFFFFFu, 0xFFFFFFFFu})
         cases.push_back({"header size", kTrue24, SetDword(kHeaderSizeAt, size)});
-    for (WORD bits : {0, 2, 3, 5, 12, 15, 31, 33, 48, 64, 0xFFFF})
+    for (WORD bits : std::initializer_list<WORD>{0, 2, 3, 5, 12, 15, 31, 33, 48, 64, 0xFFFF})
         cases.push_back({"bit count", kTrue24, SetWord(kBitCountAt, bits)});
     return cases;
 }

@@ -1,5 +1,10 @@
 // GIF89a encoder: exact palettes for pictures with few colours, a histogram-based quantizer with k-means
 // refinement and optional Floyd-Steinberg dithering for the rest, and a hash-table LZW coder.
+//
+// It is shaped for screenshots taken on the browser's thread: every stage is a pass or two over the
+// pixels with no per-pixel allocation, colour lookups go through a direct-mapped cache (a page has few
+// distinct colours, so nearly every lookup is a hit), and the indices may overwrite the pixels they come
+// from, so a capture needs no second picture.
 #include "page/GifEncoderUnit.h"
 
 #include <algorithm>
@@ -202,38 +207,42 @@ private:
     };
 
     void BuildCell(uint32_t cell) {
-        const int count = static_cast<int>(Palette.size());
+        const size_t count = Palette.size();
         std::array<int, kMaxPaletteSize> nearest{};
         int bound = INT_MAX;
-        for (int axis = 0; axis < 3; ++axis) {
-            const int low = static_cast<int>((cell >> ((2 - axis) * CellBits)) & ((1u << CellBits) - 1))
-                            << CellShift;
-            const int high = low + (1 << CellShift) - 1;
+        // The lowest value of each channel in the cell (red, green, blue).
+        std::array<int, 3> lows{};
+        for (size_t axis = 0; axis < 3; ++axis) {
+            const uint32_t shift = static_cast<uint32_t>(CellBits) * static_cast<uint32_t>(2 - axis);
+            lows[axis] = static_cast<int>((cell >> shift) & ((1u << CellBits) - 1)) << CellShift;
+        }
+        const int span = (1 << CellShift) - 1;
+        for (size_t axis = 0; axis < 3; ++axis) {
+            const int low = lows[axis];
+            const int high = low + span;
             const int* values = Channels[axis].data();
-            for (int i = 0; i < count; ++i) {
+            for (size_t i = 0; i < count; ++i) {
                 const int gap = std::max(low - values[i], 0) + std::max(values[i] - high, 0);
                 nearest[i] += gap * gap;
             }
         }
-        for (int i = 0; i < count; ++i) {
+        for (size_t i = 0; i < count; ++i) {
             int farthest = 0;
-            for (int axis = 0; axis < 3; ++axis) {
-                const int low = static_cast<int>((cell >> ((2 - axis) * CellBits)) & ((1u << CellBits) - 1))
-                                << CellShift;
+            for (size_t axis = 0; axis < 3; ++axis) {
                 const int v = Channels[axis][i];
-                const int gap = std::max(v - low, low + (1 << CellShift) - 1 - v);
+                const int gap = std::max(v - lows[axis], lows[axis] + span - v);
                 farthest += gap * gap;
             }
             bound = std::min(bound, farthest);
         }
         CellStart[cell] = static_cast<int32_t>(Candidates.size());
-        for (int i = 0; i < count; ++i) {
+        for (size_t i = 0; i < count; ++i) {
             if (nearest[i] <= bound) {
                 Candidates.push_back(
                     {Palette[i].Red, Palette[i].Green, Palette[i].Blue, static_cast<uint8_t>(i)});
             }
         }
-        CellSize[cell] = static_cast<uint16_t>(Candidates.size() - CellStart[cell]);
+        CellSize[cell] = static_cast<uint16_t>(Candidates.size() - static_cast<size_t>(CellStart[cell]));
     }
 
     const int CellBits;
@@ -360,12 +369,12 @@ std::vector<TPoint> BuildHistogram(const TRgbImage& image, size_t stride) {
 std::vector<TBox> SplitBoxes(std::vector<TPoint>& points, uint32_t maxColors) {
     struct TCut {
         int Axis = -1;
-        int Value = 0; // points with channel <= Value go left
+        size_t Value = 0; // points with channel <= Value go left
         double LeftSse = 0;
         double RightSse = 0;
     };
     std::vector<TMoments> buckets(3 * 256);
-    auto bucketOf = [](float value) { return std::min(static_cast<int>(value), 255); };
+    auto bucketOf = [](float value) { return std::min(static_cast<size_t>(value), size_t{255}); };
 
     auto findCut = [&](const TBox& box) {
         std::fill(buckets.begin(), buckets.end(), TMoments{});
@@ -379,9 +388,9 @@ std::vector<TBox> SplitBoxes(std::vector<TPoint>& points, uint32_t maxColors) {
         }
         TCut best;
         double bestSse = 0;
-        for (int axis = 0; axis < 3; ++axis) {
+        for (size_t axis = 0; axis < 3; ++axis) {
             TMoments left;
-            for (int value = 0; value < 255; ++value) {
+            for (size_t value = 0; value < 255; ++value) {
                 const TMoments& bucket = buckets[axis * 256 + value];
                 if (bucket.Weight == 0) {
                     continue;
@@ -403,7 +412,7 @@ std::vector<TBox> SplitBoxes(std::vector<TPoint>& points, uint32_t maxColors) {
                 const double leftSse = left.Sse();
                 const double rightSse = right.Sse();
                 if (best.Axis < 0 || leftSse + rightSse < bestSse) {
-                    best = {axis, value, leftSse, rightSse};
+                    best = {static_cast<int>(axis), value, leftSse, rightSse};
                     bestSse = leftSse + rightSse;
                 }
             }
@@ -438,7 +447,7 @@ std::vector<TBox> SplitBoxes(std::vector<TPoint>& points, uint32_t maxColors) {
         const TBox box = boxes[pick];
         const TCut cut = cuts[pick];
         const auto middle =
-            std::partition(points.begin() + box.Begin, points.begin() + box.End,
+            std::partition(points.begin() + static_cast<ptrdiff_t>(box.Begin), points.begin() + static_cast<ptrdiff_t>(box.End),
                            [&](const TPoint& p) { return bucketOf(p.Channel(cut.Axis)) <= cut.Value; });
         const uint32_t split = static_cast<uint32_t>(middle - points.begin());
         boxes[pick] = {box.Begin, split, std::max(0.0, cut.LeftSse)};
@@ -475,10 +484,11 @@ std::vector<TRgbColor> BuildPalette(std::vector<TPoint>& points, uint32_t maxCol
         bool changed = pass == 0;
         for (size_t i = 0; i < points.size(); ++i) {
             const TPoint& p = points[i];
-            const int index = search.Find(static_cast<int>(p.Red + 0.5f), static_cast<int>(p.Green + 0.5f),
-                                          static_cast<int>(p.Blue + 0.5f));
+            const auto index = static_cast<uint8_t>(search.Find(static_cast<int>(p.Red + 0.5f),
+                                                                static_cast<int>(p.Green + 0.5f),
+                                                                static_cast<int>(p.Blue + 0.5f)));
             if (assignment[i] != index) {
-                assignment[i] = static_cast<uint8_t>(index);
+                assignment[i] = index;
                 changed = true;
             }
             clusters[index].Add(p);

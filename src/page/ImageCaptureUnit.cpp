@@ -1,4 +1,6 @@
-// Page screenshot: CaptureScreenShot, the checks of a request and the bitmap steps of each image.
+// Page screenshot: CaptureScreenShot, the checks of a request and the bitmap steps of each image. The
+// checks come first and the steps hand one bitmap on to the next (drawn, stretched only when the scale is
+// not 100 %, reduced to indices in its own memory): see the header for why.
 #include "page/ImageCaptureUnit.h"
 
 #include <exdisp.h>

@@ -1,4 +1,7 @@
-// Page operations: link and banner lists for the Keptor application, and link highlighting.
+// Page operations: link and banner lists for the Keptor application, and link highlighting. Everything
+// that reads the page goes through the shared walks of LinkWalkUnit (frames, link filter) and late binding,
+// since the page's objects are the browser's and answer IDispatch only; the server is asked once per
+// operation (one list, one GetLinkStates for the whole page and its frames).
 #include "page/KepUtilsFuncUnit.h"
 
 #include "com/ErrorsUnit.h"

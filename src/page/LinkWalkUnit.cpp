@@ -1,5 +1,7 @@
 // Link walking: the gathering routines over the page's object model (all by late-bound name), the
-// URL filter and the variant string array.
+// URL filter and the variant string array. Each walk guards the parts a broken page element may fail in
+// (one element, one tag collection, one frame) so that one bad part costs only itself, and gathers into
+// an ordered list with a seen set, so that the first occurrence wins in O(n log n).
 #include "page/LinkWalkUnit.h"
 
 #include "com/ErrorsUnit.h"

@@ -905,7 +905,7 @@ private:
             LONG position = VariantLong(name);
             if (position < 0 || static_cast<std::size_t>(position) >= Items.size())
                 return nullptr;
-            return ElementObject(Page, Items[position]);
+            return ElementObject(Page, Items[static_cast<std::size_t>(position)]);
         }
         std::wstring wanted = VariantString(name);
         std::vector<THtmlNode*> found;
@@ -919,7 +919,7 @@ private:
             LONG position = VariantLong(*index);
             if (position < 0 || static_cast<std::size_t>(position) >= found.size())
                 return nullptr;
-            return ElementObject(Page, found[position]);
+            return ElementObject(Page, found[static_cast<std::size_t>(position)]);
         }
         if (found.empty())
             return nullptr;
@@ -974,7 +974,8 @@ protected:
         if (member == TMember::Window)
             ReturnObject(result, ComPtr<IDispatch>(Dispatch()));
         else
-            ReturnObject(result, DocumentObject(Frame < 0 ? Page : FramePage(Page, Frame)));
+            ReturnObject(result,
+                         DocumentObject(Frame < 0 ? Page : FramePage(Page, static_cast<std::size_t>(Frame))));
     }
 
 private:
@@ -1049,11 +1050,12 @@ void PaintDefault(HDC dc, const RECT& bounds) {
     int height = bounds.bottom - bounds.top;
     if (width <= 0 || height <= 0)
         return;
-    std::vector<DWORD> bits(static_cast<std::size_t>(width) * height);
+    const auto columns = static_cast<std::size_t>(width);
+    std::vector<DWORD> bits(columns * static_cast<std::size_t>(height));
     for (int y = 0; y < height; ++y) {
         for (int x = 0; x < width; ++x) {
             COLORREF colour = DefaultViewPixel(x, y, width, height);
-            bits[static_cast<std::size_t>(y) * width + x] =
+            bits[static_cast<std::size_t>(y) * columns + static_cast<std::size_t>(x)] =
                 (GetRValue(colour) << 16) | (GetGValue(colour) << 8) | GetBValue(colour);
         }
     }
@@ -1064,8 +1066,8 @@ void PaintDefault(HDC dc, const RECT& bounds) {
     info.bmiHeader.biPlanes = 1;
     info.bmiHeader.biBitCount = 32;
     info.bmiHeader.biCompression = BI_RGB;
-    if (::SetDIBitsToDevice(dc, bounds.left, bounds.top, width, height, 0, 0, 0, height, bits.data(), &info,
-                            DIB_RGB_COLORS) == 0)
+    if (::SetDIBitsToDevice(dc, bounds.left, bounds.top, static_cast<DWORD>(width), static_cast<DWORD>(height), 0,
+                            0, 0, static_cast<UINT>(height), bits.data(), &info, DIB_RGB_COLORS) == 0)
         Fail(E_FAIL);
 }
 
