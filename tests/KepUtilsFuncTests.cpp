@@ -437,6 +437,44 @@ TEST_F(KepUtilsFuncTest, HighlightDocumentAppliesAndRemovesByStateAndSettings) {
     }
 }
 
+// A highlighting pass looks each name up once per kind of object; on a page whose objects answer
+// identifiers of their own it makes the same writes, through the lookups the refused identifiers bring.
+TEST_F(KepUtilsFuncTest, HighlightLooksNamesUpOncePerKindAndReadsDistinctIdentifiersAlike) {
+    struct TPass {
+        std::vector<std::pair<std::wstring, std::wstring>> Writes;
+        long Lookups = 0;
+        long Invokes = 0;
+    };
+    auto pass = [&](int links, bool distinct) {
+        std::string html = "<body>";
+        for (int i = 0; i < links; ++i)
+            html += "<a id=\"l" + std::to_string(i) + "\" href=\"t" + std::to_string(i) + ".html\"" +
+                    (i % 3 == 0 ? " style=\"color: red\"" : "") + ">" + std::to_string(i) + "</a>";
+        html += "<iframe src=\"frame.html\"></iframe></body>";
+        Dom = std::make_shared<TTestDom>();
+        Dom->DistinctDispIds = distinct;
+        Dom->FramePages = {{L"http://example.test/dir/frame.html", html}};
+        Server->Archive().LinkStates.clear();
+        for (int i = 0; i < links; i += 2)
+            Server->Archive().LinkStates[L"http://example.test/dir/t" + std::to_wstring(i) + L".html"] = 1;
+        ComPtr<IHTMLDocument2> document = Load(html);
+        Dom->ResetRecords();
+        HighlightDocument(1, document.Get(), static_cast<IGUIServer*>(Server.Get()));
+        TPass result;
+        for (const TStyleWrite& write : Dom->StyleWrites)
+            result.Writes.push_back({write.Id, write.Member + L"=" + write.Value});
+        result.Lookups = Dom->GetIDsOfNamesCalls;
+        result.Invokes = Dom->InvokeCalls;
+        return result;
+    };
+    const TPass small = pass(6, false), large = pass(60, false), distinct = pass(60, true);
+    EXPECT_EQ(small.Lookups, large.Lookups);
+    EXPECT_LT(large.Lookups, 30);
+    EXPECT_EQ(large.Writes, distinct.Writes);
+    EXPECT_GT(large.Writes.size(), 120u);
+    EXPECT_EQ(large.Invokes, distinct.Invokes - distinct.Lookups + large.Lookups) << "one refused call per lookup";
+}
+
 TEST_F(KepUtilsFuncTest, APageWithoutLinksStillAsksForStatesOnce) {
     ComPtr<IHTMLDocument2> document = Load(R"(<body><p>no links <a href="#self">self</a></p></body>)");
     HighlightDocument(1, document.Get(), static_cast<IGUIServer*>(Server.Get()));

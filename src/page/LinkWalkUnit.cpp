@@ -35,21 +35,22 @@ std::wstring AsciiUpper(std::wstring_view text) {
 }
 
 // The user's selection in a document as a text range.
-ComPtr<IDispatch> SelectionRange(IDispatch* document) {
-    ComPtr<IDispatch> selection = GetObjectProperty(document, L"selection");
-    return AsDispatch(CallMethod(selection.Get(), L"createRange").Get());
+ComPtr<IDispatch> SelectionRange(TPageMembers& members, IDispatch* document) {
+    ComPtr<IDispatch> selection = members.Documents.GetObject(document, L"selection");
+    return AsDispatch(members.Selections.Call(selection.Get(), L"createRange").Get());
 }
 
-// Whether the element lies inside the selection range; false for an element outside any text container.
-bool InSelection(IDispatch* selectionRange, IDispatch* element) {
-    ComPtr<IDispatch> textEdit = GetObjectProperty(element, L"parentTextEdit");
+// Whether the element (read through `elements`, the cache of its kind) lies inside the selection range;
+// false for an element outside any text container.
+bool InSelection(TPageMembers& members, TMemberIds& elements, IDispatch* selectionRange, IDispatch* element) {
+    ComPtr<IDispatch> textEdit = elements.GetObject(element, L"parentTextEdit");
     if (!textEdit)
         return false;
-    ComPtr<IDispatch> elementRange = AsDispatch(CallMethod(textEdit.Get(), L"createTextRange").Get());
+    ComPtr<IDispatch> elementRange = AsDispatch(members.Elements.Call(textEdit.Get(), L"createTextRange").Get());
     TVariant elementArg(element);
-    CallMethod(elementRange.Get(), L"moveToElementText", {&elementArg.Get()});
+    members.Ranges.Call(elementRange.Get(), L"moveToElementText", {&elementArg.Get()});
     TVariant rangeArg(elementRange.Get());
-    return AsBoolean(CallMethod(selectionRange, L"inRange", {&rangeArg.Get()}).Get());
+    return AsBoolean(members.Ranges.Call(selectionRange, L"inRange", {&rangeArg.Get()}).Get());
 }
 
 // --- Links ---------------------------------------------------------------------------------------------
@@ -63,6 +64,7 @@ class TLinkWalk {
 public:
     std::vector<TLinkEntry> Results; // in discovery order
     TURLSeenSet Seen;
+    TPageMembers Members;
 
     // Collects the links of one document: its A elements, then its AREA elements. selectionOnly: only
     // those inside the document's own selection. The per-tag and per-element parts are guarded; reading
@@ -70,18 +72,19 @@ public:
     void ScanDocument(IDispatch* document, bool selectionOnly) {
         ComPtr<IDispatch> range;
         if (selectionOnly)
-            range = SelectionRange(document);
-        ComPtr<IDispatch> all = GetObjectProperty(document, L"all");
+            range = SelectionRange(Members, document);
+        ComPtr<IDispatch> all = Members.Documents.GetObject(document, L"all");
         for (std::size_t position = 0; position < std::size(kLinkTags); ++position) {
+            TMemberIds& elements = position == 0 ? Members.Anchors : Members.Areas;
             Guarded([&] {
-                ComPtr<IDispatch> collection = GetTagCollection(all.Get(), kLinkTags[position]);
-                const long length = GetIntegerProperty(collection.Get(), L"length");
+                ComPtr<IDispatch> collection = GetTagCollection(Members, all.Get(), kLinkTags[position]);
+                const long length = Members.Collections.GetInteger(collection.Get(), L"length");
                 for (long index = 0; index < length; ++index) {
                     Guarded([&] {
-                        ComPtr<IDispatch> element = GetCollectionItem(collection.Get(), index);
-                        if (selectionOnly && !InSelection(range.Get(), element.Get()))
+                        ComPtr<IDispatch> element = GetCollectionItem(Members, collection.Get(), index);
+                        if (selectionOnly && !InSelection(Members, elements, range.Get(), element.Get()))
                             return;
-                        Accept(element.Get(), position);
+                        Accept(elements, element.Get(), position);
                     });
                 }
             });
@@ -89,13 +92,13 @@ public:
     }
 
 private:
-    void Accept(IDispatch* element, std::size_t position) {
+    void Accept(TMemberIds& elements, IDispatch* element, std::size_t position) {
         std::wstring url;
-        if (!NormalizeLinkURL(GetStringProperty(element, L"href"), url) || !Seen.Insert(url))
+        if (!NormalizeLinkURL(elements.GetString(element, L"href"), url) || !Seen.Insert(url))
             return;
         Results.push_back({std::move(url), {}});
         // The entry stays even when its text cannot be read: the link itself was readable.
-        Results.back().Text = GetStringProperty(element, kLinkTextMembers[position]);
+        Results.back().Text = elements.GetString(element, kLinkTextMembers[position]);
     }
 };
 
@@ -105,22 +108,23 @@ class TImageWalk {
 public:
     std::vector<std::wstring> Results;
     TURLSeenSet Seen;
+    TPageMembers Members;
 
     // Collects the image sources of one document. Only reading an element's src and the list update are
     // guarded; any other error ends the scan (and, in the top document, the walk).
     void ScanDocument(IDispatch* document, bool selectionOnly) {
         ComPtr<IDispatch> range;
         if (selectionOnly)
-            range = SelectionRange(document);
-        ComPtr<IDispatch> all = GetObjectProperty(document, L"all");
-        ComPtr<IDispatch> collection = GetTagCollection(all.Get(), L"IMG");
-        const long length = GetIntegerProperty(collection.Get(), L"length");
+            range = SelectionRange(Members, document);
+        ComPtr<IDispatch> all = Members.Documents.GetObject(document, L"all");
+        ComPtr<IDispatch> collection = GetTagCollection(Members, all.Get(), L"IMG");
+        const long length = Members.Collections.GetInteger(collection.Get(), L"length");
         for (long index = 0; index < length; ++index) {
-            ComPtr<IDispatch> element = GetCollectionItem(collection.Get(), index);
-            if (selectionOnly && !InSelection(range.Get(), element.Get()))
+            ComPtr<IDispatch> element = GetCollectionItem(Members, collection.Get(), index);
+            if (selectionOnly && !InSelection(Members, Members.Images, range.Get(), element.Get()))
                 continue;
             Guarded([&] {
-                std::wstring source = GetStringProperty(element.Get(), L"src");
+                std::wstring source = Members.Images.GetString(element.Get(), L"src");
                 if (Seen.Insert(source))
                     Results.push_back(std::move(source));
             });
@@ -132,35 +136,37 @@ public:
 
 // --- Object-model helpers ------------------------------------------------------------------------------
 
-ComPtr<IDispatch> GetCollectionItem(IDispatch* collection, long index) {
+ComPtr<IDispatch> GetCollectionItem(TPageMembers& members, IDispatch* collection, long index) {
     TVariant position(index);
     TVariant omitted = TVariant::Omitted();
-    return AsDispatch(CallMethod(collection, L"item", {&position.Get(), &omitted.Get()}).Get());
+    return AsDispatch(members.Collections.Call(collection, L"item", {&position.Get(), &omitted.Get()}).Get());
 }
 
-ComPtr<IDispatch> GetTagCollection(IDispatch* all, const wchar_t* tag) {
+ComPtr<IDispatch> GetTagCollection(TPageMembers& members, IDispatch* all, const wchar_t* tag) {
     TVariant name{std::wstring_view(tag)};
-    return AsDispatch(CallMethod(all, L"tags", {&name.Get()}).Get());
+    return AsDispatch(members.Collections.Call(all, L"tags", {&name.Get()}).Get());
 }
 
-ComPtr<IDispatch> GetFrameDocument(IDispatch* frames, long index) {
+ComPtr<IDispatch> GetFrameDocument(TPageMembers& members, IDispatch* frames, long index) {
     TVariant position(index);
-    ComPtr<IDispatch> frame = AsDispatch(CallMethod(frames, L"item", {&position.Get()}).Get());
-    ComPtr<IDispatch> window = GetObjectProperty(frame.Get(), L"window");
-    return GetObjectProperty(window.Get(), L"document");
+    ComPtr<IDispatch> frame = AsDispatch(members.Frames.Call(frames, L"item", {&position.Get()}).Get());
+    ComPtr<IDispatch> window = members.Windows.GetObject(frame.Get(), L"window");
+    return members.Windows.GetObject(window.Get(), L"document");
 }
 
-void ForEachFrameDocument(IDispatch* top, const std::function<void(IDispatch* document)>& visit) {
-    ComPtr<IDispatch> frames = GetObjectProperty(top, L"frames");
-    const long count = GetIntegerProperty(frames.Get(), L"length");
+void ForEachFrameDocument(TPageMembers& members, IDispatch* top,
+                          const std::function<void(IDispatch* document)>& visit) {
+    ComPtr<IDispatch> frames = members.Documents.GetObject(top, L"frames");
+    const long count = members.Frames.GetInteger(frames.Get(), L"length");
     for (long index = 0; index < count; ++index)
-        Guarded([&] { visit(GetFrameDocument(frames.Get(), index).Get()); });
+        Guarded([&] { visit(GetFrameDocument(members, frames.Get(), index).Get()); });
 }
 
 namespace {
 
 template <typename TWalk> void ScanFrames(IDispatch* top, bool selectionOnly, TWalk& walk) {
-    ForEachFrameDocument(top, [&](IDispatch* document) { walk.ScanDocument(document, selectionOnly); });
+    ForEachFrameDocument(walk.Members, top,
+                         [&](IDispatch* document) { walk.ScanDocument(document, selectionOnly); });
 }
 
 } // namespace
@@ -288,26 +294,28 @@ bool GetElementLinkInfo(const VARIANT& element, std::wstring& text, std::wstring
     text.clear();
     url.clear();
     Guarded([&] {
+        // One element and its ancestors: a cache for elements of any kind.
+        TMemberIds elements;
         ComPtr<IDispatch> self = AsDispatch(element);
-        const std::wstring tag = GetStringProperty(self.Get(), L"tagName");
+        const std::wstring tag = elements.GetString(self.Get(), L"tagName");
         if (tag == L"AREA") {
-            url = GetStringProperty(self.Get(), L"href");
-            text = GetStringProperty(self.Get(), L"Alt");
+            url = elements.GetString(self.Get(), L"href");
+            text = elements.GetString(self.Get(), L"Alt");
             return;
         }
         if (tag == L"A") {
-            url = GetStringProperty(self.Get(), L"href");
-            text = GetStringProperty(self.Get(), L"innerText");
+            url = elements.GetString(self.Get(), L"href");
+            text = elements.GetString(self.Get(), L"innerText");
             return;
         }
         // The nearest anchor at or above the element, or none.
         ComPtr<IDispatch> anchor = self;
-        while (anchor && GetStringProperty(anchor.Get(), L"tagName") != L"A")
-            anchor = GetObjectProperty(anchor.Get(), L"parentElement");
+        while (anchor && elements.GetString(anchor.Get(), L"tagName") != L"A")
+            anchor = elements.GetObject(anchor.Get(), L"parentElement");
         const bool image = tag == L"IMG";
         IDispatch* source = anchor ? anchor.Get() : self.Get();
-        url = GetStringProperty(source, L"href");
-        text = image ? GetStringProperty(self.Get(), L"Alt") : GetStringProperty(source, L"innerText");
+        url = elements.GetString(source, L"href");
+        text = image ? elements.GetString(self.Get(), L"Alt") : elements.GetString(source, L"innerText");
     });
     return !url.empty() && IsAllowedURL(url);
 }

@@ -106,8 +106,13 @@ constexpr std::wstring_view kMemberNames[] = {L"",
 static_assert(std::size(kMemberNames) == static_cast<std::size_t>(TMember::Count));
 
 constexpr DISPID kFirstDispId = 1000;
+// Identifiers are kFirstDispId + serial * kSerialStride + member: serial 0 for every object, or the
+// object's own serial number when the objects answer identifiers of their own (TTestDom::DistinctDispIds).
+constexpr DISPID kSerialStride = 64;
+constexpr LONG kSerialLimit = 1 << 24;
 // Late binding reaches these only; GetWindow and Draw are interface methods.
 constexpr TMember kLastLateBound = TMember::BackgroundColor;
+static_assert(static_cast<DISPID>(TMember::Count) < kSerialStride);
 
 std::wstring_view MemberName(TMember member) {
     return kMemberNames[static_cast<std::size_t>(member)];
@@ -120,11 +125,19 @@ TMember MemberByName(std::wstring_view name) {
     return TMember::None;
 }
 
-TMember MemberByDispId(DISPID id) {
-    if (id > kFirstDispId && id <= kFirstDispId + static_cast<DISPID>(kLastLateBound))
-        return static_cast<TMember>(id - kFirstDispId);
-    return TMember::None;
+// The member an identifier names on an object whose identifiers carry `serial`; None for an identifier
+// of another object.
+TMember MemberByDispId(DISPID id, LONG serial) {
+    if (id <= kFirstDispId)
+        return TMember::None;
+    const DISPID relative = id - kFirstDispId;
+    const DISPID member = relative % kSerialStride;
+    if (relative / kSerialStride != serial || member > static_cast<DISPID>(kLastLateBound))
+        return TMember::None;
+    return static_cast<TMember>(member);
 }
+
+LONG NextSerial = 0;
 
 [[noreturn]] void Fail(HRESULT code) {
     RaiseComError(code);
@@ -410,7 +423,9 @@ void ExpectMethod(WORD flags, const TArgs& args, UINT minimum, UINT maximum) {
 
 class TDomObject {
 public:
-    explicit TDomObject(std::shared_ptr<TPage> page) : Page(std::move(page)) {
+    explicit TDomObject(std::shared_ptr<TPage> page)
+        : Page(std::move(page)), Serial(NextSerial % (kSerialLimit - 1) + 1) {
+        ++NextSerial;
         ::InterlockedIncrement(&LiveObjects);
     }
     TDomObject(const TDomObject&) = delete;
@@ -418,9 +433,12 @@ public:
     virtual ~TDomObject() { ::InterlockedDecrement(&LiveObjects); }
 
     const std::shared_ptr<TPage> Page;
+    const LONG Serial; // 1 and up, different for objects made one after another
 
 protected:
     TTestDom& Dom() const { return *Page->Dom; }
+    // The serial number this object's identifiers carry.
+    LONG IdSerial() const { return Dom().DistinctDispIds ? Serial : 0; }
     virtual std::wstring_view Kind() const = 0;
     virtual bool MatchesWhere(std::wstring_view where) const { return EqualsNoCase(where, Kind()); }
 
@@ -491,7 +509,7 @@ public:
             return E_INVALIDARG;
         TMember member = names[0] ? MemberByName(names[0]) : TMember::None;
         bool known = member != TMember::None && Has(member);
-        ids[0] = known ? kFirstDispId + static_cast<DISPID>(member) : DISPID_UNKNOWN;
+        ids[0] = known ? kFirstDispId + IdSerial() * kSerialStride + static_cast<DISPID>(member) : DISPID_UNKNOWN;
         for (UINT i = 1; i < count; ++i) // no member takes named arguments
             ids[i] = DISPID_UNKNOWN;
         return known && count == 1 ? S_OK : DISP_E_UNKNOWNNAME;
@@ -501,7 +519,7 @@ public:
         ++Dom().InvokeCalls;
         if (riid != IID_NULL)
             return DISP_E_UNKNOWNINTERFACE;
-        TMember member = id == DISPID_VALUE ? DefaultMember() : MemberByDispId(id);
+        TMember member = id == DISPID_VALUE ? DefaultMember() : MemberByDispId(id, IdSerial());
         if (member == TMember::None || !Has(member))
             return DISP_E_MEMBERNOTFOUND;
         ++Dom().InvokesByMember[std::wstring(MemberName(member))];
