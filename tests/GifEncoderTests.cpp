@@ -32,6 +32,7 @@ struct TDecodedGif {
     int MinCodeSize = 0;
     std::vector<TRgbColor> Palette; // the table the image uses, full stored size
     std::vector<uint8_t> Indices;
+    size_t Clears = 0; // clear codes in the LZW data, the first included
 };
 
 class TGifReader {
@@ -74,7 +75,7 @@ public:
             Expect(!gif.Palette.empty(), "no colour table");
             gif.MinCodeSize = Byte();
             Expect(gif.MinCodeSize >= 2 && gif.MinCodeSize <= 8, "bad LZW minimum code size");
-            gif.Indices = Lzw(SubBlocks(), gif.MinCodeSize, size_t{gif.Width} * gif.Height);
+            gif.Indices = Lzw(SubBlocks(), gif.MinCodeSize, size_t{gif.Width} * gif.Height, gif.Clears);
         }
         Expect(haveImage, "no image");
         Expect(Position == Data.size(), "bytes after the trailer");
@@ -124,7 +125,8 @@ private:
         }
     }
 
-    static std::vector<uint8_t> Lzw(const std::vector<uint8_t>& bytes, int minCodeSize, size_t pixelCount) {
+    static std::vector<uint8_t> Lzw(const std::vector<uint8_t>& bytes, int minCodeSize, size_t pixelCount,
+                                    size_t& clears) {
         constexpr size_t kNone = SIZE_MAX;
         const size_t clearCode = size_t{1} << minCodeSize;
         const size_t endCode = clearCode + 1;
@@ -164,6 +166,7 @@ private:
         for (;;) {
             const size_t code = readCode(codeSize);
             if (code == clearCode) {
+                ++clears;
                 sawClear = true;
                 codeSize = static_cast<size_t>(minCodeSize) + 1;
                 nextCode = endCode + 1;
@@ -865,6 +868,36 @@ INSTANTIATE_TEST_SUITE_P(
 
 // ---------------------------------------------------------------------------------------------------
 // Samples for the external decoders
+
+// Once the string table is full it is kept while it codes the picture better than a new one would, and
+// cleared when it does not: a picture of one repeated tile keeps its first table to the end, noise clears
+// again and again. Both decode exactly, here and (as samples) in ImageMagick and giflib.
+TEST(LzwTest, AFullTableIsKeptWhileItCompressesAndClearedWhenItDoesNot) {
+    std::mt19937 random(5);
+    const std::vector<TRgbColor> palette = RandomPalette(random, 200);
+    const std::vector<uint8_t> tile = MakeIndices(random, 256, 24, palette.size(), TPattern::Runs);
+    std::vector<uint8_t> tiled(size_t{1024} * 768);
+    for (size_t y = 0; y < 768; ++y)
+        for (size_t x = 0; x < 1024; ++x)
+            tiled[y * 1024 + x] = tile[(y % 24) * 256 + x % 256];
+    std::vector<uint8_t> noise = MakeIndices(random, 1024, 768, palette.size(), TPattern::Noise);
+    for (const std::vector<uint8_t>* indices : {&tiled, &noise}) {
+        const bool repeated = indices == &tiled;
+        SCOPED_TRACE(repeated ? "tiled" : "noise");
+        const std::vector<uint8_t> gif = EncodeGifIndexed({1024, 768, *indices, 0, palette});
+        const TDecodedGif decoded = DecodeGif(gif);
+        EXPECT_EQ(*indices, decoded.Indices);
+        if (repeated)
+            EXPECT_EQ(1u, decoded.Clears) << "the full table keeps coding the tile";
+        else
+            EXPECT_GT(decoded.Clears, 10u) << "noise is better coded by a new table";
+        std::vector<TRgbColor> colors;
+        for (uint8_t index : *indices) {
+            colors.push_back(palette[index]);
+        }
+        ExportSample(repeated ? "lzw_kept" : "lzw_cleared", gif, colors, 1024, 768);
+    }
+}
 
 TEST(ExternalDecoderSamples, WriteIndexedSamples) {
     if (std::getenv("ZORBEX_GIF_OUT") == nullptr) {
