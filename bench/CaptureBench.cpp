@@ -4,9 +4,14 @@
 // largest picture allowed at 100 % and the stretched captures that used to take seconds.
 //
 // Steps: "draw" is the view drawing into the bitmap (the page's own painting: here a prepared picture
-// copied in), "stretch" the platform's halftone stretch (none at 100 %), "library" everything else of
-// CapturePageImage (checks, reduction to palette indices, GIF encoding, the byte array). The peak is the
-// process's peak private bytes during the capture less its private bytes before, per output pixel.
+// copied in), "stretch" the platform's halftone stretch alone (StretchBlt between two bitmaps made here;
+// none at 100 %), "library" everything else of CapturePageImage (checks, reduction to palette indices,
+// GIF encoding, the byte array). A request past the capture bounds yields no image: its line shows the
+// stretch it would have cost. The peak is the
+// memory the first capture adds at its highest: the process's peak working set during it less its
+// working set before (Wine keeps no peak of private bytes; a capture touches all the memory it takes).
+// A peak cannot be reset, so each size runs in a process of its own (this program started again with
+// --case N), after a small capture that sets up what GDI keeps for good.
 //
 // Run under Wine: tools/winerun.sh <prefix> CaptureBench.exe [runs]
 #include <windows.h>
@@ -37,20 +42,17 @@ double Milliseconds(TClock::duration duration) {
     return std::chrono::duration<double, std::milli>(duration).count();
 }
 
-// Private bytes now and at their peak so far (the peak cannot be reset: a capture's peak is read as
-// the growth of the peak over the bytes before it, which holds when each capture is larger than the
-// ones before or the peak is read in a fresh process).
+// The working set now and at its peak so far.
 struct TMemory {
-    double Private = 0;
+    double Current = 0;
     double Peak = 0;
 };
 
 TMemory ReadMemory() {
-    PROCESS_MEMORY_COUNTERS_EX counters{};
+    PROCESS_MEMORY_COUNTERS counters{};
     counters.cb = sizeof(counters);
-    ::GetProcessMemoryInfo(::GetCurrentProcess(), reinterpret_cast<PROCESS_MEMORY_COUNTERS*>(&counters),
-                           sizeof(counters));
-    return {static_cast<double>(counters.PrivateUsage), static_cast<double>(counters.PeakPagefileUsage)};
+    ::GetProcessMemoryInfo(::GetCurrentProcess(), &counters, sizeof(counters));
+    return {static_cast<double>(counters.WorkingSetSize), static_cast<double>(counters.PeakWorkingSetSize)};
 }
 
 // A page-like picture: white paper, a gradient header, lines of anti-aliased "text" in three inks and a
@@ -132,6 +134,10 @@ TResult Capture(const TCase& c, int runs) {
     ComPtr<IViewObject> view;
     document.As(&view);
 
+    {
+        TVariant warmUp;
+        CapturePageImage(view.Get(), 64, 64, 100, c.Format, warmUp);
+    }
     TResult result;
     result.TotalMs = result.DrawMs = result.StretchMs = 1e300;
     for (int run = 0; run < runs; ++run) {
@@ -142,46 +148,100 @@ TResult Capture(const TCase& c, int runs) {
         result.TotalMs = std::min(result.TotalMs, Milliseconds(TClock::now() - start));
         const TMemory after = ReadMemory();
         if (run == 0)
-            result.PeakBytes = after.Peak - before.Private;
+            result.PeakBytes = after.Peak - before.Current;
         if (image.Type() == (VT_ARRAY | VT_UI1))
             result.GifBytes = SafeArrayLength(V_ARRAY(image.Ptr()));
         image = TVariant();
 
+        TBitmap drawn(c.Width, c.Height, TPixelFormat::pf32bit, TBitmap::TRowOrder::TopDown);
+        RECTL bounds{0, 0, c.Width, c.Height};
         start = TClock::now();
-        TBitmap drawn = DrawViewToBitmap(view.Get(), c.Width, c.Height);
+        view->Draw(DVASPECT_CONTENT, 1, nullptr, nullptr, nullptr, drawn.Canvas(), &bounds, nullptr, nullptr, 0);
+        ::GdiFlush();
         result.DrawMs = std::min(result.DrawMs, Milliseconds(TClock::now() - start));
+        const LONG width = std::lround(c.Width / 100.0 * c.Percent);
+        const LONG height = std::lround(c.Height / 100.0 * c.Percent);
+        if (width == c.Width && height == c.Height) {
+            result.StretchMs = 0;
+            continue;
+        }
+        TBitmap scaled(width, height, TPixelFormat::pf32bit, TBitmap::TRowOrder::TopDown);
         start = TClock::now();
-        TBitmap scaled = ScaleBitmap(std::move(drawn), c.Percent);
+        ::SetStretchBltMode(scaled.Canvas(), HALFTONE);
+        ::SetBrushOrgEx(scaled.Canvas(), 0, 0, nullptr);
+        ::StretchBlt(scaled.Canvas(), 0, 0, width, height, drawn.Canvas(), 0, 0, c.Width, c.Height, SRCCOPY);
+        ::GdiFlush();
         result.StretchMs = std::min(result.StretchMs, Milliseconds(TClock::now() - start));
     }
     return result;
 }
 
-} // namespace
+const TCase kCases[] = {
+    {"window 1920x1080", 1920, 1080, 100, 7},
+    {"window 1920x1080, 8-bit", 1920, 1080, 100, 3},
+    {"335x397 at 1000 %", 335, 397, 1000, 7},
+    {"2048x2048 at 200 %", 2048, 2048, 200, 7},
+    {"1000x600 at 800 %", 1000, 600, 800, 7},
+    {"largest: 8192x4096", 8192, 4096, 100, 7},
+    {"largest, 8-bit", 8192, 4096, 100, 3},
+    {"former largest 8192x4882", 8192, 4882, 100, 7},
+};
 
-int main(int argc, char** argv) {
-    if (FAILED(::OleInitialize(nullptr)))
-        return 1;
-    const int runs = argc > 1 ? std::max(1, std::atoi(argv[1])) : 3;
-    const TCase cases[] = {
-        {"window 1920x1080", 1920, 1080, 100, 7},
-        {"window 1920x1080, 8-bit", 1920, 1080, 100, 3},
-        {"335x397 at 1000 %", 335, 397, 1000, 7},
-        {"1000x600 at 800 %", 1000, 600, 800, 7},
-        {"largest: 8192x4882", 8192, 4882, 100, 7},
-    };
-    std::printf("%-26s %11s | %9s %10s %10s %10s | %9s %9s %10s\n", "capture", "output", "draw ms",
-                "stretch ms", "library ms", "total ms", "peak MiB", "bytes/px", "GIF bytes");
-    for (const TCase& c : cases) {
-        const TResult r = Capture(c, runs);
-        const double scaledWidth = std::round(c.Width / 100.0 * c.Percent);
-        const double scaledHeight = std::round(c.Height / 100.0 * c.Percent);
-        const double pixels = scaledWidth * scaledHeight;
+// Runs one case and prints its line.
+void RunCase(const TCase& c, int runs) {
+    const TResult r = Capture(c, runs);
+    const double scaledWidth = std::round(c.Width / 100.0 * c.Percent);
+    const double scaledHeight = std::round(c.Height / 100.0 * c.Percent);
+    const double pixels = scaledWidth * scaledHeight;
+    if (r.GifBytes == 0) {
+        std::printf("%-26s %5.0fx%-5.0f | %9s %10.1f %10s %10.1f | %9.1f %9s %10s\n", c.Name, scaledWidth,
+                    scaledHeight, "-", r.StretchMs, "-", r.TotalMs, r.PeakBytes / 1048576.0, "-", "no image");
+    } else {
         std::printf("%-26s %5.0fx%-5.0f | %9.1f %10.1f %10.1f %10.1f | %9.1f %9.2f %10zu\n", c.Name, scaledWidth,
                     scaledHeight, r.DrawMs, r.StretchMs, r.TotalMs - r.DrawMs - r.StretchMs, r.TotalMs,
                     r.PeakBytes / 1048576.0, r.PeakBytes / pixels, r.GifBytes);
-        std::fflush(stdout);
     }
-    ::OleUninitialize();
+    std::fflush(stdout);
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    int runs = 3;
+    int only = -1;
+    for (int i = 1; i < argc; ++i) {
+        const std::string arg = argv[i];
+        if (arg == "--case" && i + 1 < argc)
+            only = std::atoi(argv[++i]);
+        else
+            runs = std::max(1, std::atoi(argv[i]));
+    }
+    if (only >= 0) {
+        if (FAILED(::OleInitialize(nullptr)) || only >= static_cast<int>(std::size(kCases)))
+            return 1;
+        RunCase(kCases[only], runs);
+        ::OleUninitialize();
+        return 0;
+    }
+    std::printf("%-26s %11s | %9s %10s %10s %10s | %9s %9s %10s\n", "capture", "output", "draw ms",
+                "stretch ms", "library ms", "total ms", "peak MiB", "bytes/px", "GIF bytes");
+    std::fflush(stdout);
+    wchar_t self[MAX_PATH] = {};
+    ::GetModuleFileNameW(nullptr, self, MAX_PATH);
+    for (size_t i = 0; i < std::size(kCases); ++i) {
+        std::wstring command = L"\"" + std::wstring(self) + L"\" --case " + std::to_wstring(i) + L" " +
+                               std::to_wstring(runs);
+        STARTUPINFOW startup{};
+        startup.cb = sizeof(startup);
+        PROCESS_INFORMATION process{};
+        if (!::CreateProcessW(nullptr, command.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr, &startup,
+                              &process)) {
+            std::fprintf(stderr, "CaptureBench: cannot start case %zu\n", i);
+            return 1;
+        }
+        ::WaitForSingleObject(process.hProcess, INFINITE);
+        ::CloseHandle(process.hThread);
+        ::CloseHandle(process.hProcess);
+    }
     return 0;
 }

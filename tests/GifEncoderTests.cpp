@@ -869,10 +869,9 @@ INSTANTIATE_TEST_SUITE_P(
 // ---------------------------------------------------------------------------------------------------
 // Samples for the external decoders
 
-// Once the string table is full it is kept while it codes the picture better than a new one would, and
-// cleared when it does not: a picture of one repeated tile keeps its first table to the end, noise clears
-// again and again. Both decode exactly, here and (as samples) in ImageMagick and giflib.
-TEST(LzwTest, AFullTableIsKeptWhileItCompressesAndClearedWhenItDoesNot) {
+// Pictures that fill the string table many times over (a repeated tile: long strings; noise: a clear
+// code every few thousand pixels) decode exactly, here and (as samples) in ImageMagick and giflib.
+TEST(LzwTest, PicturesFillingTheTableManyTimesDecodeExactly) {
     std::mt19937 random(5);
     const std::vector<TRgbColor> palette = RandomPalette(random, 200);
     const std::vector<uint8_t> tile = MakeIndices(random, 256, 24, palette.size(), TPattern::Runs);
@@ -887,15 +886,12 @@ TEST(LzwTest, AFullTableIsKeptWhileItCompressesAndClearedWhenItDoesNot) {
         const std::vector<uint8_t> gif = EncodeGifIndexed({1024, 768, *indices, 0, palette});
         const TDecodedGif decoded = DecodeGif(gif);
         EXPECT_EQ(*indices, decoded.Indices);
-        if (repeated)
-            EXPECT_EQ(1u, decoded.Clears) << "the full table keeps coding the tile";
-        else
-            EXPECT_GT(decoded.Clears, 10u) << "noise is better coded by a new table";
+        EXPECT_GT(decoded.Clears, repeated ? 1u : 100u);
         std::vector<TRgbColor> colors;
         for (uint8_t index : *indices) {
             colors.push_back(palette[index]);
         }
-        ExportSample(repeated ? "lzw_kept" : "lzw_cleared", gif, colors, 1024, 768);
+        ExportSample(repeated ? "lzw_tiled" : "lzw_noise", gif, colors, 1024, 768);
     }
 }
 

@@ -422,7 +422,8 @@ TEST_F(ImageCaptureTest, UnreadableUrlRefusedCastAndFailedStoreAreErrors) {
     }
 }
 
-// An image that cannot be made is stored as the integer 0, and the second image is still made.
+// An image that cannot be made is stored as the integer 0, and the second image is still made. The
+// request is refused before the view is drawn: only the second image draws.
 TEST_F(ImageCaptureTest, UnusableScaleFormatOrSizeStoresTheIntegerZero) {
     struct TRow {
         const char* Name;
@@ -436,6 +437,8 @@ TEST_F(ImageCaptureTest, UnusableScaleFormatOrSizeStoresTheIntegerZero) {
         {"format -1", 400, 240, 100, -1},
         {"scale past the side limit", 400, 240, 2100, 7},
         {"scale past the pixel limit", 800, 600, 1000, 7},
+        {"a stretch past the stretch limit", 1000, 600, 800, 7},
+        {"a stretch just past the stretch limit", 2049, 2048, 200, 7},
         {"the largest scale", 400, 240, LONG_MAX, 7},
         {"scaled to nothing", 40, 40, 1, 7},
         {"a window without width", 0, 240, 100, 7},
@@ -451,6 +454,7 @@ TEST_F(ImageCaptureTest, UnusableScaleFormatOrSizeStoresTheIntegerZero) {
         EXPECT_EQ(0, Stored(1).Number);
         if (row.Width > 0)
             StoredGif(2, static_cast<uint32_t>(row.Width / 2), static_cast<uint32_t>(row.Height / 2));
+        EXPECT_EQ(row.Width > 0 ? 1u : 0u, Dom->DrawCalls.size()) << "a refused request draws nothing";
     }
 }
 

@@ -20,8 +20,6 @@ namespace {
 
 constexpr int kLzwMaxBits = 12;
 constexpr uint32_t kLzwTableSize = 1u << kLzwMaxBits; // 4096 codes
-// Codes of a full string table between two checks whether a new table would compress better.
-constexpr uint32_t kLzwWindowCodes = 2048;
 constexpr uint32_t kMaxPaletteSize = 256;
 
 // Histogram bins keep the top kHistBits bits of each channel; the exact colour sums of a bin give
@@ -40,7 +38,7 @@ constexpr int kKMeansPasses = 4;
 // Nearest-colour grids: coarse for the k-means passes, where each pass builds a new one over few queries;
 // finer for mapping pixels, where each cell serves many queries.
 constexpr int kPaletteSearchCellBits = 3;
-constexpr int kPixelSearchCellBits = 4;
+constexpr int kPixelSearchCellBits = 5;
 
 constexpr uint32_t kCacheBits = 16;
 constexpr uint32_t kCacheEmpty = 0xFFFFFFFFu;
@@ -190,10 +188,10 @@ private:
 // ---------------------------------------------------------------------------------------------------
 // Nearest-colour search
 
-// Nearest palette entry by squared RGB distance. Colour space is cut into 16 x 16 x 16 cells; the first
-// query in a cell lists the entries that can be nearest to some point of it (those no farther from the
-// cell than the least farthest distance of any entry), later queries scan only that list. Ties go to the
-// lowest palette index, as a full scan would give.
+// Nearest palette entry by squared RGB distance. Colour space is cut into cells, 2^cellBits a channel;
+// the first query in a cell lists the entries that can be nearest to some point of it (those no farther
+// from the cell than the least farthest distance of any entry), later queries scan only that list. Ties
+// go to the lowest palette index, as a full scan would give.
 class TNearestSearch {
 public:
     TNearestSearch(std::span<const TRgbColor> palette, int cellBits)
@@ -715,13 +713,9 @@ private:
     std::vector<uint32_t> Slots;
 };
 
-// LZW with a deferred clear: once the string table is full, coding goes on with the table as it stands
-// (a decoder adds no entries past 4095 either) for as long as it codes, over windows of kLzwWindowCodes
-// codes, at least a quarter more pixels per bit than the table did while it was being built; otherwise a
-// clear code starts a new table. Page screenshots repeat the strings of their text and flat areas far
-// past the first 4096 codes, which an immediate clear would throw away; the margin pays for the short
-// strings a new table starts with. Measured on rendered pages at 1280x800 to 3840x2160: 2 to 8 % smaller
-// files than clearing at once, none larger.
+// LZW with a clear code as soon as the string table is full. (Keeping a full table while it still codes
+// well was measured on rendered pages: 3 % smaller text pages, 3 % larger styled ones; not worth its
+// heuristics.)
 void WriteLzw(const TIndexedImage& image, size_t stride, int minCodeSize, std::vector<uint8_t>& out) {
     const uint32_t clearCode = 1u << minCodeSize;
     const uint32_t endCode = clearCode + 1;
@@ -733,13 +727,6 @@ void WriteLzw(const TIndexedImage& image, size_t stride, int minCodeSize, std::v
     uint32_t nextCode = firstFree;
     writer.Put(clearCode, codeSize);
 
-    // Pixels and code bits since the last clear while the table grows, and the window of a full table.
-    uint64_t buildPixels = 0;
-    uint64_t buildBits = 0;
-    uint64_t windowPixels = 0;
-    uint32_t windowCodes = 0;
-    uint32_t stringLength = 1;
-
     const uint8_t* pixels = image.Indices.data();
     uint32_t prefix = pixels[0];
     for (uint32_t y = 0; y < image.Height; ++y) {
@@ -750,13 +737,10 @@ void WriteLzw(const TIndexedImage& image, size_t stride, int minCodeSize, std::v
             uint32_t* slot = table.Find(key);
             if (TLzwTable::Holds(slot)) {
                 prefix = TLzwTable::Code(slot);
-                ++stringLength;
                 continue;
             }
             writer.Put(prefix, codeSize);
             if (nextCode < kLzwTableSize) {
-                buildPixels += stringLength;
-                buildBits += static_cast<uint32_t>(codeSize);
                 TLzwTable::Insert(slot, key, nextCode);
                 ++nextCode;
                 // The decoder adds its entry one code later, so it widens when nextCode passes 2^size.
@@ -764,25 +748,12 @@ void WriteLzw(const TIndexedImage& image, size_t stride, int minCodeSize, std::v
                     ++codeSize;
                 }
             } else {
-                windowPixels += stringLength;
-                if (++windowCodes == kLzwWindowCodes) {
-                    // Pixels per bit: window / build < 5 / 4, with the window's codes all of the full width.
-                    const bool worse =
-                        4 * windowPixels * buildBits < 5 * buildPixels * windowCodes * uint64_t{kLzwMaxBits};
-                    windowPixels = 0;
-                    windowCodes = 0;
-                    if (worse) {
-                        writer.Put(clearCode, codeSize);
-                        table.Clear();
-                        codeSize = minCodeSize + 1;
-                        nextCode = firstFree;
-                        buildPixels = 0;
-                        buildBits = 0;
-                    }
-                }
+                writer.Put(clearCode, codeSize);
+                table.Clear();
+                codeSize = minCodeSize + 1;
+                nextCode = firstFree;
             }
             prefix = index;
-            stringLength = 1;
         }
     }
     writer.Put(prefix, codeSize);

@@ -67,12 +67,16 @@ void CheckCaptureSize(LONG width, LONG height) {
 }
 
 // The size of a picture scaled by a percentage; raises for a scale of 0 or below (an empty or mirrored
-// picture), a picture scaled down to nothing (a GIF cannot be empty) and one past the bounds.
+// picture), a picture scaled down to nothing (a GIF cannot be empty), one past the bounds and a stretch
+// past kCaptureMaxStretchedPixels.
 TCaptureSize ScaledCaptureSize(LONG width, LONG height, LONG percent) {
     if (percent <= 0)
         RaiseError(L"Invalid scale");
     const TCaptureSize size{ScaledSide(width, percent), ScaledSide(height, percent)};
     CheckCaptureSize(size.Width, size.Height);
+    if ((size.Width != width || size.Height != height) &&
+        static_cast<uint64_t>(size.Width) * static_cast<uint64_t>(size.Height) > kCaptureMaxStretchedPixels)
+        RaiseError(L"The picture is too large to stretch");
     return size;
 }
 
