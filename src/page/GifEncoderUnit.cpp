@@ -716,6 +716,12 @@ private:
 // LZW with a clear code as soon as the string table is full. (Keeping a full table while it still codes
 // well was measured on rendered pages: 3 % smaller text pages, 3 % larger styled ones; not worth its
 // heuristics.)
+//
+// The strings that repeat one index (runs: the paper and flat areas of a page, most of its pixels) are
+// kept apart from the hash table, in a list per index of the codes for 2, 3, 4 ... copies, in the order
+// the coder made them: while the current string is a run and the pixel continues it, the next code is
+// the next entry of that list, found without hashing. No other string can ever be looked up under a
+// run's code (a string that leaves the run is no run), so the hash table never needs those entries.
 void WriteLzw(const TIndexedImage& image, size_t stride, int minCodeSize, std::vector<uint8_t>& out) {
     const uint32_t clearCode = 1u << minCodeSize;
     const uint32_t endCode = clearCode + 1;
@@ -723,37 +729,68 @@ void WriteLzw(const TIndexedImage& image, size_t stride, int minCodeSize, std::v
 
     TCodeWriter writer(out);
     TLzwTable table;
+    std::array<std::vector<uint16_t>, kMaxPaletteSize> runs; // runs[i][k]: the code of k + 2 copies of i
     int codeSize = minCodeSize + 1;
     uint32_t nextCode = firstFree;
     writer.Put(clearCode, codeSize);
 
+    // A new entry, or a clear code when the table is full.
+    auto grow = [&] {
+        if (nextCode < kLzwTableSize) {
+            ++nextCode;
+            // The decoder adds its entry one code later, so it widens when nextCode passes 2^size.
+            if (nextCode > (1u << codeSize) && codeSize < kLzwMaxBits) {
+                ++codeSize;
+            }
+            return true;
+        }
+        writer.Put(clearCode, codeSize);
+        table.Clear();
+        for (std::vector<uint16_t>& run : runs) {
+            run.clear();
+        }
+        codeSize = minCodeSize + 1;
+        nextCode = firstFree;
+        return false;
+    };
+
     const uint8_t* pixels = image.Indices.data();
     uint32_t prefix = pixels[0];
+    uint32_t runIndex = prefix; // the current string is runLength copies of runIndex, when runLength > 0
+    size_t runLength = 1;
     for (uint32_t y = 0; y < image.Height; ++y) {
         const uint8_t* row = pixels + y * stride;
         for (uint32_t x = y == 0 ? 1 : 0; x < image.Width; ++x) {
             const uint32_t index = row[x];
-            const uint32_t key = prefix << 8 | index;
-            uint32_t* slot = table.Find(key);
-            if (TLzwTable::Holds(slot)) {
-                prefix = TLzwTable::Code(slot);
-                continue;
-            }
-            writer.Put(prefix, codeSize);
-            if (nextCode < kLzwTableSize) {
-                TLzwTable::Insert(slot, key, nextCode);
-                ++nextCode;
-                // The decoder adds its entry one code later, so it widens when nextCode passes 2^size.
-                if (nextCode > (1u << codeSize) && codeSize < kLzwMaxBits) {
-                    ++codeSize;
+            if (runLength > 0 && index == runIndex) {
+                std::vector<uint16_t>& run = runs[index];
+                if (runLength - 1 < run.size()) {
+                    prefix = run[runLength - 1];
+                    ++runLength;
+                    continue;
+                }
+                writer.Put(prefix, codeSize);
+                const uint32_t code = nextCode;
+                if (grow()) {
+                    run.push_back(static_cast<uint16_t>(code));
                 }
             } else {
-                writer.Put(clearCode, codeSize);
-                table.Clear();
-                codeSize = minCodeSize + 1;
-                nextCode = firstFree;
+                const uint32_t key = prefix << 8 | index;
+                uint32_t* slot = table.Find(key);
+                if (TLzwTable::Holds(slot)) {
+                    prefix = TLzwTable::Code(slot);
+                    runLength = 0;
+                    continue;
+                }
+                writer.Put(prefix, codeSize);
+                const uint32_t code = nextCode;
+                if (grow()) {
+                    TLzwTable::Insert(slot, key, code);
+                }
             }
             prefix = index;
+            runIndex = index;
+            runLength = 1;
         }
     }
     writer.Put(prefix, codeSize);
