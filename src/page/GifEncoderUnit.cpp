@@ -100,7 +100,8 @@ inline uint32_t HashRgb(uint32_t rgb, uint32_t bits) {
 // the binned histogram instead.
 class TColorTable {
 public:
-    explicit TColorTable(uint32_t limit) : Limit(limit), Mask(SlotsFor(limit) - 1), Slots(SlotsFor(limit), kEmpty) {
+    explicit TColorTable(uint32_t limit)
+        : Limit(limit), Mask(static_cast<uint32_t>(SlotsFor(limit) - 1)), Slots(SlotsFor(limit), kEmpty) {
         Colors.reserve(std::min<size_t>(limit, 1024));
         Counts.reserve(std::min<size_t>(limit, 1024));
     }
