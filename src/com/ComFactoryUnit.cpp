@@ -5,6 +5,7 @@
 #include "com/ComServerUnit.h"
 #include "com/ComSupportUnit.h"
 #include "com/ErrorsUnit.h"
+#include "com/FormatUnit.h"
 #include "com/RegistryUnit.h"
 
 #include <oleauto.h>
@@ -34,19 +35,11 @@ void ReportCreateError(const std::wstring& message) {
 
 const TInterfaceEntry kFactoryInterfaces[] = {InterfaceEntry<TComObjectFactory, IClassFactory>(IID_IClassFactory)};
 
-std::wstring Format(const wchar_t* pattern, const std::wstring& argument) {
-    std::wstring text(pattern);
-    size_t at = text.find(L"%s");
-    if (at != std::wstring::npos)
-        text.replace(at, 2, argument);
-    return text;
-}
-
 // Class name and help string of the co-class with this CLSID in the module's type library.
 void ReadCoClass(const CLSID& clsid, const std::wstring& objectClass, std::wstring& name, std::wstring& description) {
     ComPtr<ITypeInfo> info;
     if (FAILED(ComServer().TypeLib()->GetTypeInfoOfGuid(clsid, &info)))
-        RaiseError(Format(L"Type information missing for class %s", objectClass));
+        RaiseError(FormatText(L"Type information missing for class %s", {objectClass}));
     TBStr nameText, docText;
     OleCheck(info->GetDocumentation(MEMBERID_NIL, nameText.Receive(), docText.Receive(), nullptr, nullptr));
     name = nameText.Str();
@@ -167,9 +160,9 @@ TAutoObjectFactory::TAutoObjectFactory(const CLSID& clsid, const wchar_t* object
         implInfo->ReleaseTypeAttr(implAttr);
     }
     if (!found)
-        RaiseError(Format(L"Incorrect type information for class %s", ObjectClassName()));
+        RaiseError(FormatText(L"Incorrect type information for class %s", {ObjectClassName()}));
     if (dispatchIID != implementedDispatch)
-        RaiseError(Format(L"Dispatch interface missing from class %s", ObjectClassName()));
+        RaiseError(FormatText(L"Dispatch interface missing from class %s", {ObjectClassName()}));
 }
 
 TComObjectFactory* TComClassManager::Find(const CLSID& clsid) const {
