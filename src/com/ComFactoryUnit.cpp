@@ -74,6 +74,15 @@ void SetCreateErrorBox(TErrorBoxProc proc) {
     ErrorBox = proc ? proc : ShowErrorMessageBox;
 }
 
+void ShowErrorBox(std::wstring message) noexcept {
+    try {
+        if (!message.empty() && message.back() > L'.')
+            message += L'.';
+        ErrorBox(message);
+    } catch (...) {
+    }
+}
+
 TComObjectFactory::TComObjectFactory(const CLSID& clsid, const wchar_t* objectClassName, TObjectCreator creator,
                                      TInstancing, TThreadingModel)
     : Clsid(clsid), ObjectClass(objectClassName), Creator(creator) {
@@ -114,14 +123,7 @@ STDMETHODIMP TComObjectFactory::CreateInstance(IUnknown* outer, REFIID iid, void
     try {
         instance = Creator();
     } catch (...) {
-        TErrorInfo error = CurrentErrorInfo();
-        try {
-            std::wstring message = error.Message;
-            if (!message.empty() && message.back() > L'.')
-                message += L'.';
-            ErrorBox(message);
-        } catch (...) {
-        }
+        ShowErrorBox(CurrentErrorInfo().Message);
         return E_UNEXPECTED;
     }
     if (!instance)

@@ -20,6 +20,8 @@ enum class TThreadingModel { Apartment };
 // Shows an error raised while creating an object; replaceable so tests never open a message box.
 using TErrorBoxProc = void (*)(const std::wstring& message);
 void SetCreateErrorBox(TErrorBoxProc proc);
+// Shows an error message to the person through that same box (a full stop is added when missing).
+void ShowErrorBox(std::wstring message) noexcept;
 
 class TComObjectFactory : public IClassFactory {
 public:
