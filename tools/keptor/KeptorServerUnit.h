@@ -36,12 +36,14 @@ struct TKeptorDocument {
 struct TKeptorQuickLink {
     std::wstring Caption;
     std::wstring Url;
+    bool Readable = true; // false: GetQuickLink answers false for it
 };
 
 struct TKeptorQuickGroup {
     std::wstring Name;
     bool Shown = true;
     std::vector<TKeptorQuickLink> Links;
+    long LinkCountAnswer = -1; // when not negative: the link count GetQuickGroup answers, true or not
 };
 
 // The eight out values of GetHighlightSettings, in slot order.
@@ -109,6 +111,7 @@ struct TKeptorArchive {
     std::map<long, std::pair<long, long>> RatingColors; // rating -> (text, back)
     long CommentColors[4] = {0x00808080, 0x00FFFFFF, 0x00000000, 0x00C0FFFF};
     std::vector<TKeptorQuickGroup> QuickGroups;
+    long QuickGroupCountAnswer = -1; // when not negative: what GetQuickGroupCount answers, true or not
     TKeptorHighlight Highlight;
     std::map<std::wstring, long> LinkStates; // by URL, exact; missing: -1
     TKeptorHint Hint;
@@ -167,6 +170,8 @@ public:
     // The host program adds ending its message loop / its process.
     std::function<void()> OnQuitRequested;
     std::function<void(UINT exitCode)> OnDieRequested;
+    // Runs at every IGUIServer call after it is logged, with its slot; a failure code fails the call.
+    std::function<HRESULT(int slot)> OnServe;
 
     // IUnknown
     STDMETHODIMP QueryInterface(REFIID iid, void** object) override;
@@ -297,6 +302,9 @@ public:
     STDMETHODIMP Quit(VARIANT_BOOL APosted) override;
     STDMETHODIMP Die(LONG AExitCode) override;
     STDMETHODIMP GetProcessId(LONG* AProcessId) override;
+    STDMETHODIMP SetQuickLinkReadable(LONG AGroupIndex, LONG ALinkIndex, VARIANT_BOOL AReadable) override;
+    STDMETHODIMP SetQuickGroupCountAnswer(LONG ACount) override;
+    STDMETHODIMP SetQuickLinkCountAnswer(LONG AGroupIndex, LONG ACount) override;
 
 private:
     // The one connection point, for IGUIServerEvents; lives inside the server and shares its count.
