@@ -272,7 +272,10 @@ void TQLIEToolBandForm::BuildGroups() {
         GroupMenus->emplace_back(name, std::move(created));
         const auto position = static_cast<LONG_PTR>(GroupMenus->size() - 1);
 
-        const LONG links = std::clamp<LONG>(linkCount, 0, std::min(kMaxLinksPerGroup, kMaxLinkReads - linkReads));
+        // The reads left are shared alike among the groups still to visit (each share is at least
+        // kMaxLinkReads / kMaxGroups), so that no group is left without links when the total is spent.
+        const LONG share = std::min(kMaxLinksPerGroup, (kMaxLinkReads - linkReads) / (group + 1));
+        const LONG links = std::clamp<LONG>(linkCount, 0, share);
         for (LONG link = 0; link < links; ++link) {
             std::wstring caption, url;
             ++linkReads;

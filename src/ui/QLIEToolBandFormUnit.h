@@ -43,12 +43,13 @@ public:
     static constexpr int kLinkImage = 2;
 
     // Bounds of what the application may answer. A build asks for at most kMaxGroups groups (the first
-    // ones), at most kMaxLinksPerGroup links of a group and at most kMaxLinkReads links in all, so a
-    // lying count cannot hold the browser thread; captions are cut at kMaxCaptionLength characters; a
-    // group click opens at most kMaxWindowsPerGroup browser windows.
+    // ones), at most kMaxLinksPerGroup links of a group and at most kMaxLinkReads links in all (shared
+    // alike among the groups when there are more), so a lying count cannot hold the browser thread;
+    // captions are cut at kMaxCaptionLength characters; a group click opens at most
+    // kMaxWindowsPerGroup browser windows.
     static constexpr LONG kMaxGroups = 256;
     static constexpr LONG kMaxLinksPerGroup = 256;
-    static constexpr LONG kMaxLinkReads = 4096;
+    static constexpr LONG kMaxLinkReads = 2048;
     static constexpr size_t kMaxCaptionLength = 260;
     static constexpr size_t kMaxWindowsPerGroup = 50;
 
