@@ -105,36 +105,18 @@ void MeasureBuilds(const wchar_t* where, IKeptorControl* control) {
     }
 }
 
-unsigned HandleEntry(bool user) {
-    if (user) {
-        HMENU menu = ::CreatePopupMenu();
-        const auto entry = static_cast<unsigned>(reinterpret_cast<UINT_PTR>(menu) & 0xFFFF);
-        ::DestroyMenu(menu);
-        return entry;
-    }
-    HBRUSH brush = ::CreateSolidBrush(0);
-    const auto entry = static_cast<unsigned>(reinterpret_cast<UINT_PTR>(brush) & 0xFFFF);
-    ::DeleteObject(brush);
-    return entry;
-}
-
 void MeasureRebuilds(IKeptorControl* control) {
     Seed(control, {5, 3, -1});
     TBand band;
     BuildMilliseconds(control);
-    const DWORD gdi = ::GetGuiResources(::GetCurrentProcess(), GR_GDIOBJECTS);
-    const DWORD user = ::GetGuiResources(::GetCurrentProcess(), GR_USEROBJECTS);
-    const unsigned userEntry = HandleEntry(true), gdiEntry = HandleEntry(false);
+    const test::TGuiObjectCounts before = test::GuiObjectCounts();
     double total = 0;
     for (int round = 0; round < 1000; ++round)
         total += BuildMilliseconds(control);
-    std::printf("1000 rebuilds of 5 groups x 3 links (in process): %.0f ms in all; GetGuiResources GDI %lu -> %lu, "
-                "USER %lu -> %lu; USER handle entry %u -> %u; GDI handle entry %u -> %u\n",
-                total, static_cast<unsigned long>(gdi),
-                static_cast<unsigned long>(::GetGuiResources(::GetCurrentProcess(), GR_GDIOBJECTS)),
-                static_cast<unsigned long>(user),
-                static_cast<unsigned long>(::GetGuiResources(::GetCurrentProcess(), GR_USEROBJECTS)), userEntry,
-                HandleEntry(true), gdiEntry, HandleEntry(false));
+    const test::TGuiObjectCounts after = test::GuiObjectCounts();
+    std::printf("1000 rebuilds of 5 groups x 3 links (in process): %.0f ms in all; GDI objects %ld -> %ld, "
+                "USER objects %ld -> %ld\n",
+                total, before.Gdi, after.Gdi, before.User, after.User);
 }
 
 } // namespace

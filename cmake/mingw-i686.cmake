@@ -11,6 +11,8 @@ set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
 set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
 
-set(WIDL_EXECUTABLE i686-w64-mingw32-widl)
+# widl writes the time it runs into every type library ("Created by WIDL ... at"), which ends up in the
+# DLL's resources: a fixed time keeps the output the same for the same sources.
+set(WIDL_EXECUTABLE ${CMAKE_COMMAND} -E env WIDL_TIME_OVERRIDE=0 i686-w64-mingw32-widl)
 set(WINE_IDL_INCLUDE /usr/include/wine/wine/windows)
 set(WINE_TLB_DIR /usr/lib/i386-linux-gnu/wine/i386-windows)

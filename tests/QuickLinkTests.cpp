@@ -114,14 +114,17 @@ void ClickArrowPart(HWND bar, int index) {
     ClickAt(bar, rect.right - 3, (rect.top + rect.bottom) / 2);
 }
 
+using TDecision = std::function<int(const TMenuProbe&)>;
+
 // The item strings of the menu the arrow part of a button opens, or {"<none>"} when no menu opens; the
-// decision picks what happens to it.
-TStrings DropDownStrings(HWND bar, int index, TMenuProbe::TDecision decide = nullptr) {
-    TMenuProbe probe(std::move(decide));
-    ClickArrowPart(bar, index);
-    if (probe.Menus().empty())
-        return {L"<none>"};
-    return probe.Menus().front().Items;
+// decision, made while the menu is open, picks the item to choose (-1: none).
+TStrings DropDownStrings(HWND bar, int index, const TDecision& decide) {
+    const TMenuProbe menu = ProbeMenu([&] { ClickArrowPart(bar, index); }, decide);
+    return menu.Opened ? menu.Texts : TStrings{L"<none>"};
+}
+
+TStrings DropDownStrings(HWND bar, int index, int choose = -1) {
+    return DropDownStrings(bar, index, [choose](const TMenuProbe&) { return choose; });
 }
 
 // What ShowErrorBox shows for a failure code.
@@ -316,7 +319,7 @@ TEST_F(QuickLinkTest, ALinkThatCannotBeReadIsLeftOutAndTheNextOnesAreStillAsked)
     EXPECT_EQ((TStrings{L"a", L"c"}), DropDownStrings(band.GroupBar(), 0));
     EXPECT_EQ(1u, CallCount(L"55 GetQuickLink(0, 2)"));
     // Choosing the second item opens the third link.
-    DropDownStrings(band.GroupBar(), 0, TMenuProbe::Choose(1));
+    DropDownStrings(band.GroupBar(), 0, 1);
     EXPECT_EQ(TStrings{L"http://c.test/"}, band.Browser().Navigations);
 }
 
@@ -378,7 +381,7 @@ TEST_F(QuickLinkTest, ChoosingALinkNavigatesTheBandsBrowserAndOpensNoWindow) {
     TBrowserApplication browsers;
     ASSERT_TRUE(browsers.Works());
     TQuickLinkBand band;
-    EXPECT_EQ((TStrings{L"x1", L"x2", L"x3"}), DropDownStrings(band.GroupBar(), 0, TMenuProbe::Choose(1)));
+    EXPECT_EQ((TStrings{L"x1", L"x2", L"x3"}), DropDownStrings(band.GroupBar(), 0, 1));
     EXPECT_EQ(TStrings{L"http://x.test/2"}, band.Browser().Navigations);
     EXPECT_EQ(std::vector<bool>{true}, band.Browser().NavigateArgumentsOmitted)
         << "flags, target frame, post data and headers are left out";
@@ -404,7 +407,7 @@ TEST_F(QuickLinkTest, AGroupOpensEachLinkInANewVisibleWindowInLinkOrder) {
 
     // The same from "Manage groups": its third item is Z.
     browsers.Clear();
-    DropDownStrings(band.MngBar(), 0, TMenuProbe::Choose(2));
+    DropDownStrings(band.MngBar(), 0, 2);
     EXPECT_EQ(TStrings{L"http://z.test/1"}, browsers.NavigatedUrls());
 
     // A group without links opens nothing.
@@ -632,7 +635,7 @@ TEST_F(QuickLinkTest, AChangeWhileADropDownIsOpenClosesItAndRebuildsAfter) {
     Groups() = FourGroups();
     TQuickLinkBand band;
     // The application changes its groups while the person looks at X's links.
-    const TStrings seen = DropDownStrings(band.GroupBar(), 0, [&](const TOpenedMenu&) {
+    const TStrings seen = DropDownStrings(band.GroupBar(), 0, [&](const TMenuProbe&) {
         Groups() = {{L"After", true, {}}};
         FireGroupsChanged();
         return 0; // the person goes on to choose the first link
@@ -650,14 +653,12 @@ TEST_F(QuickLinkTest, ClosingTheBandWhileAMenuIsOpenLeavesNothingBehind) {
     HMENU manage = band->ManageGroupsMenu();
     const std::vector<HMENU> groups = band->GroupMenuHandles();
     HWND bar = band->MngBar();
-    {
-        TMenuProbe probe([&](const TOpenedMenu&) {
-            band->Close();
-            return TMenuProbe::kClose;
-        });
-        ClickArrowPart(bar, 0);
-        EXPECT_EQ(1u, probe.Menus().size());
-    }
+    const TMenuProbe menu = ProbeMenu([&] { ClickArrowPart(bar, 0); },
+                                      [&](const TMenuProbe&) {
+                                          band->Close();
+                                          return -1;
+                                      });
+    EXPECT_TRUE(menu.Opened);
     PumpMessages(20);
     band.reset();
     EXPECT_FALSE(::IsMenu(manage));
@@ -705,35 +706,6 @@ TEST_F(QuickLinkTest, WithTheApplicationInItsOwnProcess) {
 
 // --- Resources over many builds -----------------------------------------------------------------------------
 
-// How far the system's USER and GDI handle tables are in use, as a new menu and a new brush show: the
-// tables hand out the lowest free entry (the low word of a handle) first, so the entry of a new handle
-// grows only while handles are kept. GetGuiResources counts nothing under Wine; this does.
-unsigned UserHandleEntry() {
-    HMENU menu = ::CreatePopupMenu();
-    const auto entry = static_cast<unsigned>(reinterpret_cast<UINT_PTR>(menu) & 0xFFFF);
-    ::DestroyMenu(menu);
-    return entry;
-}
-
-unsigned GdiHandleEntry() {
-    HBRUSH brush = ::CreateSolidBrush(RGB(1, 2, 3));
-    const auto entry = static_cast<unsigned>(reinterpret_cast<UINT_PTR>(brush) & 0xFFFF);
-    ::DeleteObject(brush);
-    return entry;
-}
-
-struct TResourceCounts {
-    DWORD Gdi, User;
-    int Windows;
-    unsigned UserEntry, GdiEntry;
-};
-
-TResourceCounts CountResources() {
-    return {::GetGuiResources(::GetCurrentProcess(), GR_GDIOBJECTS),
-            ::GetGuiResources(::GetCurrentProcess(), GR_USEROBJECTS), ThreadWindowCount(), UserHandleEntry(),
-            GdiHandleEntry()};
-}
-
 TEST_F(QuickLinkTest, AThousandRebuildsKeepTheResourceCountsFlat) {
     for (int group = 0; group < 5; ++group) {
         TKeptorQuickGroup added{L"Group " + std::to_wstring(group), true, {}};
@@ -743,7 +715,7 @@ TEST_F(QuickLinkTest, AThousandRebuildsKeepTheResourceCountsFlat) {
     }
     TQuickLinkBand band;
     FireGroupsChanged(); // the first rebuild settles caches (fonts, image lists' first draw)
-    const TResourceCounts before = CountResources();
+    const TGuiObjectCounts before = GuiObjectCounts();
     std::vector<HMENU> made;
     const DWORD start = ::GetTickCount();
     for (int round = 0; round < 1000; ++round) {
@@ -754,19 +726,11 @@ TEST_F(QuickLinkTest, AThousandRebuildsKeepTheResourceCountsFlat) {
     }
     const DWORD elapsed = ::GetTickCount() - start;
     FireGroupsChanged();
-    const TResourceCounts after = CountResources();
-    std::printf("1000 rebuilds of 5 groups x 3 links in %lu ms: GetGuiResources GDI %lu -> %lu, USER %lu -> %lu; "
-                "thread windows %d -> %d; USER handle entry %u -> %u; GDI handle entry %u -> %u\n",
-                static_cast<unsigned long>(elapsed), static_cast<unsigned long>(before.Gdi),
-                static_cast<unsigned long>(after.Gdi), static_cast<unsigned long>(before.User),
-                static_cast<unsigned long>(after.User), before.Windows, after.Windows, before.UserEntry,
-                after.UserEntry, before.GdiEntry, after.GdiEntry);
-    EXPECT_EQ(before.Gdi, after.Gdi);
-    EXPECT_EQ(before.User, after.User);
-    EXPECT_EQ(before.Windows, after.Windows);
-    // A build makes six menus: one kept per build would move the entry by thousands.
-    EXPECT_LE(after.UserEntry, before.UserEntry + 16) << "menus or windows are kept from build to build";
-    EXPECT_LE(after.GdiEntry, before.GdiEntry + 16) << "GDI objects are kept from build to build";
+    const TGuiObjectCounts after = GuiObjectCounts();
+    std::printf("1000 rebuilds of 5 groups x 3 links in %lu ms: GDI objects %ld -> %ld, USER objects %ld -> %ld\n",
+                static_cast<unsigned long>(elapsed), before.Gdi, after.Gdi, before.User, after.User);
+    EXPECT_EQ(before.Gdi, after.Gdi) << "GDI objects are kept from build to build";
+    EXPECT_EQ(before.User, after.User) << "menus or windows are kept from build to build";
     for (HMENU menu : made)
         EXPECT_FALSE(::IsMenu(menu));
     EXPECT_EQ(5u, Buttons(band.GroupBar()).size());

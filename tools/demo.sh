@@ -14,3 +14,6 @@ tools/register.sh "$prefix" "$dll" && echo "registered $dll"
 tools/winerun.sh "$prefix" build/tools/ZorbexDemo.exe
 echo "== regsvr32 /u ZorbexGUI.dll"
 tools/register.sh "$prefix" "$dll" /u && echo "unregistered"
+
+echo "== Pictures of the toolbars (Xvfb, Wine's X11 driver) into docs/screenshots/"
+tools/shots.sh "$PWD/build"

@@ -9,6 +9,7 @@ packages=(
   wine wine32:i386 wine64 libwine-dev:i386
   imagemagick librsvg2-bin fonts-dejavu-core giflib-tools ffmpeg xvfb xauth
   googletest
+  wixl msitools
 )
 
 missing=()

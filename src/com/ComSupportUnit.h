@@ -9,6 +9,19 @@
 #include <string_view>
 #include <utility>
 
+#include <wrl/client.h>
+
+// MinGW's ComPtr has no comparison operators: `a == b` would compare the two pointers' truth values
+// through their conversion to bool. These compare what they point to, as Microsoft's ComPtr does.
+namespace Microsoft::WRL {
+template <typename T, typename U> bool operator==(const ComPtr<T>& a, const ComPtr<U>& b) {
+    return a.Get() == b.Get();
+}
+template <typename T, typename U> bool operator!=(const ComPtr<T>& a, const ComPtr<U>& b) {
+    return a.Get() != b.Get();
+}
+} // namespace Microsoft::WRL
+
 namespace zorbex {
 
 // Owner of a handle-like value with a close function; `unique_ptr` vocabulary.

@@ -148,6 +148,11 @@ int TImageList::ImageHeight() const {
 
 TToolBar::TToolBar(TForm& form, HWND parent, const TToolBarStyle& style, HIMAGELIST images, HIMAGELIST hotImages)
     : TWindowObject(&form), Owner(form) {
+    static const bool registered = [] {
+        INITCOMMONCONTROLSEX classes{sizeof(classes), ICC_BAR_CLASSES};
+        return ::InitCommonControlsEx(&classes) != FALSE;
+    }();
+    (void)registered;
     const DWORD windowStyle = WS_CHILD | WS_VISIBLE | WS_CLIPCHILDREN | WS_CLIPSIBLINGS | TBSTYLE_FLAT |
                               TBSTYLE_LIST | CCS_NODIVIDER | CCS_NORESIZE | CCS_NOPARENTALIGN;
     Attach(::CreateWindowExW(0, TOOLBARCLASSNAMEW, L"", windowStyle, 0, 0, 0, TForm::Scale(22), parent, nullptr,

@@ -99,7 +99,7 @@ bool SameObject(IUnknown* a, IUnknown* b) {
         return false;
     ComPtr<IUnknown> first, second;
     return SUCCEEDED(a->QueryInterface(IID_PPV_ARGS(&first))) && SUCCEEDED(b->QueryInterface(IID_PPV_ARGS(&second))) &&
-           first == second;
+           first.Get() == second.Get();
 }
 
 // The text of a URL argument of a browser event (a string, possibly by reference).

@@ -1,91 +1,89 @@
-// The menu probe: a thread timer that finds this thread's open menu window and acts on it.
+// The menu probe: a thread timer that runs inside the menu's modal loop.
 #include "support/MenuProbeUnit.h"
 
 namespace zorbex::test {
 namespace {
 
-thread_local TMenuProbe* ActiveProbe = nullptr;
+struct TProbeState {
+    TMenuProbe Result;
+    std::function<int(const TMenuProbe&)> Decide;
+    int Ticks = 0;
+    bool Done = false;
+};
 
-constexpr DWORD kGiveUpAfter = 2000;
+TProbeState* Current = nullptr;
 
-BOOL CALLBACK FindMenuWindow(HWND window, LPARAM data) {
-    wchar_t name[16] = {};
-    if (::GetClassNameW(window, name, 16) && wcscmp(name, L"#32768") == 0 && ::IsWindowVisible(window)) {
-        *reinterpret_cast<HWND*>(data) = window;
+BOOL CALLBACK FindMenuWindow(HWND window, LPARAM found) {
+    wchar_t name[16]{};
+    if (::GetClassNameW(window, name, 16) && std::wstring(name) == L"#32768" && ::IsWindowVisible(window)) {
+        *reinterpret_cast<HWND*>(found) = window;
         return FALSE;
     }
     return TRUE;
 }
 
-// The open menu window of this thread, or null.
-HWND OpenMenuWindow() {
-    HWND found = nullptr;
-    ::EnumThreadWindows(::GetCurrentThreadId(), FindMenuWindow, reinterpret_cast<LPARAM>(&found));
-    return found;
+void Key(HWND window, WPARAM key) {
+    ::PostMessageW(window, WM_KEYDOWN, key, 1);
+    ::PostMessageW(window, WM_KEYUP, key, static_cast<LPARAM>(0xC0000001u));
+}
+
+void CALLBACK ProbeTick(HWND, UINT, UINT_PTR, DWORD) {
+    TProbeState* state = Current;
+    if (!state || state->Done)
+        return;
+    HWND menuWindow = nullptr;
+    ::EnumThreadWindows(::GetCurrentThreadId(), FindMenuWindow, reinterpret_cast<LPARAM>(&menuWindow));
+    if (!menuWindow) {
+        if (++state->Ticks > 100) {
+            state->Done = true;
+            ::EndMenu();
+        }
+        return;
+    }
+    state->Done = true;
+    auto menu = reinterpret_cast<HMENU>(::SendMessageW(menuWindow, 0x01E1 /* MN_GETHMENU */, 0, 0));
+    TMenuProbe& result = state->Result;
+    result.Opened = true;
+    RECT rect{};
+    ::GetWindowRect(menuWindow, &rect);
+    result.Position = {rect.left, rect.top};
+    result.Count = menu ? ::GetMenuItemCount(menu) : 0;
+    for (int i = 0; i < result.Count; ++i) {
+        MENUITEMINFOW info{};
+        info.cbSize = sizeof(info);
+        info.fMask = MIIM_FTYPE;
+        ::GetMenuItemInfoW(menu, static_cast<UINT>(i), TRUE, &info);
+        result.OwnerDrawn.push_back((info.fType & MFT_OWNERDRAW) != 0);
+        wchar_t text[512]{};
+        ::GetMenuStringW(menu, static_cast<UINT>(i), text, 512, MF_BYPOSITION);
+        result.Texts.emplace_back(text);
+    }
+    const int choose = state->Decide ? state->Decide(result) : -1;
+    if (choose >= 0 && choose < result.Count) {
+        for (int i = 0; i <= choose; ++i)
+            Key(menuWindow, VK_DOWN);
+        Key(menuWindow, VK_RETURN);
+    } else {
+        Key(menuWindow, VK_ESCAPE);
+    }
 }
 
 } // namespace
 
-std::vector<std::wstring> MenuStrings(HMENU menu) {
-    std::vector<std::wstring> strings;
-    const int count = ::GetMenuItemCount(menu);
-    for (int position = 0; position < count; ++position) {
-        const int length = ::GetMenuStringW(menu, static_cast<UINT>(position), nullptr, 0, MF_BYPOSITION);
-        std::wstring text(static_cast<size_t>(length > 0 ? length : 0) + 1, L'\0');
-        const int copied = ::GetMenuStringW(menu, static_cast<UINT>(position), text.data(), length + 1, MF_BYPOSITION);
-        text.resize(static_cast<size_t>(copied > 0 ? copied : 0));
-        strings.push_back(std::move(text));
-    }
-    return strings;
+TMenuProbe ProbeMenu(const std::function<void()>& open, int choose) {
+    return ProbeMenu(open, [choose](const TMenuProbe&) { return choose; });
 }
 
-TMenuProbe::TMenuProbe(TDecision decide, UINT interval) : Decide(std::move(decide)) {
-    ActiveProbe = this;
-    Timer = ::SetTimer(nullptr, 0, interval, &TMenuProbe::Tick);
-}
-
-TMenuProbe::~TMenuProbe() {
-    if (Timer)
-        ::KillTimer(nullptr, Timer);
-    if (ActiveProbe == this)
-        ActiveProbe = nullptr;
-}
-
-void CALLBACK TMenuProbe::Tick(HWND, UINT, UINT_PTR, DWORD) {
-    if (ActiveProbe)
-        ActiveProbe->Look();
-}
-
-void TMenuProbe::Look() {
-    HWND window = OpenMenuWindow();
-    if (!window) {
-        Handled = nullptr;
-        return;
-    }
-    if (window == Handled) {
-        if (::GetTickCount() - HandledAt > kGiveUpAfter)
-            ::EndMenu(); // the choice did not take: never hang
-        return;
-    }
-    Handled = window;
-    HandledAt = ::GetTickCount();
-    TOpenedMenu menu;
-    menu.Menu = reinterpret_cast<HMENU>(::SendMessageW(window, MN_GETHMENU, 0, 0));
-    if (menu.Menu) {
-        menu.Items = MenuStrings(menu.Menu);
-        const int count = ::GetMenuItemCount(menu.Menu);
-        for (int position = 0; position < count; ++position)
-            menu.Ids.push_back(::GetMenuItemID(menu.Menu, position));
-    }
-    Seen.push_back(menu);
-    const int choice = Decide ? Decide(Seen.back()) : kClose;
-    if (choice < 0 || choice >= static_cast<int>(menu.Items.size())) {
-        ::EndMenu();
-        return;
-    }
-    for (int step = 0; step <= choice; ++step)
-        ::PostMessageW(window, WM_KEYDOWN, VK_DOWN, 0);
-    ::PostMessageW(window, WM_KEYDOWN, VK_RETURN, 0);
+TMenuProbe ProbeMenu(const std::function<void()>& open, const std::function<int(const TMenuProbe&)>& decide) {
+    TProbeState state;
+    state.Decide = decide;
+    TProbeState* previous = Current;
+    Current = &state;
+    const UINT_PTR timer = ::SetTimer(nullptr, 0, 20, ProbeTick);
+    open();
+    ::KillTimer(nullptr, timer);
+    Current = previous;
+    return state.Result;
 }
 
 } // namespace zorbex::test

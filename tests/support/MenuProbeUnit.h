@@ -1,13 +1,6 @@
-// Looks at the pop-up menus this thread opens while a test drives a control, and closes them or picks
-// an item, as a person would.
-//
-// A pop-up menu is modal: TrackPopupMenu(Ex) runs its own message loop until the menu closes, so the
-// test cannot act after the call. The probe acts from inside that loop: a thread timer (a TIMERPROC with
-// no window, which the menu loop dispatches like any other message) looks at every tick for a menu
-// window of this thread (class "#32768"), reads its menu (MN_GETHMENU) and item strings, asks the
-// decision what to do, and either ends the menu (EndMenu) or chooses an item by keyboard (arrow-down
-// presses to the item, then Enter, posted to the menu window). A menu still open two seconds after the
-// probe acted is ended, so a test never hangs on a menu.
+// Looks into the modal pop-up menus the library opens: while a menu's own loop runs, a thread timer
+// finds the menu window of this thread, reads its items and then closes the menu or chooses an item
+// with the keyboard, as a person would.
 #pragma once
 
 #include <windows.h>
@@ -18,46 +11,22 @@
 
 namespace zorbex::test {
 
-// What a menu held when the probe saw it open.
-struct TOpenedMenu {
-    HMENU Menu = nullptr;
-    std::vector<std::wstring> Items; // the item strings (GetMenuString), top to bottom
-    std::vector<UINT> Ids;           // the item ids, top to bottom
+struct TMenuProbe {
+    bool Opened = false;            // a menu window was seen
+    int Count = 0;                  // its items
+    std::vector<std::wstring> Texts; // each item's string ("" for owner-drawn items)
+    std::vector<bool> OwnerDrawn;
+    POINT Position{};               // the menu window's top-left corner
 };
 
-// The item strings of a menu, top to bottom.
-std::vector<std::wstring> MenuStrings(HMENU menu);
+// Runs `open`, which opens a pop-up menu on this thread and returns when the menu has closed. The
+// probe chooses the item at index `choose` (Down keys, then Return) or, with -1, closes the menu
+// with Escape. A menu still open after two seconds is ended.
+TMenuProbe ProbeMenu(const std::function<void()>& open, int choose = -1);
 
-class TMenuProbe {
-public:
-    static constexpr int kClose = -1;
-    // Given an open menu, the position of the item to choose (counted over enabled, non-separator items
-    // as the keyboard moves), or kClose.
-    using TDecision = std::function<int(const TOpenedMenu& menu)>;
-
-    // Starts watching this thread's menus; without a decision every menu is closed unchosen. One probe
-    // per thread at a time.
-    explicit TMenuProbe(TDecision decide = nullptr, UINT interval = 20);
-    TMenuProbe(const TMenuProbe&) = delete;
-    TMenuProbe& operator=(const TMenuProbe&) = delete;
-    ~TMenuProbe();
-
-    // Every menu seen open, in order.
-    const std::vector<TOpenedMenu>& Menus() const { return Seen; }
-    // A decision that chooses the item at this position of every menu.
-    static TDecision Choose(int position) {
-        return [position](const TOpenedMenu&) { return position; };
-    }
-
-private:
-    static void CALLBACK Tick(HWND, UINT, UINT_PTR, DWORD);
-    void Look();
-
-    TDecision Decide;
-    UINT_PTR Timer = 0;
-    std::vector<TOpenedMenu> Seen;
-    HWND Handled = nullptr; // the menu window acted on
-    DWORD HandledAt = 0;
-};
+// The same, with the choice made while the menu is open: `decide` sees what the menu holds (and may act
+// meanwhile, as an application that changes things under an open menu) and returns the index of the item
+// to choose, or -1 to close the menu.
+TMenuProbe ProbeMenu(const std::function<void()>& open, const std::function<int(const TMenuProbe&)>& decide);
 
 } // namespace zorbex::test

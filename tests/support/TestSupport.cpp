@@ -91,4 +91,29 @@ void PumpMessages(DWORD milliseconds) {
     } while (::GetTickCount() - start < milliseconds);
 }
 
+TGuiObjectCounts GuiObjectCounts() {
+    TGuiObjectCounts counts;
+    counts.Gdi = static_cast<long>(::GetGuiResources(::GetCurrentProcess(), GR_GDIOBJECTS));
+    counts.User = static_cast<long>(::GetGuiResources(::GetCurrentProcess(), GR_USEROBJECTS));
+    if (counts.Gdi == 0) {
+        // A handle whose high word is zero names its table entry by index alone.
+        for (UINT_PTR index = 1; index <= 0xFFFF; ++index)
+            if (::GetObjectType(reinterpret_cast<HGDIOBJ>(index)) != 0)
+                ++counts.Gdi;
+    }
+    if (counts.User == 0) {
+        for (UINT_PTR index = 0x20; index <= 0xFFFF; index += 2) {
+            const auto handle = reinterpret_cast<HANDLE>(index);
+            if (::IsMenu(static_cast<HMENU>(handle)))
+                ++counts.User;
+            else if (::IsWindow(static_cast<HWND>(handle))) {
+                DWORD process = 0;
+                ::GetWindowThreadProcessId(static_cast<HWND>(handle), &process);
+                counts.User += process == ::GetCurrentProcessId() ? 1 : 0;
+            }
+        }
+    }
+    return counts;
+}
+
 } // namespace zorbex::test

@@ -67,6 +67,15 @@ template <typename T> Microsoft::WRL::ComPtr<T> TakeCreated(IUnknown* created) {
     return result;
 }
 
+// GDI and USER objects of this process. The system's own count (GetGuiResources) where it has one;
+// under Wine, which has none, the live entries of the process's GDI handle table and the live menus
+// and windows of the USER handle table, looked up by index.
+struct TGuiObjectCounts {
+    long Gdi = 0;
+    long User = 0;
+};
+TGuiObjectCounts GuiObjectCounts();
+
 // Pumps this thread's messages for about `milliseconds` (COM calls, timers, posted messages).
 void PumpMessages(DWORD milliseconds);
 

@@ -2,6 +2,8 @@
 // connection point (sinks in a slot array, cookie = slot + 1), and the IKeptorControl surface.
 #include "KeptorServerUnit.h"
 
+#include "KeptorPicturesUnit.h"
+
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
@@ -1100,9 +1102,11 @@ void TKeptorServer::SeedDemoArchive() {
                                      L"http://www.example.com/news/"};
     for (long i = 0; i < 3; ++i) {
         Data.DomainLinks[11 + i] = kDomainLinks[i];
-        Data.LinkImages[{L"", 11 + i}] = {true, MakeByteArray(MakeBitmapFile(16, 16, kPictureColors[i]))};
+        // The domain-links menu shows each link as a picture of its address; the link hint, a card.
+        Data.LinkImages[{L"", 11 + i}] = {
+            true, MakeByteArray(RenderCardBitmap(230, 20, kPictureColors[i], {kDomainLinks[i]}))};
         Data.LinkImages[{kDomainLinks[i], -1}] = {true,
-                                                  MakeByteArray(MakeBitmapFile(160, 120, kPictureColors[i]))};
+                                                  MakeByteArray(RenderUrlPreview(kDomainLinks[i], kPictureColors[i]))};
     }
     Data.RatingCount = 5;
     const COLORREF kRatingBacks[] = {RGB(0xE0, 0xE0, 0xE0), RGB(0xFF, 0xE0, 0xE0), RGB(0xFF, 0xF0, 0xC0),

@@ -1,0 +1,667 @@
+// The main toolbar as a person and an accessibility tool see it: its buttons (image index, enabled,
+// checked, hidden) in the common-controls toolbars, its labels (text, enabled, colours), its menus,
+// and the calls that reach the reference Keptor server of this process.
+#include <windows.h>
+#include <commctrl.h>
+#include <exdisp.h>
+#include <exdispid.h>
+#include <wrl/client.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <map>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "KeptorServerUnit.h"
+#include "band/ZorbexExplorerBarUnit.h"
+#include "com/ComSupportUnit.h"
+#include "server/BHOMngUnit.h"
+#include "server/ServerWrapperUnit.h"
+#include "support/BrowserHostUnit.h"
+#include "support/MenuProbeUnit.h"
+#include "support/TestDocumentUnit.h"
+#include "support/TestSupport.h"
+#include "ui/MainIEToolBandFormUnit.h"
+
+using Microsoft::WRL::ComPtr;
+using namespace zorbex;
+using namespace zorbex::test;
+using keptor::TKeptorServer;
+
+namespace {
+
+// Image indexes of the shown buttons, which identify them from outside.
+constexpr int kEnable = 9, kAddUrl = 0, kBanner = 15, kPopup = 4, kHighlight = 6, kLinkHint = 16, kPopupSettings = 10,
+              kSearch = 3, kCapture = 17, kOpenInternal = 18, kDomainLinks = 14;
+const std::set<int> kShownButtons = {kEnable, kAddUrl, kBanner, kPopup, kHighlight, kLinkHint, kPopupSettings,
+                                     kSearch, kCapture, kOpenInternal, kDomainLinks};
+
+// The application's events.
+constexpr DISPID kOnQuitDispid = 201, kOnDocumentDataChangeDispid = 203, kOnFunctionalityChangeDispid = 205;
+
+const wchar_t kArchived[] = L"http://archive.example/page";
+const wchar_t kNotArchived[] = L"http://new.example/page";
+
+struct TButtonState {
+    bool Enabled = false;
+    bool Checked = false;
+    bool Hidden = false;
+    std::wstring Text;
+};
+
+void SetSwitch(const wchar_t* name, bool on) {
+    HKEY key = nullptr;
+    ASSERT_EQ(ERROR_SUCCESS, ::RegCreateKeyExW(HKEY_CURRENT_USER, SettingsKeyPath().c_str(), 0, nullptr, 0,
+                                               KEY_SET_VALUE, nullptr, &key, nullptr));
+    const DWORD value = on ? 1 : 0;
+    ::RegSetValueExW(key, name, 0, REG_DWORD, reinterpret_cast<const BYTE*>(&value), sizeof(value));
+    ::RegCloseKey(key);
+}
+
+class MainToolbarTest : public TComTest {
+protected:
+    void SetUp() override {
+        for (const wchar_t* name : {L"Enabled", L"Highlight enabled", L"Popup killer enabled",
+                                    L"Banner killer enabled", L"Link hint enabled"})
+            SetSwitch(name, true);
+        Server = TKeptorServer::Create();
+        auto& archive = Server->Archive();
+        archive.Documents[kArchived] = {2001, L"Read later", 1, 3};
+        archive.RatingColors[3] = {0x000000FF, 0x0000FFFF};
+        archive.CurrentRubricName = L"Reading";
+    }
+    void TearDown() override {
+        CloseBand();
+        if (Server) {
+            Server->RevokeRunning();
+            Server.Reset();
+        }
+        EXPECT_EQ(nullptr, TServerWrapper::Current()) << "a wrapper was left behind";
+        TComTest::TearDown();
+    }
+
+    void StartServer() { ASSERT_EQ(S_OK, Server->RegisterRunning()); }
+    // The application starts after the toolbar: it posts its start message to the browser thread.
+    void AnnounceServer() {
+        StartServer();
+        ::PostThreadMessageW(::GetCurrentThreadId(), kKeptorStartMessage, 0, 0);
+        Pump();
+    }
+
+    void OpenBand() {
+        Site = TTestSite::Create();
+        Band = TakeCreated<IDeskBand>(TZorbexExplorerBar::CreateObject());
+        ComPtr<IObjectWithSite> withSite;
+        ASSERT_EQ(S_OK, Band.As(&withSite));
+        ASSERT_EQ(S_OK, withSite->SetSite(static_cast<IOleWindow*>(Site.Get())));
+        ASSERT_EQ(S_OK, Band->GetWindow(&Form));
+        ToolBar1 = ::FindWindowExW(Form, nullptr, TOOLBARCLASSNAMEW, nullptr);
+        ToolBar2 = ::FindWindowExW(Form, ToolBar1, TOOLBARCLASSNAMEW, nullptr);
+        ASSERT_TRUE(ToolBar1 && ToolBar2);
+        Pump();
+    }
+    void CloseBand() {
+        if (!Band)
+            return;
+        Band->CloseDW(0);
+        ComPtr<IObjectWithSite> withSite;
+        if (SUCCEEDED(Band.As(&withSite)))
+            withSite->SetSite(nullptr);
+        Band.Reset();
+        Site.Reset();
+        Pump();
+    }
+    TMainIEToolBandForm& FormObject() {
+        return *static_cast<TMainIEToolBandForm*>(static_cast<TZorbexExplorerBar*>(Band.Get())->Form());
+    }
+
+    void Pump() { PumpMessages(30); }
+    // Handles what is queued now, without waiting for more.
+    static void Drain() {
+        MSG message;
+        while (::PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
+            ::TranslateMessage(&message);
+            ::DispatchMessageW(&message);
+        }
+    }
+
+    // A top-level navigation of the band's browser (or of a frame object).
+    void Navigate(const std::wstring& url, IDispatch* frame = nullptr) {
+        IDispatch* source = frame ? frame : static_cast<IDispatch*>(&Site->Browser());
+        VARIANT disp{};
+        V_VT(&disp) = VT_DISPATCH;
+        V_DISPATCH(&disp) = source;
+        TVariant text(url);
+        VARIANT byRef{};
+        V_VT(&byRef) = VT_BYREF | VT_VARIANT;
+        V_VARIANTREF(&byRef) = text.Ptr();
+        Site->Browser().Fire(DISPID_NAVIGATECOMPLETE2, {disp, byRef});
+        Pump();
+    }
+
+    // Every button of both toolbars, by image index.
+    std::map<int, TButtonState> Buttons() const {
+        std::map<int, TButtonState> result;
+        for (HWND bar : {ToolBar1, ToolBar2}) {
+            const int count = static_cast<int>(::SendMessageW(bar, TB_BUTTONCOUNT, 0, 0));
+            for (int i = 0; i < count; ++i) {
+                TBBUTTON button{};
+                ::SendMessageW(bar, TB_GETBUTTON, static_cast<WPARAM>(i), reinterpret_cast<LPARAM>(&button));
+                if (button.fsStyle & BTNS_SEP)
+                    continue;
+                TButtonState state;
+                state.Enabled = button.fsState & TBSTATE_ENABLED;
+                state.Checked = button.fsState & TBSTATE_CHECKED;
+                state.Hidden = button.fsState & TBSTATE_HIDDEN;
+                wchar_t text[256]{};
+                ::SendMessageW(bar, TB_GETBUTTONTEXTW, static_cast<WPARAM>(button.idCommand),
+                               reinterpret_cast<LPARAM>(text));
+                state.Text = text;
+                result[button.iBitmap] = state;
+            }
+        }
+        return result;
+    }
+    std::set<int> EnabledButtons() const {
+        std::set<int> enabled;
+        for (const auto& [image, state] : Buttons())
+            if (!state.Hidden && state.Enabled)
+                enabled.insert(image);
+        return enabled;
+    }
+
+    // The three labels, left to right: rating, card, comments.
+    std::vector<HWND> Labels() const {
+        std::vector<HWND> labels;
+        for (HWND panel = ::GetWindow(ToolBar1, GW_CHILD); panel; panel = ::GetWindow(panel, GW_HWNDNEXT))
+            if (HWND label = ::FindWindowExW(panel, nullptr, L"Static", nullptr))
+                labels.push_back(label);
+        std::sort(labels.begin(), labels.end(), [](HWND a, HWND b) {
+            RECT ra{}, rb{};
+            ::GetWindowRect(a, &ra);
+            ::GetWindowRect(b, &rb);
+            return ra.left < rb.left;
+        });
+        return labels;
+    }
+    static std::wstring Text(HWND window) {
+        wchar_t text[256]{};
+        ::GetWindowTextW(window, text, 256);
+        return text;
+    }
+    // The colours a label paints itself with, as its parent learns them through WM_CTLCOLORSTATIC.
+    static std::pair<COLORREF, COLORREF> Colors(HWND label) {
+        HDC dc = ::GetDC(label);
+        ::SendMessageW(::GetParent(label), WM_CTLCOLORSTATIC, reinterpret_cast<WPARAM>(dc),
+                       reinterpret_cast<LPARAM>(label));
+        std::pair<COLORREF, COLORREF> colors{::GetTextColor(dc), ::GetBkColor(dc)};
+        ::ReleaseDC(label, dc);
+        return colors;
+    }
+
+    // A person's click: the cursor onto the button, then the left button down and up.
+    void Click(int image) {
+        for (HWND bar : {ToolBar1, ToolBar2}) {
+            const int count = static_cast<int>(::SendMessageW(bar, TB_BUTTONCOUNT, 0, 0));
+            for (int i = 0; i < count; ++i) {
+                TBBUTTON button{};
+                ::SendMessageW(bar, TB_GETBUTTON, static_cast<WPARAM>(i), reinterpret_cast<LPARAM>(&button));
+                if (button.iBitmap != image || (button.fsStyle & BTNS_SEP))
+                    continue;
+                RECT rect{};
+                ::SendMessageW(bar, TB_GETITEMRECT, static_cast<WPARAM>(i), reinterpret_cast<LPARAM>(&rect));
+                POINT center{(rect.left + rect.right) / 2, (rect.top + rect.bottom) / 2};
+                POINT screen = center;
+                ::ClientToScreen(bar, &screen);
+                ::SetCursorPos(screen.x, screen.y);
+                const LPARAM at = MAKELPARAM(center.x, center.y);
+                ::SendMessageW(bar, WM_MOUSEMOVE, 0, at);
+                ::SendMessageW(bar, WM_LBUTTONDOWN, MK_LBUTTON, at);
+                ::SendMessageW(bar, WM_LBUTTONUP, 0, at);
+                Pump();
+                return;
+            }
+        }
+        ADD_FAILURE() << "no button with image " << image;
+    }
+    void ClickLabel(HWND label) {
+        ::SendMessageW(::GetParent(label), WM_COMMAND, MAKEWPARAM(::GetDlgCtrlID(label), STN_CLICKED),
+                       reinterpret_cast<LPARAM>(label));
+        Pump();
+    }
+
+    // The server's calls since the last look, without the subscription's own.
+    std::vector<std::wstring> NewCalls() {
+        std::vector<std::wstring> calls;
+        const auto& log = Server->CallLog();
+        for (size_t i = Seen; i < log.size(); ++i)
+            if (log[i] != L"Advise" && log[i] != L"Unadvise")
+                calls.push_back(log[i]);
+        Seen = log.size();
+        return calls;
+    }
+    bool Called(const std::vector<std::wstring>& calls, const std::wstring& call) {
+        return std::find(calls.begin(), calls.end(), call) != calls.end();
+    }
+
+    ComPtr<TKeptorServer> Server;
+    ComPtr<TTestSite> Site;
+    ComPtr<IDeskBand> Band;
+    HWND Form = nullptr;
+    HWND ToolBar1 = nullptr;
+    HWND ToolBar2 = nullptr;
+    size_t Seen = 0;
+};
+
+TEST_F(MainToolbarTest, ShowsItsButtonsAndPanelsAsDesigned) {
+    OpenBand();
+    const auto buttons = Buttons();
+    std::set<int> shown;
+    for (const auto& [image, state] : buttons)
+        if (!state.Hidden)
+            shown.insert(image);
+    EXPECT_EQ(kShownButtons, shown);
+    EXPECT_TRUE(buttons.at(7).Hidden) << "SavePageBtn stays hidden";
+    EXPECT_TRUE(buttons.at(11).Hidden) << "VersionDlgBtn stays hidden";
+    EXPECT_EQ(L"Domain links", buttons.at(kDomainLinks).Text);
+    EXPECT_EQ(L"Capture page screenshot", buttons.at(kCapture).Text);
+
+    const auto labels = Labels();
+    ASSERT_EQ(3u, labels.size());
+    EXPECT_EQ(L"  Rating: 0  ", Text(labels[0]));
+    EXPECT_EQ(L"  Info  ", Text(labels[1]));
+    EXPECT_EQ(L"  Comments  ", Text(labels[2]));
+    for (HWND label : labels)
+        EXPECT_TRUE(::GetWindowLongW(label, GWL_STYLE) & SS_NOTIFY);
+    // Command ids are unique within each toolbar.
+    for (HWND bar : {ToolBar1, ToolBar2}) {
+        std::set<int> ids;
+        const int count = static_cast<int>(::SendMessageW(bar, TB_BUTTONCOUNT, 0, 0));
+        for (int i = 0; i < count; ++i) {
+            TBBUTTON button{};
+            ::SendMessageW(bar, TB_GETBUTTON, static_cast<WPARAM>(i), reinterpret_cast<LPARAM>(&button));
+            EXPECT_TRUE(ids.insert(button.idCommand).second);
+        }
+    }
+}
+
+// What is enabled in each situation of connection, switch and page.
+struct TSituation {
+    const char* Name;
+    bool Running;
+    bool Enabled;       // switch "Enabled"
+    const wchar_t* Url; // nullptr: no navigation yet
+    std::set<int> EnabledButtons;
+    bool LabelsEnabled;
+    const wchar_t* RatingCaption;
+};
+
+const TSituation kSituations[] = {
+    {"NotConnected", false, true, kArchived, {}, false, L"  Rating: 0  "},
+    {"SwitchedOff", true, false, kArchived, {kEnable}, false, L"  Rating: 0  "},
+    {"BeforeFirstNavigation", true, true, nullptr, {kEnable, kBanner, kPopup, kHighlight, kLinkHint, kSearch}, false,
+     L"  Rating: 0  "},
+    {"AboutBlank", true, true, L"about:blank", {kEnable, kBanner, kPopup, kHighlight, kLinkHint, kSearch}, false,
+     L"  Rating: 0  "},
+    {"PageNotArchived", true, true, kNotArchived,
+     {kEnable, kAddUrl, kBanner, kPopup, kHighlight, kLinkHint, kPopupSettings, kSearch, kOpenInternal}, false,
+     L"  Rating: 0  "},
+    {"ArchivedPage", true, true, kArchived,
+     {kEnable, kAddUrl, kBanner, kPopup, kHighlight, kLinkHint, kPopupSettings, kSearch, kCapture, kOpenInternal},
+     true, L"  Rating: 3  "},
+};
+
+class MainToolbarSituationTest : public MainToolbarTest, public ::testing::WithParamInterface<TSituation> {};
+
+TEST_P(MainToolbarSituationTest, EnablesWhatTheSituationAllows) {
+    const TSituation& situation = GetParam();
+    SetSwitch(L"Enabled", situation.Enabled);
+    if (situation.Running)
+        StartServer();
+    OpenBand();
+    if (situation.Url)
+        Navigate(situation.Url);
+    EXPECT_EQ(situation.EnabledButtons, EnabledButtons());
+    EXPECT_EQ(situation.Enabled, Buttons().at(kEnable).Checked);
+    const auto labels = Labels();
+    ASSERT_EQ(3u, labels.size());
+    for (HWND label : labels)
+        EXPECT_EQ(situation.LabelsEnabled, ::IsWindowEnabled(label) != FALSE);
+    EXPECT_EQ(situation.RatingCaption, Text(labels[0]));
+}
+
+INSTANTIATE_TEST_SUITE_P(Situations, MainToolbarSituationTest, ::testing::ValuesIn(kSituations),
+                         [](const auto& param) { return std::string(param.param.Name); });
+
+TEST_F(MainToolbarTest, EnableButtonNamesWhatAClickWouldDo) {
+    SetSwitch(L"Enabled", false);
+    StartServer();
+    OpenBand();
+    EXPECT_EQ(L"Enable Trovella", FormObject().Actions()[L"BHOAllowAction"].Hint());
+    Click(kEnable);
+    EXPECT_TRUE(Called(NewCalls(), L"52 SetToolbarEnabled(true)"));
+    // The application switches the toolbar on and says so: the form becomes active.
+    Server->Fire(kOnFunctionalityChangeDispid, {});
+    Pump();
+    EXPECT_TRUE(FormObject().Active());
+    EXPECT_TRUE(Buttons().at(kEnable).Checked);
+    EXPECT_EQ(L"Disable Trovella", FormObject().Actions()[L"BHOAllowAction"].Hint());
+}
+
+// Each switch: pressed exactly when it is on, hint naming what a click would do, a click asking the
+// application for the opposite.
+struct TSwitchCase {
+    const char* Name;
+    const wchar_t* Value;
+    int Image;
+    const wchar_t* Action;
+    const wchar_t* HintOn;
+    const wchar_t* HintOff;
+    const wchar_t* CallWhenOn;
+};
+
+const TSwitchCase kSwitches[] = {
+    {"Highlight", L"Highlight enabled", kHighlight, L"HighlightAllowAction", L"Disable highlighting",
+     L"Enable highlighting", L"18 SetHighlightEnabled(false)"},
+    {"PopupKiller", L"Popup killer enabled", kPopup, L"PopupKillerAllowAction", L"Show popups", L"Kill popups",
+     L"19 SetPopupKillerEnabled(false)"},
+    {"BannerKiller", L"Banner killer enabled", kBanner, L"BannerKillerAllowAction", L"Show banners", L"Kill banners",
+     L"36 SetBannerKillerEnabled(false)"},
+    {"LinkHint", L"Link hint enabled", kLinkHint, L"LinkHintAllowAction", L"Don't show link's hint",
+     L"Show link's hint", L"39 SetLinkHintEnabled(false)"},
+};
+
+class MainToolbarSwitchTest : public MainToolbarTest, public ::testing::WithParamInterface<TSwitchCase> {};
+
+TEST_P(MainToolbarSwitchTest, ShowsTheStoredStateAndAsksForTheOpposite) {
+    const TSwitchCase& entry = GetParam();
+    StartServer();
+    OpenBand();
+    TAction& action = FormObject().Actions()[entry.Action];
+    EXPECT_TRUE(Buttons().at(entry.Image).Checked);
+    EXPECT_EQ(entry.HintOn, action.Hint());
+    NewCalls();
+    // The click asks the application, which stores the switch; the button follows at once.
+    Click(entry.Image);
+    EXPECT_TRUE(Called(NewCalls(), entry.CallWhenOn));
+    EXPECT_FALSE(Buttons().at(entry.Image).Checked);
+    EXPECT_EQ(entry.HintOff, action.Hint());
+    // Read afresh at every refresh: a change in the registry shows at the next one.
+    SetSwitch(entry.Value, true);
+    FormObject().PostRefresh();
+    Pump();
+    EXPECT_TRUE(Buttons().at(entry.Image).Checked);
+}
+
+INSTANTIATE_TEST_SUITE_P(Switches, MainToolbarSwitchTest, ::testing::ValuesIn(kSwitches),
+                         [](const auto& param) { return std::string(param.param.Name); });
+
+// Each command reaches the application with its arguments.
+struct TCommandCase {
+    const char* Name;
+    int Image;
+    const wchar_t* Call;
+};
+
+const TCommandCase kCommands[] = {
+    {"AddUrl", kAddUrl, L"8 AddDocumentToRubric(\"Archived page\", \"http://archive.example/page\", \"\", \"\", false)"},
+    {"PopupKillerSettings", kPopupSettings, L"20 ShowPopupKillerSettings(\"http://archive.example/page\")"},
+    {"SearchLink", kSearch, L"21 ShowLinkSearch()"},
+    {"OpenInternal", kOpenInternal, L"11 GetInternalBrowser(true)"},
+};
+
+class MainToolbarCommandTest : public MainToolbarTest, public ::testing::WithParamInterface<TCommandCase> {};
+
+TEST_P(MainToolbarCommandTest, ReachesTheApplication) {
+    StartServer();
+    OpenBand();
+    auto dom = std::make_shared<TTestDom>();
+    ComPtr<IHTMLDocument2> document =
+        LoadTestDocument(dom, "<title>Archived page</title><body>text</body>", kArchived);
+    Site->Browser().SetDocument(document.Get());
+    Navigate(kArchived);
+    NewCalls();
+    Click(GetParam().Image);
+    EXPECT_TRUE(Called(NewCalls(), GetParam().Call)) << Utf8(GetParam().Call);
+}
+
+INSTANTIATE_TEST_SUITE_P(Commands, MainToolbarCommandTest, ::testing::ValuesIn(kCommands),
+                         [](const auto& param) { return std::string(param.param.Name); });
+
+TEST_F(MainToolbarTest, PanelsShowTheArchiveData) {
+    StartServer();
+    OpenBand();
+    Navigate(kArchived);
+    const auto labels = Labels();
+    // Comments colours come from the application once the form is active.
+    EXPECT_EQ(std::make_pair(COLORREF(0x000000FF), COLORREF(0x0000FFFF)), Colors(labels[0]));
+    EXPECT_EQ(COLORREF(0x00FFFFFF), Colors(labels[1]).second) << "status 1: the no-comments background";
+    EXPECT_EQ(std::make_pair(COLORREF(0x00000000), COLORREF(0x00C0FFFF)), Colors(labels[2]))
+        << "comments: the comments colours";
+
+    ClickLabel(labels[2]);
+    EXPECT_TRUE(Called(NewCalls(), L"34 ShowComments(2001)"));
+    ClickLabel(labels[1]);
+    EXPECT_TRUE(Called(NewCalls(), L"22 ShowDocumentProperties(\"http://archive.example/page\")"));
+}
+
+// The application changes a document's data; the form shows what concerns its page.
+struct TDataChangeCase {
+    const char* Name;
+    const wchar_t* Url;
+    LONG Id;
+    bool Present;
+    LONG Rating;
+    const wchar_t* Caption;
+    bool LabelsEnabled;
+};
+
+const TDataChangeCase kDataChanges[] = {
+    {"ThisPage", kArchived, 2001, true, 4, L"  Rating: 4  ", true},
+    {"AnotherPage", kArchived, 999, true, 4, L"  Rating: 3  ", true},
+    {"LeftTheArchive", kArchived, 2001, false, 4, L"  Rating: 4  ", false},
+    {"NewlyArchived", kNotArchived, 3000, true, 12, L"  Rating: 12  ", true},
+};
+
+class MainToolbarDataChangeTest : public MainToolbarTest, public ::testing::WithParamInterface<TDataChangeCase> {};
+
+TEST_P(MainToolbarDataChangeTest, ShowsWhatConcernsThePage) {
+    const TDataChangeCase& entry = GetParam();
+    StartServer();
+    OpenBand();
+    Navigate(entry.Url);
+    if (entry.Url == std::wstring(kNotArchived))
+        Server->Archive().Documents[kNotArchived] = {3000, L"", 0, 0}; // archived since the page was shown
+    TVariant present;
+    V_VT(present.Ptr()) = VT_BOOL;
+    V_BOOL(present.Ptr()) = entry.Present ? VARIANT_TRUE : VARIANT_FALSE;
+    std::vector<TVariant> args; // last argument first
+    args.emplace_back(static_cast<long>(entry.Rating));
+    args.emplace_back(0L);
+    args.emplace_back(L"New comment");
+    args.push_back(std::move(present));
+    args.emplace_back(static_cast<long>(entry.Id));
+    Server->Fire(kOnDocumentDataChangeDispid, std::move(args));
+    Pump();
+    const auto labels = Labels();
+    EXPECT_EQ(entry.Caption, Text(labels[0]));
+    for (HWND label : labels)
+        EXPECT_EQ(entry.LabelsEnabled, ::IsWindowEnabled(label) != FALSE);
+}
+
+INSTANTIATE_TEST_SUITE_P(DataChanges, MainToolbarDataChangeTest, ::testing::ValuesIn(kDataChanges),
+                         [](const auto& param) { return std::string(param.param.Name); });
+
+TEST_F(MainToolbarTest, FrameNavigationKeepsThePage) {
+    StartServer();
+    OpenBand();
+    Navigate(kArchived);
+    ComPtr<TTestBrowser> frame = TTestBrowser::Create();
+    Navigate(kNotArchived, frame.Get());
+    EXPECT_EQ(kArchived, FormObject().CurrentUrl());
+    EXPECT_EQ(L"  Rating: 3  ", Text(Labels()[0]));
+}
+
+TEST_F(MainToolbarTest, ConnectsWhenTheApplicationStartsAndStopsWhenItQuits) {
+    OpenBand();
+    Navigate(kArchived);
+    EXPECT_TRUE(EnabledButtons().empty());
+    AnnounceServer();
+    EXPECT_TRUE(EnabledButtons().count(kCapture));
+    Server->Fire(kOnQuitDispid, {});
+    Pump();
+    EXPECT_TRUE(EnabledButtons().empty());
+    EXPECT_EQ(L"  Rating: 0  ", Text(Labels()[0]));
+}
+
+// Rating menu: one owner-drawn picture per rating; choosing one rates the page.
+struct TMenuCase {
+    const char* Name;
+    long Count;
+    int Expected;
+};
+
+const TMenuCase kRatingMenus[] = {
+    {"None", 0, 0},
+    {"One", 1, 1},
+    {"Five", 5, 5},
+    {"Negative", -7, 0},
+    {"Huge", 2000000000, static_cast<int>(TMainIEToolBandForm::kMaxMenuItems)},
+};
+
+class MainToolbarRatingMenuTest : public MainToolbarTest, public ::testing::WithParamInterface<TMenuCase> {};
+
+TEST_P(MainToolbarRatingMenuTest, OffersOnePicturePerRating) {
+    Server->Archive().RatingCount = GetParam().Count;
+    StartServer();
+    OpenBand();
+    Navigate(kArchived);
+    const HWND rating = Labels()[0];
+    NewCalls();
+    TMenuProbe menu = ProbeMenu([&] { ClickLabel(rating); }, GetParam().Expected > 0 ? 0 : -1);
+    EXPECT_EQ(GetParam().Expected > 0, menu.Opened);
+    EXPECT_EQ(GetParam().Expected, menu.Count);
+    if (GetParam().Expected > 0) {
+        EXPECT_TRUE(std::all_of(menu.OwnerDrawn.begin(), menu.OwnerDrawn.end(), [](bool b) { return b; }));
+        if (GetParam().Expected <= 5) { // a longer menu is moved to fit the screen
+            RECT label{};
+            ::GetWindowRect(rating, &label);
+            EXPECT_EQ(label.left, menu.Position.x);
+            EXPECT_EQ(label.bottom + 2, menu.Position.y);
+        }
+        EXPECT_TRUE(Called(NewCalls(), L"43 SetDocumentRating(2001, 0)"));
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(RatingMenus, MainToolbarRatingMenuTest, ::testing::ValuesIn(kRatingMenus),
+                         [](const auto& param) { return std::string(param.param.Name); });
+
+const TMenuCase kDomainMenus[] = {
+    {"None", 0, 0},
+    {"One", 1, 1},
+    {"Many", 40, 40},
+    {"Thousands", 3000, static_cast<int>(TMainIEToolBandForm::kMaxMenuItems)},
+};
+
+class MainToolbarDomainMenuTest : public MainToolbarTest, public ::testing::WithParamInterface<TMenuCase> {};
+
+TEST_P(MainToolbarDomainMenuTest, OffersTheApplicationsLinkPictures) {
+    for (long id = 1; id <= GetParam().Count; ++id) {
+        Server->Archive().DomainLinks[id] = L"http://archive.example/other" + std::to_wstring(id);
+        Server->SetLinkPicture(nullptr, id, 120, 18, 0x00C08040);
+    }
+    StartServer();
+    OpenBand();
+    Navigate(kArchived);
+    EXPECT_EQ(GetParam().Count > 0, EnabledButtons().count(kDomainLinks) == 1);
+    if (GetParam().Count == 0)
+        return;
+    TMenuProbe menu = ProbeMenu([&] { Click(kDomainLinks); }, 0);
+    EXPECT_EQ(GetParam().Expected, menu.Count);
+    ASSERT_FALSE(Site->Browser().Navigations.empty());
+    EXPECT_EQ(L"http://archive.example/other1", Site->Browser().Navigations.back());
+}
+
+INSTANTIATE_TEST_SUITE_P(DomainMenus, MainToolbarDomainMenuTest, ::testing::ValuesIn(kDomainMenus),
+                         [](const auto& param) { return std::string(param.param.Name); });
+
+} // namespace
+
+namespace {
+
+// Nothing the toolbar does over and over keeps a GDI or USER object.
+TEST_F(MainToolbarTest, RepeatedWorkKeepsNoGdiOrUserObject) {
+    for (long id = 1; id <= 8; ++id) {
+        Server->Archive().DomainLinks[id] = L"http://archive.example/other" + std::to_wstring(id);
+        Server->SetLinkPicture(nullptr, id, 120, 18, 0x00C08040);
+    }
+    StartServer();
+    OpenBand();
+    Navigate(kArchived);
+    const HWND rating = Labels()[0];
+    auto cycle = [&](int times) {
+        for (int i = 0; i < times; ++i) {
+            FormObject().PostRefresh();
+            Drain();
+        }
+        for (int i = 0; i < times / 10; ++i) {
+            ProbeMenu([&] { ClickLabel(rating); });
+            ProbeMenu([&] { Click(kDomainLinks); });
+            Server->Fire(kOnQuitDispid, {});
+            ::PostThreadMessageW(::GetCurrentThreadId(), kKeptorStartMessage, 0, 0);
+            Drain();
+            Navigate(i % 2 ? kArchived : kNotArchived);
+        }
+        Navigate(kArchived);
+    };
+    cycle(20); // warm-up: caches of the system and of the test double settle
+    const TGuiObjectCounts before = GuiObjectCounts();
+    {
+        // The counts see one more brush and one more menu.
+        TGdiObject brush(::CreateSolidBrush(RGB(1, 2, 3)));
+        HMENU menu = ::CreatePopupMenu();
+        const TGuiObjectCounts probe = GuiObjectCounts();
+        ::DestroyMenu(menu);
+        ASSERT_EQ(before.Gdi + 1, probe.Gdi);
+        ASSERT_EQ(before.User + 1, probe.User);
+    }
+    cycle(1000);
+    const TGuiObjectCounts after = GuiObjectCounts();
+    std::printf("GDI objects %ld -> %ld, USER objects %ld -> %ld over 1000 refreshes, 100 openings of each menu "
+                "and 100 reconnections\n",
+                before.Gdi, after.Gdi, before.User, after.User);
+    EXPECT_LE(after.Gdi, before.Gdi);
+    EXPECT_LE(after.User, before.User);
+}
+
+} // namespace
+
+namespace {
+
+// The application is another process and may answer anything: the toolbar shows what it can, bounds
+// what it builds, and a failing call leaves it inactive.
+TEST_F(MainToolbarTest, HostileAnswersKeepTheToolbarSound) {
+    Server->Archive().Documents[kArchived] = {2001, L"", 77, 2147483647};
+    Server->Archive().RatingColors[2147483647] = {static_cast<long>(0xFFFFFFFF), static_cast<long>(0x7FFFFFFF)};
+    Server->Archive().CommentColors[0] = -1;
+    Server->Archive().CommentColors[1] = static_cast<long>(0x80000005); // the window system colour
+    StartServer();
+    OpenBand();
+    Navigate(kArchived);
+    const auto labels = Labels();
+    EXPECT_EQ(L"  Rating: 2147483647  ", Text(labels[0]));
+    EXPECT_EQ(COLORREF(0x00FFFFFF), Colors(labels[0]).second) << "out-of-range colours are cut to 24 bits";
+    EXPECT_EQ(::GetSysColor(COLOR_WINDOW), Colors(labels[2]).second) << "a system colour code";
+    EXPECT_EQ(COLORREF(0x00FFFFFF), Colors(labels[1]).second) << "status 77 leaves the card as it was";
+
+    // A failing call counts as the application's loss: the form goes inactive and shows nothing.
+    Server->FailNext(47, E_FAIL); // GetDocumentInfo
+    Navigate(kNotArchived);
+    EXPECT_FALSE(FormObject().Active());
+    EXPECT_TRUE(EnabledButtons().empty());
+    EXPECT_EQ(L"  Rating: 0  ", Text(Labels()[0]));
+}
+
+} // namespace

@@ -1,0 +1,264 @@
+// The toolbar a person can look at: the main toolbar sited in a small browser frame, connected to
+// KeptorServer.exe, walked through the situations worth seeing. Before each picture it writes
+// "<name>.ready" into the shots folder and waits until the script that takes the screenshot (under
+// Xvfb, tools/shots.sh) answers with "<name>.done".
+//
+//   ZorbexShots.exe FOLDER
+#include <windows.h>
+#include <commctrl.h>
+#include <exdispid.h>
+#include <ole2.h>
+#include <wrl/client.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <string>
+
+#include "com/ComSupportUnit.h"
+#include "com/ZorbexGUI_TLB.h"
+#include "server/ServerWrapperUnit.h"
+#include "support/BrowserHostUnit.h"
+#include "support/KeptorProcessUnit.h"
+
+using Microsoft::WRL::ComPtr;
+using namespace zorbex;
+using namespace zorbex::test;
+
+namespace {
+
+std::wstring ShotsFolder;
+HWND PageLabel = nullptr;
+
+void Print(const std::wstring& text) {
+    std::fputws((text + L"\n").c_str(), stdout);
+    std::fflush(stdout);
+}
+
+void Pump(DWORD milliseconds) {
+    const DWORD end = ::GetTickCount() + milliseconds;
+    do {
+        MSG message;
+        while (::PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
+            ::TranslateMessage(&message);
+            ::DispatchMessageW(&message);
+        }
+        ::Sleep(10);
+    } while (static_cast<LONG>(end - ::GetTickCount()) > 0);
+}
+
+bool Exists(const std::wstring& path) {
+    return ::GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES;
+}
+
+// Asks for a screenshot and waits for it; pump: whether to handle messages while waiting (not inside
+// a menu's own loop, whose window is already drawn).
+void Snapshot(const std::wstring& name, bool pump = true) {
+    if (pump)
+        Pump(600);
+    const std::wstring ready = ShotsFolder + L"\\" + name + L".ready";
+    const std::wstring done = ShotsFolder + L"\\" + name + L".done";
+    ::DeleteFileW(done.c_str());
+    HANDLE file = ::CreateFileW(ready.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+    if (file != INVALID_HANDLE_VALUE)
+        ::CloseHandle(file);
+    for (int waited = 0; waited < 3000 && !Exists(done); ++waited) {
+        if (pump)
+            Pump(10);
+        else
+            ::Sleep(10);
+    }
+    Print(L"  picture " + name + (Exists(done) ? L"" : L" (not taken)"));
+}
+
+std::wstring PendingMenuShot;
+
+void CALLBACK MenuShotTick(HWND, UINT, UINT_PTR id, DWORD) {
+    ::KillTimer(nullptr, id);
+    Snapshot(PendingMenuShot, false);
+    ::EndMenu();
+}
+
+// Runs `open` (which opens a menu and returns when it closes) and takes the picture while it is open.
+template <typename F> void SnapshotMenu(const std::wstring& name, F&& open) {
+    PendingMenuShot = name;
+    ::SetTimer(nullptr, 0, 700, MenuShotTick);
+    open();
+}
+
+void Navigate(TTestSite& site, const std::wstring& url) {
+    VARIANT disp{};
+    V_VT(&disp) = VT_DISPATCH;
+    V_DISPATCH(&disp) = static_cast<IDispatch*>(&site.Browser());
+    TVariant text(url);
+    VARIANT byRef{};
+    V_VT(&byRef) = VT_BYREF | VT_VARIANT;
+    V_VARIANTREF(&byRef) = text.Ptr();
+    site.Browser().Fire(DISPID_NAVIGATECOMPLETE2, {disp, byRef});
+    ::SetWindowTextW(PageLabel, (L"\r\n   " + url + L"\r\n\r\n   (the page the browser shows)").c_str());
+    Pump(200);
+}
+
+// The toolbar button with an image index (its identity from outside) and its toolbar.
+bool FindButton(HWND form, int image, HWND& bar, RECT& rect) {
+    for (bar = ::FindWindowExW(form, nullptr, TOOLBARCLASSNAMEW, nullptr); bar;
+         bar = ::FindWindowExW(form, bar, TOOLBARCLASSNAMEW, nullptr)) {
+        const int count = static_cast<int>(::SendMessageW(bar, TB_BUTTONCOUNT, 0, 0));
+        for (int i = 0; i < count; ++i) {
+            TBBUTTON button{};
+            ::SendMessageW(bar, TB_GETBUTTON, static_cast<WPARAM>(i), reinterpret_cast<LPARAM>(&button));
+            if (button.iBitmap == image && !(button.fsStyle & BTNS_SEP)) {
+                ::SendMessageW(bar, TB_GETITEMRECT, static_cast<WPARAM>(i), reinterpret_cast<LPARAM>(&rect));
+                return true;
+            }
+        }
+    }
+    return false;
+}
+
+void ClickButton(HWND form, int image) {
+    HWND bar = nullptr;
+    RECT rect{};
+    if (!FindButton(form, image, bar, rect))
+        return;
+    POINT center{(rect.left + rect.right) / 2, (rect.top + rect.bottom) / 2};
+    POINT screen = center;
+    ::ClientToScreen(bar, &screen);
+    ::SetCursorPos(screen.x, screen.y);
+    const LPARAM at = MAKELPARAM(center.x, center.y);
+    ::SendMessageW(bar, WM_MOUSEMOVE, 0, at);
+    ::SendMessageW(bar, WM_LBUTTONDOWN, MK_LBUTTON, at);
+    ::SendMessageW(bar, WM_LBUTTONUP, 0, at);
+}
+
+HWND RatingLabel(HWND form) {
+    HWND bar = ::FindWindowExW(form, nullptr, TOOLBARCLASSNAMEW, nullptr);
+    HWND best = nullptr;
+    LONG left = LONG_MAX;
+    for (HWND panel = ::GetWindow(bar, GW_CHILD); panel; panel = ::GetWindow(panel, GW_HWNDNEXT))
+        if (HWND label = ::FindWindowExW(panel, nullptr, L"Static", nullptr)) {
+            RECT rect{};
+            ::GetWindowRect(label, &rect);
+            if (rect.left < left) {
+                left = rect.left;
+                best = label;
+            }
+        }
+    return best;
+}
+
+void SetSwitch(const wchar_t* name, DWORD value) {
+    HKEY key = nullptr;
+    if (::RegCreateKeyExW(HKEY_CURRENT_USER, L"Software\\Calverin\\Trovella\\Settings", 0, nullptr, 0, KEY_SET_VALUE,
+                          nullptr, &key, nullptr) == ERROR_SUCCESS) {
+        ::RegSetValueExW(key, name, 0, REG_DWORD, reinterpret_cast<const BYTE*>(&value), sizeof(value));
+        ::RegCloseKey(key);
+    }
+}
+
+void MainToolbarShots() {
+    for (const wchar_t* name : {L"Enabled", L"Highlight enabled", L"Popup killer enabled", L"Banner killer enabled",
+                                L"Link hint enabled"})
+        SetSwitch(name, 1);
+    SetSwitch(L"Popup killer enabled", 0);
+
+    ComPtr<TTestSite> site = TTestSite::Create();
+    HWND frame = site->Window();
+    ::SetWindowTextW(frame, L"Demo browser");
+    ::SetWindowLongW(frame, GWL_STYLE, WS_POPUP | WS_BORDER | WS_CLIPCHILDREN);
+    ::SetWindowPos(frame, HWND_TOP, 0, 0, 860, 240, SWP_FRAMECHANGED | SWP_SHOWWINDOW);
+    // The page area under the toolbar: white, with the address of the page "shown".
+    PageLabel = ::CreateWindowExW(WS_EX_CLIENTEDGE, L"EDIT", L"", WS_CHILD | WS_VISIBLE | ES_MULTILINE | ES_READONLY,
+                                  0, 26, 858, 212, frame, nullptr, ::GetModuleHandleW(nullptr), nullptr);
+    // The browser's toolbar row behind the band.
+    HWND row = ::CreateWindowExW(0, L"STATIC", L"", WS_CHILD | WS_VISIBLE | WS_CLIPSIBLINGS, 0, 0, 858, 26, frame, nullptr,
+                                 ::GetModuleHandleW(nullptr), nullptr);
+    ::SetWindowPos(row, HWND_BOTTOM, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
+
+    ComPtr<IDeskBand> band;
+    if (FAILED(::CoCreateInstance(CLSID_ZorbexExplorerBar, nullptr, CLSCTX_INPROC_SERVER, IID_PPV_ARGS(&band)))) {
+        Print(L"the main toolbar could not be created: is ZorbexGUI.dll registered?");
+        return;
+    }
+    ComPtr<IObjectWithSite> withSite;
+    band.As(&withSite);
+    withSite->SetSite(static_cast<IOleWindow*>(site.Get()));
+    HWND form = nullptr;
+    band->GetWindow(&form);
+    // The browser gives the band the whole row, at least its actual width.
+    auto place = [&] {
+        DESKBANDINFO info{};
+        info.dwMask = DBIM_ACTUAL;
+        band->GetBandInfo(1, DBIF_VIEWMODE_NORMAL, &info);
+        ::SetWindowPos(form, HWND_TOP, 0, 2, std::max<LONG>(info.ptActual.x, 858), info.ptActual.y, SWP_SHOWWINDOW);
+    };
+    place();
+
+    Print(L"== The main toolbar, as a person sees it");
+    Navigate(*site.Get(), L"http://www.example.com/");
+    place();
+    Snapshot(L"main-01-not-connected");
+
+    TKeptorProcess keptor(L"--demo");
+    if (!keptor.Started()) {
+        Print(L"KeptorServer.exe did not start");
+        return;
+    }
+    keptor.Control()->ClearFailures();
+    SetSwitch(L"Enabled", 0);
+    ::PostThreadMessageW(::GetCurrentThreadId(), kKeptorStartMessage, 0, 0);
+    Pump(500);
+    place();
+    Snapshot(L"main-02-connected-switched-off");
+
+    SetSwitch(L"Enabled", 1);
+    long result = 0;
+    TVariant none;
+    keptor.Control()->FireEvent(205, none.Get(), VARIANT_FALSE, &result); // OnFunctionalityChange
+    Pump(300);
+    Navigate(*site.Get(), L"http://www.example.com/");
+    place();
+    Snapshot(L"main-03-archived-page");
+
+    Navigate(*site.Get(), L"http://www.example.net/new-article");
+    place();
+    Snapshot(L"main-04-page-not-archived");
+
+    Navigate(*site.Get(), L"http://www.example.com/");
+    place();
+    Pump(300);
+    if (HWND rating = RatingLabel(form)) {
+        RECT rect{};
+        ::GetWindowRect(rating, &rect);
+        ::SetCursorPos(rect.left + 8, rect.top + 8);
+        SnapshotMenu(L"main-05-rating-menu", [&] {
+            ::SendMessageW(::GetParent(rating), WM_COMMAND, MAKEWPARAM(0, STN_CLICKED), reinterpret_cast<LPARAM>(rating));
+        });
+    }
+    Pump(300);
+    SnapshotMenu(L"main-06-domain-links-menu", [&] { ClickButton(form, 14); });
+    Pump(300);
+
+    band->CloseDW(0);
+    withSite->SetSite(nullptr);
+    band.Reset();
+    site.Reset();
+    Pump(200);
+}
+
+} // namespace
+
+int wmain(int argc, wchar_t** argv) {
+    if (argc < 2) {
+        Print(L"usage: ZorbexShots.exe FOLDER");
+        return 2;
+    }
+    ShotsFolder = argv[1];
+    if (FAILED(::OleInitialize(nullptr)))
+        return 1;
+    INITCOMMONCONTROLSEX controls{sizeof(controls), ICC_BAR_CLASSES};
+    ::InitCommonControlsEx(&controls);
+    MainToolbarShots();
+    ::CoFreeUnusedLibraries();
+    ::OleUninitialize();
+    return 0;
+}

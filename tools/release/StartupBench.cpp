@@ -1,0 +1,199 @@
+// StartupBench.exe: what it costs the browser to start a COM server DLL: load it, get the class objects
+// of its four classes and create one object of each, as the browser does when it opens a window.
+//
+//   StartupBench.exe DLL [CYCLES]
+//
+// The system DLLs either server may import are loaded first, so that only the server's own cost is
+// measured. The first cycle is the one a browser process pays; the later cycles load the file again
+// after unloading it. Prints one line of figures in microseconds (tools/release/startup_bench.sh reads it).
+#include <windows.h>
+#include <objbase.h>
+#include <wrl/client.h>
+
+#include <initguid.h>
+
+#include "ZorbexGUI.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+using Microsoft::WRL::ComPtr;
+
+namespace {
+
+const CLSID* const kClasses[] = {&CLSID_ZorbexExplorerBar, &CLSID_IEHKepUtils, &CLSID_IEHelperBHOGUI,
+                                 &CLSID_TrovellaQLToolbar};
+
+class TModule {
+public:
+    explicit TModule(const std::wstring& path) : Handle(::LoadLibraryW(path.c_str())) {}
+    TModule(const TModule&) = delete;
+    TModule& operator=(const TModule&) = delete;
+    ~TModule() { Free(); }
+    HMODULE Get() const { return Handle; }
+    void Free() {
+        if (Handle)
+            ::FreeLibrary(Handle);
+        Handle = nullptr;
+    }
+
+private:
+    HMODULE Handle;
+};
+
+class TApartment {
+public:
+    TApartment() : Result(::CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED)) {}
+    TApartment(const TApartment&) = delete;
+    TApartment& operator=(const TApartment&) = delete;
+    ~TApartment() {
+        if (SUCCEEDED(Result))
+            ::CoUninitialize();
+    }
+    HRESULT Result;
+};
+
+double Now() {
+    static const double ticksPerMicrosecond = [] {
+        LARGE_INTEGER frequency;
+        ::QueryPerformanceFrequency(&frequency);
+        return static_cast<double>(frequency.QuadPart) / 1e6;
+    }();
+    LARGE_INTEGER counter;
+    ::QueryPerformanceCounter(&counter);
+    return static_cast<double>(counter.QuadPart) / ticksPerMicrosecond;
+}
+
+struct TCycle {
+    double Load = 0, Factories = 0, Objects = 0, Unload = 0;
+    double Total() const { return Load + Factories + Objects; }
+};
+
+using TGetClassObject = HRESULT(STDAPICALLTYPE*)(REFCLSID, REFIID, void**);
+using TCanUnloadNow = HRESULT(STDAPICALLTYPE*)();
+
+template <typename T>
+T Entry(HMODULE module, const char* name) {
+    return reinterpret_cast<T>(reinterpret_cast<void*>(::GetProcAddress(module, name)));
+}
+
+// One start-up: load, four class objects, four objects; then everything released and the file unloaded.
+bool RunCycle(const std::wstring& path, TCycle& cycle, std::string& error) {
+    const double start = Now();
+    TModule module(path);
+    if (!module.Get()) {
+        error = "LoadLibrary failed: " + std::to_string(::GetLastError());
+        return false;
+    }
+    auto getClassObject = Entry<TGetClassObject>(module.Get(), "DllGetClassObject");
+    auto canUnloadNow = Entry<TCanUnloadNow>(module.Get(), "DllCanUnloadNow");
+    if (!getClassObject || !canUnloadNow) {
+        error = "not a COM server";
+        return false;
+    }
+    const double loaded = Now();
+    {
+        std::vector<ComPtr<IClassFactory>> factories(std::size(kClasses));
+        for (size_t i = 0; i < std::size(kClasses); ++i) {
+            HRESULT result = getClassObject(*kClasses[i], IID_IClassFactory,
+                                            reinterpret_cast<void**>(factories[i].GetAddressOf()));
+            if (FAILED(result)) {
+                error = "DllGetClassObject failed: " + std::to_string(result);
+                return false;
+            }
+        }
+        const double gotFactories = Now();
+        std::vector<ComPtr<IUnknown>> objects(std::size(kClasses));
+        for (size_t i = 0; i < std::size(kClasses); ++i) {
+            HRESULT result = factories[i]->CreateInstance(nullptr, IID_IUnknown,
+                                                          reinterpret_cast<void**>(objects[i].GetAddressOf()));
+            if (FAILED(result)) {
+                error = "CreateInstance failed: " + std::to_string(result);
+                return false;
+            }
+        }
+        const double created = Now();
+        cycle.Load = loaded - start;
+        cycle.Factories = gotFactories - loaded;
+        cycle.Objects = created - gotFactories;
+    }
+    const double released = Now();
+    if (canUnloadNow() != S_OK) {
+        error = "DllCanUnloadNow is not S_OK with everything released";
+        return false;
+    }
+    module.Free();
+    cycle.Unload = Now() - released;
+    return true;
+}
+
+double Median(std::vector<double> values) {
+    if (values.empty())
+        return 0;
+    std::sort(values.begin(), values.end());
+    const size_t middle = values.size() / 2;
+    return values.size() % 2 ? values[middle] : (values[middle - 1] + values[middle]) / 2;
+}
+
+} // namespace
+
+int wmain(int argc, wchar_t** argv) {
+    if (argc < 2) {
+        std::fprintf(stderr, "usage: StartupBench.exe DLL [CYCLES]\n");
+        return 2;
+    }
+    wchar_t full[MAX_PATH];
+    if (!::GetFullPathNameW(argv[1], MAX_PATH, full, nullptr)) {
+        std::fprintf(stderr, "bad path\n");
+        return 2;
+    }
+    const std::wstring path = full;
+    const int cycles = argc > 2 ? std::max(1, _wtoi(argv[2])) : 20;
+
+    TApartment apartment;
+    if (FAILED(apartment.Result)) {
+        std::fprintf(stderr, "CoInitializeEx failed\n");
+        return 1;
+    }
+    // Everything either server imports, loaded before the clock starts.
+    std::vector<HMODULE> system;
+    for (const wchar_t* name : {L"kernel32.dll", L"user32.dll", L"gdi32.dll", L"advapi32.dll", L"ole32.dll",
+                                L"oleaut32.dll", L"comctl32.dll", L"shell32.dll", L"shlwapi.dll", L"urlmon.dll",
+                                L"uxtheme.dll", L"msimg32.dll", L"version.dll", L"msvcrt.dll"})
+        system.push_back(::LoadLibraryW(name));
+
+    TCycle first;
+    std::string error;
+    if (!RunCycle(path, first, error)) {
+        std::fprintf(stderr, "first cycle: %s\n", error.c_str());
+        return 1;
+    }
+    if (::GetModuleHandleW(path.c_str())) {
+        std::fprintf(stderr, "the DLL stayed loaded after FreeLibrary\n");
+        return 1;
+    }
+    std::vector<double> load, factories, objects, total, unload;
+    for (int i = 0; i < cycles; ++i) {
+        TCycle cycle;
+        if (!RunCycle(path, cycle, error)) {
+            std::fprintf(stderr, "cycle %d: %s\n", i + 2, error.c_str());
+            return 1;
+        }
+        load.push_back(cycle.Load);
+        factories.push_back(cycle.Factories);
+        objects.push_back(cycle.Objects);
+        total.push_back(cycle.Total());
+        unload.push_back(cycle.Unload);
+    }
+    std::printf("first_total=%.0f first_load=%.0f first_factories=%.0f first_objects=%.0f "
+                "again_total=%.0f again_load=%.0f again_factories=%.0f again_objects=%.0f again_unload=%.0f\n",
+                first.Total(), first.Load, first.Factories, first.Objects, Median(total), Median(load),
+                Median(factories), Median(objects), Median(unload));
+    for (HMODULE module : system)
+        if (module)
+            ::FreeLibrary(module);
+    return 0;
+}

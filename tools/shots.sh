@@ -1,0 +1,44 @@
+#!/usr/bin/env bash
+# Pictures of the toolbars as a person sees them: runs ZorbexShots.exe in a Wine prefix with the X11
+# driver on a private Xvfb screen and takes a screenshot (ImageMagick's import) each time the program
+# asks for one. The PNG files go to docs/screenshots/.
+#   shots.sh BUILD_DIR
+set -euo pipefail
+here=$(cd "$(dirname "$0")" && pwd)
+build=$(realpath "${1:-$here/../build}")
+out=$here/../docs/screenshots
+work=$build/shots
+prefix=$build/shots-prefix
+mkdir -p "$out" "$work"
+rm -f "$work"/*.ready "$work"/*.done
+
+display=
+for n in $(seq 71 99); do
+    if [ ! -e /tmp/.X11-unix/X$n ] && [ ! -e /tmp/.X$n-lock ]; then display=:$n; break; fi
+done
+[ -n "$display" ] || { echo "no free X display"; exit 1; }
+/usr/bin/Xvfb "$display" -screen 0 1024x480x24 -nolisten tcp >/dev/null 2>&1 &
+xvfb=$!
+trap 'kill $xvfb 2>/dev/null || true; wait $xvfb 2>/dev/null || true' EXIT
+for _ in $(seq 50); do [ -e "/tmp/.X11-unix/X${display#:}" ] && break; sleep 0.1; done
+
+export DISPLAY=$display ZORBEX_WINE_GRAPHICS=x11
+export ZORBEX_KEPTOR_EXE=$build/tools/keptor/KeptorServer.exe ZORBEX_KEPTOR_TLB=$build/generated/KeptorServer.tlb
+"$here/register.sh" "$prefix" "$build/ZorbexGUI.dll"
+
+winwork="Z:${work//\//\\}"
+"$here/winerun.sh" "$prefix" "$build/tools/ZorbexShots.exe" "$winwork" &
+program=$!
+while kill -0 $program 2>/dev/null; do
+    for ready in "$work"/*.ready; do
+        [ -e "$ready" ] || continue
+        name=$(basename "$ready" .ready)
+        /usr/bin/import -window root -crop 860x240+0+0 +repage "$out/$name.png"
+        rm -f "$ready"
+        touch "$work/$name.done"
+        echo "  saved docs/screenshots/$name.png"
+    done
+    sleep 0.2
+done
+wait $program
+"$here/register.sh" "$prefix" "$build/ZorbexGUI.dll" -u
