@@ -9,6 +9,8 @@
 #include <string>
 #include <vector>
 
+#include "com/ErrorsUnit.h"
+
 namespace zorbex {
 
 // Creates a new object of a factory's class and returns it with one reference held by the caller.
@@ -22,6 +24,18 @@ using TErrorBoxProc = void (*)(const std::wstring& message);
 void SetCreateErrorBox(TErrorBoxProc proc);
 // Shows an error message to the person through that same box (a full stop is added when missing).
 void ShowErrorBox(std::wstring message) noexcept;
+
+// Runs work the person started (a click): an error ends it and is shown through the error box. True when
+// the work ran to its end.
+template <typename F> bool GuardShowError(F&& work) noexcept {
+    try {
+        work();
+        return true;
+    } catch (...) {
+        ShowErrorBox(CurrentErrorInfo().Message);
+        return false;
+    }
+}
 
 class TComObjectFactory : public IClassFactory {
 public:

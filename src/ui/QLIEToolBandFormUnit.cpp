@@ -321,16 +321,14 @@ void TQLIEToolBandForm::OpenGroupClick(LONG_PTR senderTag) {
         urls.push_back(item->Hint);
     }
     TFormHold hold(*this);
-    try {
+    // An error shows, and the links after the failing one are not opened.
+    GuardShowError([&] {
         for (const std::wstring& url : urls) {
             if (hold.Closed())
                 return;
             OpenInNewBrowser(url);
         }
-    } catch (...) {
-        // The links after the failing one are not opened.
-        ShowErrorBox(CurrentErrorInfo().Message);
-    }
+    });
 }
 
 void TQLIEToolBandForm::OpenInNewBrowser(const std::wstring& url) {
@@ -353,14 +351,12 @@ void TQLIEToolBandForm::OpenLinkClick(const TMenuItem& sender) {
     IWebBrowser2* browser = Band().WebBrowser();
     if (!browser)
         return;
-    try {
+    GuardShowError([&] {
         TBStr target(sender.Hint);
         TVariant flags = TVariant::Omitted(), frame = TVariant::Omitted(), postData = TVariant::Omitted(),
                  headers = TVariant::Omitted();
         OleCheck(browser->Navigate(target.Get(), flags.Ptr(), frame.Ptr(), postData.Ptr(), headers.Ptr()));
-    } catch (...) {
-        ShowErrorBox(CurrentErrorInfo().Message);
-    }
+    });
 }
 
 } // namespace zorbex
