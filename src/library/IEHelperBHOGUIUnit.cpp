@@ -1,12 +1,10 @@
-// TIEHelperBHOGUI.
+// TIEHelperBHOGUI: creation, and the methods that say they are not built yet.
 #include "library/IEHelperBHOGUIUnit.h"
 
 namespace zorbex {
 
-IUnknown* TIEHelperBHOGUI::CreateObject() {
-    auto* object = new TIEHelperBHOGUI;
-    object->AddRef();
-    return static_cast<IIEHelperBHOGUI*>(object);
+IUnknown* TIEHelperBHOGUI::CreateObject(IUnknown* outer) {
+    return (new TIEHelperBHOGUI(outer))->FirstReference();
 }
 
 // The link-hint engine is not built yet: each method says so instead of pretending to work.

@@ -322,13 +322,13 @@ void TQLIEToolBandForm::OpenGroupClick(LONG_PTR senderTag) {
     }
     TFormHold hold(*this);
     // An error shows, and the links after the failing one are not opened.
-    GuardShowError([&] {
+    ResultOr(E_FAIL, [&] {
         for (const std::wstring& url : urls) {
             if (hold.Closed())
                 return;
             OpenInNewBrowser(url);
         }
-    });
+    }, &ShowErrorBox);
 }
 
 void TQLIEToolBandForm::OpenInNewBrowser(const std::wstring& url) {
@@ -351,12 +351,12 @@ void TQLIEToolBandForm::OpenLinkClick(const TMenuItem& sender) {
     IWebBrowser2* browser = Band().WebBrowser();
     if (!browser)
         return;
-    GuardShowError([&] {
+    ResultOr(E_FAIL, [&] {
         TBStr target(sender.Hint);
         TVariant flags = TVariant::Omitted(), frame = TVariant::Omitted(), postData = TVariant::Omitted(),
                  headers = TVariant::Omitted();
         OleCheck(browser->Navigate(target.Get(), flags.Ptr(), frame.Ptr(), postData.Ptr(), headers.Ptr()));
-    });
+    }, &ShowErrorBox);
 }
 
 } // namespace zorbex
