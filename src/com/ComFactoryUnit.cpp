@@ -25,14 +25,6 @@ void ShowErrorMessageBox(const std::wstring& message) {
 
 TErrorBoxProc ErrorBox = ShowErrorMessageBox;
 
-// The error box of a failed creation shows the message as a sentence.
-void ReportCreateError(const std::wstring& message) {
-    std::wstring sentence = message;
-    if (!sentence.empty() && sentence.back() > L'.')
-        sentence += L'.';
-    ErrorBox(sentence);
-}
-
 const TInterfaceEntry kFactoryInterfaces[] = {InterfaceEntry<TComObjectFactory, IClassFactory>(IID_IClassFactory)};
 
 // Class name and help string of the co-class with this CLSID in the module's type library.
@@ -68,6 +60,13 @@ void SetCreateErrorBox(TErrorBoxProc proc) {
     ErrorBox = proc ? proc : ShowErrorMessageBox;
 }
 
+void ShowErrorBox(const std::wstring& message) {
+    std::wstring sentence = message;
+    if (!sentence.empty() && sentence.back() > L'.')
+        sentence += L'.';
+    ErrorBox(sentence);
+}
+
 TComObjectFactory::TComObjectFactory(const CLSID& clsid, const wchar_t* objectClassName, TObjectCreator creator)
     : TComObject(TModuleCount::References, kFactoryInterfaces, nullptr), Clsid(clsid), ObjectClass(objectClassName),
       Creator(creator) {
@@ -82,7 +81,7 @@ STDMETHODIMP TComObjectFactory::CreateInstance(IUnknown* outer, REFIID iid, void
     if (outer && iid != IID_IUnknown)
         return CLASS_E_NOAGGREGATION;
     IUnknown* instance = nullptr;
-    const HRESULT created = ResultOr(E_UNEXPECTED, [&] { instance = Creator(outer); }, &ReportCreateError);
+    const HRESULT created = ResultOr(E_UNEXPECTED, [&] { instance = Creator(outer); }, &ShowErrorBox);
     if (FAILED(created))
         return created;
     if (!instance)

@@ -435,6 +435,8 @@ HRESULT TKeptorServer::Serve(int slot, const wchar_t* name, const std::wstring& 
     return ResultOr(E_FAIL, [&]() -> HRESULT {
         Log.push_back(std::to_wstring(slot) + L" " + name + L"(" + args + L")");
         HRESULT injected = InjectedFailure(slot);
+        if (SUCCEEDED(injected) && OnServe)
+            injected = OnServe(slot);
         if (FAILED(injected))
             return injected;
         work();
@@ -894,7 +896,8 @@ STDMETHODIMP TKeptorServer::GetQuickGroupCount(LONG* ACount) {
     return Serve(53, L"GetQuickGroupCount", L"", [&] {
         if (!ACount)
             RaiseComError(E_POINTER);
-        *ACount = static_cast<LONG>(Data.QuickGroups.size());
+        *ACount = Data.QuickGroupCountAnswer >= 0 ? Data.QuickGroupCountAnswer
+                                                  : static_cast<LONG>(Data.QuickGroups.size());
     });
 }
 
@@ -910,7 +913,7 @@ STDMETHODIMP TKeptorServer::GetQuickGroup(LONG AIndex, VARIANT_BOOL* AShown, BST
             valid ? Data.QuickGroups[static_cast<size_t>(AIndex)] : TKeptorQuickGroup{};
         *AShown = Flag(valid && group.Shown);
         *AName = NewBStr(group.Name);
-        *ALinkCount = static_cast<LONG>(group.Links.size());
+        *ALinkCount = group.LinkCountAnswer >= 0 ? group.LinkCountAnswer : static_cast<LONG>(group.Links.size());
         *AResult = Flag(valid);
     });
 }
@@ -928,7 +931,8 @@ STDMETHODIMP TKeptorServer::GetQuickLink(LONG AGroupIndex, LONG ALinkIndex, BSTR
         bool valid = AGroupIndex >= 0 && static_cast<size_t>(AGroupIndex) < Data.QuickGroups.size();
         if (valid) {
             const auto& links = Data.QuickGroups[static_cast<size_t>(AGroupIndex)].Links;
-            valid = ALinkIndex >= 0 && static_cast<size_t>(ALinkIndex) < links.size();
+            valid = ALinkIndex >= 0 && static_cast<size_t>(ALinkIndex) < links.size() &&
+                    links[static_cast<size_t>(ALinkIndex)].Readable;
             if (valid)
                 link = links[static_cast<size_t>(ALinkIndex)];
         }
@@ -1528,6 +1532,31 @@ STDMETHODIMP TKeptorServer::GetImageRequest(LONG AIndex, BSTR* AURL, LONG* AImag
         *AImageIndex = request.Index;
         *AFlag = request.Flag;
         *AURL = NewBStr(request.Url);
+    });
+}
+
+// --- IKeptorControl: quick groups that answer badly
+
+STDMETHODIMP TKeptorServer::SetQuickLinkReadable(LONG AGroupIndex, LONG ALinkIndex, VARIANT_BOOL AReadable) {
+    return Control([&] {
+        if (AGroupIndex < 0 || static_cast<size_t>(AGroupIndex) >= Data.QuickGroups.size())
+            RaiseComError(E_INVALIDARG);
+        auto& links = Data.QuickGroups[static_cast<size_t>(AGroupIndex)].Links;
+        if (ALinkIndex < 0 || static_cast<size_t>(ALinkIndex) >= links.size())
+            RaiseComError(E_INVALIDARG);
+        links[static_cast<size_t>(ALinkIndex)].Readable = AReadable != VARIANT_FALSE;
+    });
+}
+
+STDMETHODIMP TKeptorServer::SetQuickGroupCountAnswer(LONG ACount) {
+    return Control([&] { Data.QuickGroupCountAnswer = ACount; });
+}
+
+STDMETHODIMP TKeptorServer::SetQuickLinkCountAnswer(LONG AGroupIndex, LONG ACount) {
+    return Control([&] {
+        if (AGroupIndex < 0 || static_cast<size_t>(AGroupIndex) >= Data.QuickGroups.size())
+            RaiseComError(E_INVALIDARG);
+        Data.QuickGroups[static_cast<size_t>(AGroupIndex)].LinkCountAnswer = ACount;
     });
 }
 

@@ -39,12 +39,14 @@ struct TKeptorDocument {
 struct TKeptorQuickLink {
     std::wstring Caption;
     std::wstring Url;
+    bool Readable = true; // false: GetQuickLink answers false for it
 };
 
 struct TKeptorQuickGroup {
     std::wstring Name;
     bool Shown = true;
     std::vector<TKeptorQuickLink> Links;
+    long LinkCountAnswer = -1; // when not negative: the link count GetQuickGroup answers, true or not
 };
 
 // The eight out values of GetHighlightSettings, in slot order.
@@ -136,6 +138,7 @@ struct TKeptorArchive {
     std::map<long, std::pair<long, long>> RatingColors; // rating -> (text, back)
     long CommentColors[4] = {0x00808080, 0x00FFFFFF, 0x00000000, 0x00C0FFFF};
     std::vector<TKeptorQuickGroup> QuickGroups;
+    long QuickGroupCountAnswer = -1; // when not negative: what GetQuickGroupCount answers, true or not
     TKeptorHighlight Highlight;
     std::map<std::wstring, long> LinkStates; // by URL, exact; missing: -1
     long LinkStatesForm = kStatesFromArchive;
@@ -199,6 +202,8 @@ public:
     // The host program adds ending its message loop / its process.
     std::function<void()> OnQuitRequested;
     std::function<void(UINT exitCode)> OnDieRequested;
+    // Runs at every IGUIServer call after it is logged, with its slot; a failure code fails the call.
+    std::function<HRESULT(int slot)> OnServe;
 
     // IDispatch (of IGUIServer)
     STDMETHODIMP GetTypeInfoCount(UINT* count) override;
@@ -338,6 +343,9 @@ public:
     STDMETHODIMP GetStateRequest(LONG AIndex, VARIANT* AURLs, VARIANT_BOOL* AWellFormed) override;
     STDMETHODIMP GetImageRequestCount(LONG* ACount) override;
     STDMETHODIMP GetImageRequest(LONG AIndex, BSTR* AURL, LONG* AImageIndex, VARIANT_BOOL* AFlag) override;
+    STDMETHODIMP SetQuickLinkReadable(LONG AGroupIndex, LONG ALinkIndex, VARIANT_BOOL AReadable) override;
+    STDMETHODIMP SetQuickGroupCountAnswer(LONG ACount) override;
+    STDMETHODIMP SetQuickLinkCountAnswer(LONG AGroupIndex, LONG ACount) override;
 
 private:
     struct TPendingEvent {
