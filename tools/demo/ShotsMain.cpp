@@ -155,6 +155,21 @@ void SetSwitch(const wchar_t* name, DWORD value) {
     }
 }
 
+// The browser frame of the pictures: the site's window with a toolbar row and a page area below it.
+void MakeFrame(TTestSite& site) {
+    HWND frame = site.Window();
+    ::SetWindowTextW(frame, L"Demo browser");
+    ::SetWindowLongPtrW(frame, GWL_STYLE, static_cast<LONG_PTR>(WS_POPUP | WS_BORDER | WS_CLIPCHILDREN));
+    ::SetWindowPos(frame, HWND_TOP, 0, 0, 860, 240, SWP_FRAMECHANGED | SWP_SHOWWINDOW);
+    // The page area under the toolbar, with the address of the page "shown".
+    PageLabel = ::CreateWindowExW(WS_EX_CLIENTEDGE, L"EDIT", L"", WS_CHILD | WS_VISIBLE | ES_MULTILINE | ES_READONLY,
+                                  0, 26, 858, 212, frame, nullptr, ::GetModuleHandleW(nullptr), nullptr);
+    // The browser's toolbar row behind the band.
+    HWND row = ::CreateWindowExW(0, L"STATIC", L"", WS_CHILD | WS_VISIBLE | WS_CLIPSIBLINGS, 0, 0, 858, 26, frame,
+                                 nullptr, ::GetModuleHandleW(nullptr), nullptr);
+    ::SetWindowPos(row, HWND_BOTTOM, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
+}
+
 void MainToolbarShots() {
     for (const wchar_t* name : {L"Enabled", L"Highlight enabled", L"Popup killer enabled", L"Banner killer enabled",
                                 L"Link hint enabled"})
@@ -162,17 +177,7 @@ void MainToolbarShots() {
     SetSwitch(L"Popup killer enabled", 0);
 
     ComPtr<TTestSite> site = TTestSite::Create();
-    HWND frame = site->Window();
-    ::SetWindowTextW(frame, L"Demo browser");
-    ::SetWindowLongPtrW(frame, GWL_STYLE, static_cast<LONG_PTR>(WS_POPUP | WS_BORDER | WS_CLIPCHILDREN));
-    ::SetWindowPos(frame, HWND_TOP, 0, 0, 860, 240, SWP_FRAMECHANGED | SWP_SHOWWINDOW);
-    // The page area under the toolbar: white, with the address of the page "shown".
-    PageLabel = ::CreateWindowExW(WS_EX_CLIENTEDGE, L"EDIT", L"", WS_CHILD | WS_VISIBLE | ES_MULTILINE | ES_READONLY,
-                                  0, 26, 858, 212, frame, nullptr, ::GetModuleHandleW(nullptr), nullptr);
-    // The browser's toolbar row behind the band.
-    HWND row = ::CreateWindowExW(0, L"STATIC", L"", WS_CHILD | WS_VISIBLE | WS_CLIPSIBLINGS, 0, 0, 858, 26, frame, nullptr,
-                                 ::GetModuleHandleW(nullptr), nullptr);
-    ::SetWindowPos(row, HWND_BOTTOM, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
+    MakeFrame(*site.Get());
 
     ComPtr<IDeskBand> band;
     if (FAILED(::CoCreateInstance(CLSID_ZorbexExplorerBar, nullptr, CLSCTX_INPROC_SERVER, IID_PPV_ARGS(&band)))) {
@@ -245,6 +250,60 @@ void MainToolbarShots() {
     Pump(200);
 }
 
+// A person's click on the arrow part of a toolbar's drop-down button (which opens its menu).
+void ClickArrowPart(HWND bar, int index) {
+    RECT rect{};
+    ::SendMessageW(bar, TB_GETITEMRECT, static_cast<WPARAM>(index), reinterpret_cast<LPARAM>(&rect));
+    POINT at{rect.right - 3, (rect.top + rect.bottom) / 2};
+    POINT screen = at;
+    ::ClientToScreen(bar, &screen);
+    ::SetCursorPos(screen.x, screen.y);
+    const LPARAM where = MAKELPARAM(at.x, at.y);
+    ::SendMessageW(bar, WM_MOUSEMOVE, 0, where);
+    ::SendMessageW(bar, WM_LBUTTONDOWN, MK_LBUTTON, where);
+    ::SendMessageW(bar, WM_LBUTTONUP, 0, where);
+}
+
+// The quick-link toolbar connected to KeptorServer.exe with its demo groups ("Hidden" is not shown).
+void QuickLinkShots() {
+    ComPtr<TTestSite> site = TTestSite::Create();
+    MakeFrame(*site.Get());
+
+    TKeptorProcess keptor(L"--demo");
+    if (!keptor.Started()) {
+        Print(L"KeptorServer.exe did not start");
+        return;
+    }
+    ComPtr<IDeskBand> band;
+    if (FAILED(::CoCreateInstance(CLSID_TrovellaQLToolbar, nullptr, CLSCTX_INPROC_SERVER, IID_PPV_ARGS(&band))))
+        return;
+    ComPtr<IObjectWithSite> withSite;
+    band.As(&withSite);
+    withSite->SetSite(static_cast<IOleWindow*>(site.Get()));
+    HWND form = nullptr;
+    band->GetWindow(&form);
+    ::SetWindowPos(form, HWND_TOP, 0, 2, 858, 22, SWP_SHOWWINDOW);
+    Navigate(*site.Get(), L"http://www.example.com/");
+    Pump(300);
+
+    Print(L"== The quick-link toolbar");
+    Snapshot(L"links-01-groups");
+    HWND manage = ::FindWindowExW(form, nullptr, TOOLBARCLASSNAMEW, L"QLMngToolBar");
+    HWND groups = ::FindWindowExW(form, nullptr, TOOLBARCLASSNAMEW, L"QLToolBar");
+    if (groups)
+        SnapshotMenu(L"links-02-group-drop-down", [&] { ClickArrowPart(groups, 0); });
+    Pump(300);
+    if (manage)
+        SnapshotMenu(L"links-03-manage-groups", [&] { ClickArrowPart(manage, 0); });
+    Pump(300);
+
+    band->CloseDW(0);
+    withSite->SetSite(nullptr);
+    band.Reset();
+    site.Reset();
+    Pump(200);
+}
+
 } // namespace
 
 int wmain(int argc, wchar_t** argv) {
@@ -258,6 +317,7 @@ int wmain(int argc, wchar_t** argv) {
     INITCOMMONCONTROLSEX controls{sizeof(controls), ICC_BAR_CLASSES};
     ::InitCommonControlsEx(&controls);
     MainToolbarShots();
+    QuickLinkShots();
     ::CoFreeUnusedLibraries();
     ::OleUninitialize();
     return 0;
