@@ -1,7 +1,11 @@
 // TIEHelperBHOGUI.
 #include "library/IEHelperBHOGUIUnit.h"
 
+#include <wrl/client.h>
+
 namespace zorbex {
+
+TIEHelperBHOGUI::TIEHelperBHOGUI() : Module(std::make_unique<TGUIDataModule>()) {}
 
 IUnknown* TIEHelperBHOGUI::CreateObject() {
     auto* object = new TIEHelperBHOGUI;
@@ -9,18 +13,25 @@ IUnknown* TIEHelperBHOGUI::CreateObject() {
     return static_cast<IIEHelperBHOGUI*>(object);
 }
 
-// The link-hint engine is not built yet: each method says so instead of pretending to work.
+// Each method keeps the object alive for its duration: the server it asks may let messages through,
+// and a caller may release its last reference meanwhile.
 
-STDMETHODIMP TIEHelperBHOGUI::MouseOverLink(LONG, LONG, LONG, BSTR, IUnknown*) {
-    return E_NOTIMPL;
+STDMETHODIMP TIEHelperBHOGUI::MouseOverLink(LONG HWND, LONG X, LONG Y, BSTR URL, IUnknown* KeptorServer) {
+    Microsoft::WRL::ComPtr<IIEHelperBHOGUI> self(this);
+    return Automation([&] {
+        Module->ShowLinkHint(reinterpret_cast<::HWND>(static_cast<LONG_PTR>(HWND)), X, Y,
+                             std::wstring(URL ? URL : L"", ::SysStringLen(URL)), KeptorServer);
+    });
 }
 
 STDMETHODIMP TIEHelperBHOGUI::MouseOutLink() {
-    return E_NOTIMPL;
+    Microsoft::WRL::ComPtr<IIEHelperBHOGUI> self(this);
+    return Automation([&] { Module->HideLinkHint(); });
 }
 
-STDMETHODIMP TIEHelperBHOGUI::MouseMove(LONG, LONG) {
-    return E_NOTIMPL;
+STDMETHODIMP TIEHelperBHOGUI::MouseMove(LONG X, LONG Y) {
+    Microsoft::WRL::ComPtr<IIEHelperBHOGUI> self(this);
+    return Automation([&] { Module->MoveLinkHint(X, Y); });
 }
 
 } // namespace zorbex

@@ -1,8 +1,13 @@
-// TIEHelperBHOGUI: the link-hint automation object.
+// TIEHelperBHOGUI: the link-hint automation object. The browser helper object (another library)
+// reports the pointer's movements over a page's links; each object shows its own hint through the
+// GUI data module it owns. The main toolbar's Info label uses it for the card of the current page.
 #pragma once
+
+#include <memory>
 
 #include "com/AutoObjectUnit.h"
 #include "com/ZorbexGUI_TLB.h"
+#include "ui/DataModuleUnit.h"
 
 namespace zorbex {
 
@@ -14,6 +19,14 @@ public:
     STDMETHODIMP MouseOverLink(LONG HWND, LONG X, LONG Y, BSTR URL, IUnknown* KeptorServer) override;
     STDMETHODIMP MouseOutLink() override;
     STDMETHODIMP MouseMove(LONG X, LONG Y) override;
+
+    // The owned data module, for tests.
+    TGUIDataModule& DataModule() { return *Module; }
+
+private:
+    TIEHelperBHOGUI();
+
+    std::unique_ptr<TGUIDataModule> Module;
 };
 
 } // namespace zorbex
