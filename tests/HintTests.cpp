@@ -1122,6 +1122,173 @@ TEST_F(ToolbarHintTest, CardHintShowsThePagePictureUntilTheMouseLeaves) {
     EXPECT_TRUE(LinkHintWindows().empty()) << "the object and its window are gone";
 }
 
+// A link-hint object that records what the toolbar tells it, put in place of the library's class for
+// this thread's CoCreateInstance.
+class TRecordingHelper final : public IIEHelperBHOGUI {
+public:
+    struct TCall {
+        std::wstring Text;
+        size_t ServerCalls; // how many calls the application had received by then
+    };
+    TRecordingHelper(std::vector<TCall>& calls, TKeptorServer& server, HRESULT overResult)
+        : Calls(calls), Server(server), OverResult(overResult) {}
+
+    STDMETHODIMP QueryInterface(REFIID iid, void** object) override {
+        if (!object)
+            return E_POINTER;
+        if (iid == IID_IUnknown || iid == IID_IDispatch || iid == IID_IIEHelperBHOGUI) {
+            *object = static_cast<IIEHelperBHOGUI*>(this);
+            AddRef();
+            return S_OK;
+        }
+        *object = nullptr;
+        return E_NOINTERFACE;
+    }
+    STDMETHODIMP_(ULONG) AddRef() override { return static_cast<ULONG>(++Count); }
+    STDMETHODIMP_(ULONG) Release() override {
+        const LONG count = --Count;
+        if (count == 0) {
+            Record(L"released");
+            delete this;
+        }
+        return static_cast<ULONG>(count);
+    }
+    STDMETHODIMP GetTypeInfoCount(UINT*) override { return E_NOTIMPL; }
+    STDMETHODIMP GetTypeInfo(UINT, LCID, ITypeInfo**) override { return E_NOTIMPL; }
+    STDMETHODIMP GetIDsOfNames(REFIID, LPOLESTR*, UINT, LCID, DISPID*) override { return E_NOTIMPL; }
+    STDMETHODIMP Invoke(DISPID, REFIID, LCID, WORD, DISPPARAMS*, VARIANT*, EXCEPINFO*, UINT*) override {
+        return E_NOTIMPL;
+    }
+    STDMETHODIMP MouseOverLink(LONG window, LONG x, LONG y, BSTR url, IUnknown* server) override {
+        ComPtr<IGUIServer> gui;
+        const bool isServer = server && SUCCEEDED(server->QueryInterface(IID_PPV_ARGS(&gui)));
+        Record(L"MouseOverLink(" + std::to_wstring(window) + L", " + std::to_wstring(x) + L", " + std::to_wstring(y) +
+               L", " + std::wstring(url ? url : L"") + L", " + (isServer ? L"server" : L"no server") + L")");
+        return OverResult;
+    }
+    STDMETHODIMP MouseOutLink() override {
+        Record(L"MouseOutLink");
+        return S_OK;
+    }
+    STDMETHODIMP MouseMove(LONG x, LONG y) override {
+        Record(L"MouseMove(" + std::to_wstring(x) + L", " + std::to_wstring(y) + L")");
+        return S_OK;
+    }
+
+private:
+    ~TRecordingHelper() = default;
+    void Record(std::wstring text) { Calls.push_back({std::move(text), Server.CallLog().size()}); }
+
+    std::vector<TCall>& Calls;
+    TKeptorServer& Server;
+    HRESULT OverResult;
+    LONG Count = 0;
+};
+
+class TRecordingHelperFactory final : public IClassFactory {
+public:
+    TRecordingHelperFactory(std::vector<TRecordingHelper::TCall>& calls, TKeptorServer& server)
+        : Calls(calls), Server(server) {}
+    HRESULT OverResult = S_OK;
+    int Created = 0;
+
+    STDMETHODIMP QueryInterface(REFIID iid, void** object) override {
+        if (!object)
+            return E_POINTER;
+        if (iid == IID_IUnknown || iid == IID_IClassFactory) {
+            *object = static_cast<IClassFactory*>(this);
+            return S_OK; // lives on the test's stack
+        }
+        *object = nullptr;
+        return E_NOINTERFACE;
+    }
+    STDMETHODIMP_(ULONG) AddRef() override { return 2; }
+    STDMETHODIMP_(ULONG) Release() override { return 1; }
+    STDMETHODIMP CreateInstance(IUnknown* outer, REFIID iid, void** object) override {
+        if (outer)
+            return CLASS_E_NOAGGREGATION;
+        ++Created;
+        ComPtr<TRecordingHelper> helper(new TRecordingHelper(Calls, Server, OverResult));
+        return helper->QueryInterface(iid, object);
+    }
+    STDMETHODIMP LockServer(BOOL) override { return S_OK; }
+
+private:
+    std::vector<TRecordingHelper::TCall>& Calls;
+    TKeptorServer& Server;
+};
+
+TEST_F(ToolbarHintTest, CardHintTellsItsObjectWhatTheMouseDoes) {
+    std::vector<TRecordingHelper::TCall> calls;
+    TRecordingHelperFactory factory(calls, *Server.Get());
+    DWORD cookie = 0;
+    ASSERT_EQ(S_OK, ::CoRegisterClassObject(CLSID_IEHelperBHOGUI, &factory, CLSCTX_INPROC_SERVER, REGCLS_MULTIPLEUSE,
+                                            &cookie));
+    // Whatever happens, the toolbar lets its object go and the class is the library's again before the
+    // recording ends.
+    struct TRestore {
+        TMainIEToolBandForm& Form;
+        DWORD Cookie;
+        ~TRestore() {
+            try {
+                Form.HideCardHint();
+            } catch (...) {
+            }
+            ::CoRevokeClassObject(Cookie);
+        }
+    } restore{FormObject(), cookie};
+    const HWND card = Label(L"CardLabel");
+    auto texts = [&] {
+        std::vector<std::wstring> result;
+        for (const auto& call : calls)
+            result.push_back(call.Text);
+        calls.clear();
+        return result;
+    };
+    auto screen = [&](int x, int y) {
+        POINT point{x, y};
+        ::ClientToScreen(card, &point);
+        return std::to_wstring(point.x) + L", " + std::to_wstring(point.y);
+    };
+
+    ::SendMessageW(card, WM_MOUSEMOVE, 0, MAKELPARAM(4, 5));
+    ::SendMessageW(card, WM_MOUSEMOVE, 0, MAKELPARAM(9, 6));
+    EXPECT_EQ((std::vector<std::wstring>{L"MouseOverLink(" +
+                                             std::to_wstring(static_cast<LONG>(reinterpret_cast<LONG_PTR>(Form))) +
+                                             L", " + screen(4, 5) + L", " + kArchived + L", server)",
+                                         L"MouseMove(" + screen(9, 6) + L")"}),
+              texts());
+    EXPECT_EQ(1, factory.Created);
+
+    // A click ends the hint before the properties open.
+    const size_t before = Server->CallLog().size();
+    ::SendMessageW(::GetParent(card), WM_COMMAND, MAKEWPARAM(::GetDlgCtrlID(card), STN_CLICKED),
+                   reinterpret_cast<LPARAM>(card));
+    ASSERT_EQ(2u, calls.size());
+    EXPECT_EQ(L"MouseOutLink", calls[0].Text);
+    EXPECT_EQ(before, calls[0].ServerCalls) << "nothing reached the application before the hint ended";
+    EXPECT_EQ(L"released", calls[1].Text);
+    const auto& log = Server->CallLog();
+    EXPECT_NE(log.end(), std::find(log.begin() + static_cast<std::ptrdiff_t>(before), log.end(),
+                                   L"22 ShowDocumentProperties(\"" + std::wstring(kArchived) + L"\")"));
+    calls.clear();
+
+    // A failing MouseOverLink is the handler's failure: no card hint, and the next move starts again.
+    factory.OverResult = E_FAIL;
+    ::SendMessageW(card, WM_MOUSEMOVE, 0, MAKELPARAM(4, 5));
+    EXPECT_FALSE(FormObject().CardHintShown());
+    EXPECT_FALSE(Timers().CardHintTimer.Enabled());
+    factory.OverResult = S_OK;
+    ::SendMessageW(card, WM_MOUSEMOVE, 0, MAKELPARAM(4, 5));
+    EXPECT_TRUE(FormObject().CardHintShown());
+    EXPECT_EQ(3, factory.Created);
+    EXPECT_EQ(L"released", calls[1].Text) << "the failed object is let go when the next one comes";
+
+    Leave();
+    FormObject().WatchCardHint();
+    EXPECT_EQ(nullptr, FormObject().CardHintObject());
+}
+
 TEST_F(ToolbarHintTest, ClickOnTheInfoLabelEndsTheCardHintFirst) {
     const HWND card = Label(L"CardLabel");
     HoverLabel(card);
