@@ -184,10 +184,13 @@ protected:
     bool HasBackup = false;
 };
 
-TEST_F(KeptorBHOTest, TheSettingsKeyIsJoinedFromTheMakerAndProductNames) {
+TEST_F(KeptorBHOTest, TheSettingsKeyIsJoinedFromTheMakerAndProductNamesAndReadAfresh) {
     EXPECT_EQ(L"Software\\Calverin\\Trovella\\Settings", SettingsKeyPath());
-    EXPECT_EQ(&SettingsKeyPath(), &SettingsKeyPath()) << "assembled once";
-    EXPECT_EQ(&KeptorBHO(), &KeptorBHO()) << "one shared instance";
+    // The shared settings keep nothing: every read sees the key as it is now.
+    for (DWORD value : {0u, 1u, 0u}) {
+        StoreValue(HKEY_CURRENT_USER, SettingsKeyPath(), L"Enabled", REG_DWORD, DwordBytes(value));
+        EXPECT_EQ(value != 0, KeptorBHO().IsEnabled());
+    }
 }
 
 struct TSwitch {

@@ -62,7 +62,7 @@ struct TStoredStrip {
     size_t Size = 0;
     std::vector<uint32_t> Pixels;
 
-    uint32_t At(int x, int y) const { return Pixels[static_cast<size_t>(y) * Header.biWidth + x]; }
+    uint32_t At(int x, int y) const { return Pixels[static_cast<size_t>(y) * static_cast<size_t>(Header.biWidth) + static_cast<size_t>(x)]; }
 };
 
 // The strip of this executable's resources; fails the test when it is missing, is not a 32-bit picture
@@ -79,7 +79,7 @@ TStoredStrip ReadStrip(int id) {
     const BITMAPINFOHEADER& h = strip.Header;
     const LONG height = h.biHeight < 0 ? -h.biHeight : h.biHeight;
     const size_t offset = h.biSize + h.biClrUsed * sizeof(RGBQUAD);
-    const size_t count = static_cast<size_t>(h.biWidth) * height;
+    const size_t count = static_cast<size_t>(h.biWidth) * static_cast<size_t>(height);
     if (h.biBitCount != 32 || h.biWidth <= 0 || offset + count * 4 > bytes.size()) {
         ADD_FAILURE() << "bitmap resource " << id << ": " << h.biWidth << " x " << h.biHeight << ", "
                       << h.biBitCount << " bits, " << bytes.size() << " bytes";
@@ -88,8 +88,8 @@ TStoredStrip ReadStrip(int id) {
     strip.Pixels.resize(count);
     for (LONG y = 0; y < height; ++y) {
         const LONG stored = h.biHeight > 0 ? height - 1 - y : y;
-        std::memcpy(&strip.Pixels[static_cast<size_t>(y) * h.biWidth],
-                    bytes.data() + offset + static_cast<size_t>(stored) * h.biWidth * 4,
+        std::memcpy(&strip.Pixels[static_cast<size_t>(y) * static_cast<size_t>(h.biWidth)],
+                    bytes.data() + offset + static_cast<size_t>(stored) * static_cast<size_t>(h.biWidth) * 4,
                     static_cast<size_t>(h.biWidth) * 4);
     }
     return strip;
@@ -218,7 +218,7 @@ TEST_P(ImageStripTest, GoesIntoAnImageListAndDrawsWithItsTransparency) {
         int wrongTransparent = 0, wrongOpaque = 0;
         for (int y = 0; y < kSide; ++y) {
             for (int x = 0; x < width; ++x) {
-                const uint32_t source = stored.At(x, y), drawn = pixels[static_cast<size_t>(y) * width + x];
+                const uint32_t source = stored.At(x, y), drawn = pixels[static_cast<size_t>(y) * static_cast<size_t>(width) + static_cast<size_t>(x)];
                 if (Alpha(source) == 0)
                     wrongTransparent += Rgb(drawn) != background;
                 else if (Alpha(source) == 255)
@@ -231,7 +231,7 @@ TEST_P(ImageStripTest, GoesIntoAnImageListAndDrawsWithItsTransparency) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Toolbars, ImageStripTest, ::testing::ValuesIn(kStrips),
-                         [](const ::testing::TestParamInfo<TStrip>& info) { return std::string(info.param.Name); });
+                         [](const ::testing::TestParamInfo<TStrip>& param) { return std::string(param.param.Name); });
 
 // The library carries the same strips as the test programs built from the same resource script.
 TEST(ImageStrips, LibraryCarriesTheSameStrips) {

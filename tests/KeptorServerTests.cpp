@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "KeptorServerUnit.h"
+#include "com/ComObjectUnit.h"
 #include "com/ComSupportUnit.h"
 #include "support/KeptorProcessUnit.h"
 #include "support/TestSupport.h"
@@ -28,11 +29,12 @@ TBStr B(const wchar_t* text) {
     return TBStr(text);
 }
 
-TVariant Strings(std::initializer_list<const wchar_t*> items) {
+// A VT_ARRAY | VT_VARIANT of the items, each made a TVariant.
+template <typename T> TVariant VariantArray(std::initializer_list<T> items) {
     SAFEARRAY* array = ::SafeArrayCreateVector(VT_VARIANT, 0, static_cast<ULONG>(items.size()));
     LONG i = 0;
-    for (const wchar_t* item : items) {
-        TVariant element{std::wstring_view(item)};
+    for (T item : items) {
+        TVariant element{item};
         ::SafeArrayPutElement(array, &i, element.Ptr());
         ++i;
     }
@@ -42,18 +44,12 @@ TVariant Strings(std::initializer_list<const wchar_t*> items) {
     return result;
 }
 
+TVariant Strings(std::initializer_list<std::wstring_view> items) {
+    return VariantArray(items);
+}
+
 TVariant Integers(std::initializer_list<long> items) {
-    SAFEARRAY* array = ::SafeArrayCreateVector(VT_VARIANT, 0, static_cast<ULONG>(items.size()));
-    LONG i = 0;
-    for (long item : items) {
-        TVariant element(item);
-        ::SafeArrayPutElement(array, &i, element.Ptr());
-        ++i;
-    }
-    TVariant result;
-    V_VT(result.Ptr()) = VT_ARRAY | VT_VARIANT;
-    V_ARRAY(result.Ptr()) = array;
-    return result;
+    return VariantArray(items);
 }
 
 std::vector<BYTE> Bytes(const VARIANT& value) {
@@ -91,33 +87,13 @@ struct TEventCall {
     DWORD Thread = 0;
 };
 
-class TRecordingSink final : public IDispatch {
+class TRecordingSink final : public TComObject<IDispatch> {
 public:
-    static ComPtr<TRecordingSink> Create() {
-        return ComPtr<TRecordingSink>(new TRecordingSink);
-    }
+    static ComPtr<TRecordingSink> Create() { return ComPtr<TRecordingSink>(new TRecordingSink); }
 
     std::vector<TEventCall> Calls;
     HRESULT Answer = S_OK;
 
-    STDMETHODIMP QueryInterface(REFIID iid, void** object) override {
-        if (!object)
-            return E_POINTER;
-        if (iid == IID_IUnknown || iid == IID_IDispatch || iid == DIID_IGUIServerEvents) {
-            *object = static_cast<IDispatch*>(this);
-            AddRef();
-            return S_OK;
-        }
-        *object = nullptr;
-        return E_NOINTERFACE;
-    }
-    STDMETHODIMP_(ULONG) AddRef() override { return ++Refs; }
-    STDMETHODIMP_(ULONG) Release() override {
-        ULONG count = --Refs;
-        if (count == 0)
-            delete this;
-        return count;
-    }
     STDMETHODIMP GetTypeInfoCount(UINT* count) override {
         *count = 0;
         return E_NOTIMPL;
@@ -142,9 +118,15 @@ public:
     }
 
 private:
-    TRecordingSink() = default;
-    ULONG Refs = 0;
+    TRecordingSink();
 };
+
+const TInterfaceEntry kRecordingSinkInterfaces[] = {
+    InterfaceEntry<TRecordingSink, IDispatch>(IID_IDispatch),
+    InterfaceEntry<TRecordingSink, IDispatch>(DIID_IGUIServerEvents),
+};
+
+TRecordingSink::TRecordingSink() : TComObject(TModuleCount::None, kRecordingSinkInterfaces, nullptr) {}
 
 ComPtr<IConnectionPoint> EventsPoint(IUnknown* server) {
     ComPtr<IConnectionPointContainer> container;
@@ -177,7 +159,8 @@ void ExpectDocumentDataChange(const TEventCall& call, long id, bool present, con
 class KeptorServerTest : public test::TComTest {
 protected:
     IGUIServer* Gui() { return static_cast<IGUIServer*>(Server.Get()); }
-    IKeptorControl* Control() { return static_cast<IKeptorControl*>(Server.Get()); }
+    // Through a reference: the server is always there, and the conversion needs no null check.
+    IKeptorControl* Control() { return &static_cast<IKeptorControl&>(*Server.Get()); }
 
     ComPtr<TKeptorServer> Server = TKeptorServer::Create(test::KeptorTypeLib());
 };

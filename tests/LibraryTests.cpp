@@ -1,4 +1,5 @@
-// Library entry points, class factories, registration and the embedded type library.
+// Library entry points, class factories (aggregation included), registration and the embedded type
+// library; the four objects as COM clients see them.
 #include <windows.h>
 #include <ocidl.h>
 #include <shlobj.h>
@@ -9,10 +10,13 @@
 #include <vector>
 
 #include "com/ComFactoryUnit.h"
+#include "com/ComObjectUnit.h"
+#include "com/ComServerUnit.h"
 #include "com/ComSupportUnit.h"
 #include "com/ErrorsUnit.h"
 #include "com/RegistryUnit.h"
 #include "com/ZorbexGUI_TLB.h"
+#include "library/IEHKepUtilsUnit.h"
 #include "support/TestSupport.h"
 
 using Microsoft::WRL::ComPtr;
@@ -31,13 +35,18 @@ struct TClassRow {
     const wchar_t* ClassDescription; // default value of CLSID\{clsid}
     const wchar_t* ProgIDDescription;
     bool Band;
+    const IID* Interface; // the co-class's default interface
 };
 
 const TClassRow kClasses[] = {
-    {&CLSID_ZorbexExplorerBar, L"ZorbexGUI.ZorbexExplorerBar", L"Trovella Bar", L"ZorbexExplorerBar", true},
-    {&CLSID_IEHKepUtils, L"ZorbexGUI.IEHKepUtils", L"IEHKepUtils Object", L"IEHKepUtils Object", false},
-    {&CLSID_IEHelperBHOGUI, L"ZorbexGUI.IEHelperBHOGUI", L"IEHelperBHOGUI Object", L"IEHelperBHOGUI Object", false},
-    {&CLSID_TrovellaQLToolbar, L"ZorbexGUI.TrovellaQLToolbar", L"Trovella Links Bar", L"TrovellaQLToolbar", true},
+    {&CLSID_ZorbexExplorerBar, L"ZorbexGUI.ZorbexExplorerBar", L"Trovella Bar", L"ZorbexExplorerBar", true,
+     &IID_IZorbexExplorerBar},
+    {&CLSID_IEHKepUtils, L"ZorbexGUI.IEHKepUtils", L"IEHKepUtils Object", L"IEHKepUtils Object", false,
+     &IID_IIEHKepUtils},
+    {&CLSID_IEHelperBHOGUI, L"ZorbexGUI.IEHelperBHOGUI", L"IEHelperBHOGUI Object", L"IEHelperBHOGUI Object", false,
+     &IID_IIEHelperBHOGUI},
+    {&CLSID_TrovellaQLToolbar, L"ZorbexGUI.TrovellaQLToolbar", L"Trovella Links Bar", L"TrovellaQLToolbar", true,
+     &IID_ITrovellaQLToolbar},
 };
 
 std::wstring Value(HKEY root, const std::wstring& path, const std::wstring& name = L"") {
@@ -217,7 +226,7 @@ TEST_F(FactoryTest, CanUnloadNowFollowsObjectsLocksAndFactoryReferences) {
     EXPECT_EQ(S_OK, library.CanUnloadNow());
 }
 
-TEST_F(FactoryTest, UnknownClassAndAggregationAreRefused) {
+TEST_F(FactoryTest, UnknownClassAndAggregationForAnotherInterfaceAreRefused) {
     TLibrary library;
     void* object = reinterpret_cast<void*>(1);
     EXPECT_EQ(CLASS_E_CLASSNOTAVAILABLE, library.GetClassObject(IID_IDispatch, IID_IClassFactory, &object));
@@ -241,7 +250,7 @@ TEST_F(FactoryTest, UnknownClassAndAggregationAreRefused) {
 }
 
 std::wstring LastErrorBoxMessage;
-IUnknown* RaisingCreator() {
+IUnknown* RaisingCreator(IUnknown*) {
     throw TError(L"Object cannot be made");
 }
 
@@ -249,8 +258,7 @@ TEST_F(FactoryTest, AnErrorWhileCreatingIsShownAndGivesEUnexpected) {
     // In-process factory of this executable's own class registry pieces (same type library).
     SetCreateErrorBox([](const std::wstring& message) { LastErrorBoxMessage = message; });
     {
-        TAutoObjectFactory factory(CLSID_IEHKepUtils, L"TIEHKepUtils", &RaisingCreator, IID_IIEHKepUtils,
-                                   TInstancing::Multi, TThreadingModel::Apartment);
+        TAutoObjectFactory factory(CLSID_IEHKepUtils, L"TIEHKepUtils", &RaisingCreator, IID_IIEHKepUtils);
         void* object = reinterpret_cast<void*>(1);
         EXPECT_EQ(E_UNEXPECTED, factory.CreateInstance(nullptr, IID_IUnknown, &object));
         EXPECT_EQ(nullptr, object);
@@ -262,8 +270,7 @@ TEST_F(FactoryTest, AnErrorWhileCreatingIsShownAndGivesEUnexpected) {
 TEST_F(FactoryTest, AutomationFactoryChecksTheDefaultDispatchInterface) {
     auto create = [](const CLSID& clsid, const IID& iid) -> std::wstring {
         try {
-            TAutoObjectFactory factory(clsid, L"TSample", &RaisingCreator, iid, TInstancing::Multi,
-                                       TThreadingModel::Apartment);
+            TAutoObjectFactory factory(clsid, L"TSample", &RaisingCreator, iid);
             return L"";
         } catch (const TError& error) {
             return error.Text();
@@ -273,6 +280,127 @@ TEST_F(FactoryTest, AutomationFactoryChecksTheDefaultDispatchInterface) {
     EXPECT_EQ(L"Dispatch interface missing from class TSample", create(CLSID_IEHelperBHOGUI, IID_IIEHKepUtils));
     EXPECT_EQ(L"Incorrect type information for class TSample", create(CLSID_ZorbexExplorerBar, IID_IIEHKepUtils));
     EXPECT_EQ(L"Type information missing for class TSample", create(IID_IDispatch, IID_IIEHKepUtils));
+}
+
+// --- Aggregation ---------------------------------------------------------------------------------
+
+// An outer object as a COM client builds one: it answers IPersist itself and every other interface
+// through the object it aggregates (the inner object's own IUnknown, which it holds).
+const CLSID kOuterClassID = {0x6D3A1F52, 0x0B7E, 0x4C1D, {0x9A, 0x44, 0x21, 0x5E, 0x8B, 0x70, 0x13, 0xC6}};
+
+class TOuterObject : public TComObject<IPersist> {
+public:
+    static ComPtr<TOuterObject> Create();
+
+    STDMETHODIMP GetClassID(CLSID* clsid) override {
+        if (!clsid)
+            return E_POINTER;
+        *clsid = kOuterClassID;
+        return S_OK;
+    }
+    // The references held on the outer object.
+    ULONG References() {
+        AddRef();
+        return Release();
+    }
+
+    ComPtr<IUnknown> Inner;
+
+private:
+    TOuterObject();
+    HRESULT QueryOtherInterface(REFIID iid, void** object) override {
+        return Inner ? Inner->QueryInterface(iid, object) : E_NOINTERFACE;
+    }
+};
+
+const TInterfaceEntry kOuterInterfaces[] = {InterfaceEntry<TOuterObject, IPersist>(IID_IPersist)};
+
+TOuterObject::TOuterObject() : TComObject(TModuleCount::None, kOuterInterfaces, nullptr) {}
+
+ComPtr<TOuterObject> TOuterObject::Create() {
+    return ComPtr<TOuterObject>(new TOuterObject);
+}
+
+class AggregationTest : public TComTest {};
+
+TEST_F(AggregationTest, EachClassMadeWithAnOuterObjectAnswersThroughIt) {
+    for (const auto& row : kClasses) {
+        SCOPED_TRACE(row.ProgID);
+        ComPtr<TOuterObject> outer = TOuterObject::Create();
+        ASSERT_EQ(S_OK, ::CoCreateInstance(*row.Clsid, outer->Identity(), CLSCTX_INPROC_SERVER, IID_IUnknown,
+                                           reinterpret_cast<void**>(outer->Inner.GetAddressOf())));
+        ASSERT_TRUE(outer->Inner);
+        EXPECT_NE(outer->Identity(), outer->Inner.Get());
+        EXPECT_EQ(1u, outer->References()) << "the inner object holds no reference on its outer object";
+        EXPECT_EQ(S_FALSE, LoadedLibraryCanUnloadNow()) << "a live object";
+
+        // The inner object's own IUnknown does not delegate.
+        ComPtr<IUnknown> own;
+        ASSERT_EQ(S_OK, outer->Inner->QueryInterface(IID_PPV_ARGS(&own)));
+        EXPECT_EQ(outer->Inner.Get(), own.Get());
+        own.Reset();
+
+        // The class's interfaces, asked of the outer object, are the inner object's, and count on the outer.
+        for (const IID* iid : {row.Interface, &IID_ISupportErrorInfo, &IID_IProvideClassInfo}) {
+            SCOPED_TRACE(GuidToString(*iid).c_str());
+            ComPtr<IUnknown> part;
+            ASSERT_EQ(S_OK, outer->Identity()->QueryInterface(*iid, reinterpret_cast<void**>(part.GetAddressOf())));
+            EXPECT_EQ(2u, outer->References());
+            part->AddRef();
+            EXPECT_EQ(3u, outer->References()) << "AddRef of an inner interface counts on the outer object";
+            part->Release();
+            // QueryInterface of an inner interface is the outer object's: its identity and its IPersist.
+            ComPtr<IUnknown> identity;
+            ASSERT_EQ(S_OK, part->QueryInterface(IID_PPV_ARGS(&identity)));
+            EXPECT_EQ(outer->Identity(), identity.Get());
+            identity.Reset();
+            ComPtr<IPersist> persist;
+            ASSERT_EQ(S_OK, part.As(&persist));
+            CLSID clsid{};
+            EXPECT_EQ(S_OK, persist->GetClassID(&clsid));
+            EXPECT_EQ(kOuterClassID, clsid);
+        }
+        EXPECT_EQ(1u, outer->References());
+
+        // The outer object's lifetime is the inner object's.
+        EXPECT_EQ(S_FALSE, LoadedLibraryCanUnloadNow()) << "the outer object keeps its inner object";
+        outer.Reset();
+        EXPECT_EQ(S_OK, LoadedLibraryCanUnloadNow()) << "the inner object ends with its outer object";
+    }
+}
+
+TEST_F(AggregationTest, AnotherInterfaceWithAnOuterObjectIsRefusedAndCreatesNothing) {
+    for (const auto& row : kClasses) {
+        SCOPED_TRACE(row.ProgID);
+        ComPtr<TOuterObject> outer = TOuterObject::Create();
+        for (const IID* iid : {row.Interface, &IID_IDispatch, &IID_IClassFactory}) {
+            void* object = reinterpret_cast<void*>(1);
+            EXPECT_EQ(CLASS_E_NOAGGREGATION,
+                      ::CoCreateInstance(*row.Clsid, outer->Identity(), CLSCTX_INPROC_SERVER, *iid, &object));
+            EXPECT_EQ(nullptr, object);
+        }
+        EXPECT_EQ(1u, outer->References()) << "nothing reached the outer object";
+        EXPECT_EQ(S_OK, LoadedLibraryCanUnloadNow());
+    }
+
+    // The factory refuses before it calls the object class's creator.
+    static int created = 0;
+    created = 0;
+    TAutoObjectFactory factory(CLSID_IEHKepUtils, L"TIEHKepUtils", [](IUnknown* outer) {
+        ++created;
+        return TIEHKepUtils::CreateObject(outer);
+    }, IID_IIEHKepUtils);
+    ComPtr<TOuterObject> outer = TOuterObject::Create();
+    void* object = reinterpret_cast<void*>(1);
+    EXPECT_EQ(CLASS_E_NOAGGREGATION, factory.CreateInstance(outer->Identity(), IID_IIEHKepUtils, &object));
+    EXPECT_EQ(nullptr, object);
+    EXPECT_EQ(0, created);
+    ASSERT_EQ(S_OK, factory.CreateInstance(outer->Identity(), IID_IUnknown,
+                                           reinterpret_cast<void**>(outer->Inner.GetAddressOf())));
+    EXPECT_EQ(1, created);
+    EXPECT_FALSE(CanUnloadModule()) << "the object made in this process is counted";
+    outer.Reset();
+    EXPECT_TRUE(CanUnloadModule());
 }
 
 // --- The embedded type library -------------------------------------------------------------------
@@ -506,14 +634,7 @@ TEST_F(ObjectTest, AutomationObjectsServeDispatchFromTheTypeLibrary) {
     ComPtr<ISupportErrorInfo> support;
     ASSERT_EQ(S_OK, utils.As(&support));
     EXPECT_EQ(S_OK, support->InterfaceSupportsErrorInfo(IID_IIEHKepUtils));
-    ComPtr<IProvideClassInfo> classInfo;
-    ASSERT_EQ(S_OK, utils.As(&classInfo));
-    ComPtr<ITypeInfo> info;
-    ASSERT_EQ(S_OK, classInfo->GetClassInfo(&info));
-    TYPEATTR* attr = nullptr;
-    ASSERT_EQ(S_OK, info->GetTypeAttr(&attr));
-    EXPECT_EQ(GuidToString(CLSID_IEHKepUtils), GuidToString(attr->guid));
-    info->ReleaseTypeAttr(attr);
+    EXPECT_EQ(GuidToString(CLSID_IEHKepUtils), GuidToString(ProvidedClassID(utils.Get())));
 }
 
 TEST_F(ObjectTest, BandsAnswerTheirOwnInterfaceOnly) {

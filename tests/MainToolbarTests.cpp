@@ -637,3 +637,31 @@ TEST_F(MainToolbarTest, RepeatedWorkKeepsNoGdiOrUserObject) {
 }
 
 } // namespace
+
+namespace {
+
+// The application is another process and may answer anything: the toolbar shows what it can, bounds
+// what it builds, and a failing call leaves it inactive.
+TEST_F(MainToolbarTest, HostileAnswersKeepTheToolbarSound) {
+    Server->Archive().Documents[kArchived] = {2001, L"", 77, 2147483647};
+    Server->Archive().RatingColors[2147483647] = {static_cast<long>(0xFFFFFFFF), static_cast<long>(0x7FFFFFFF)};
+    Server->Archive().CommentColors[0] = -1;
+    Server->Archive().CommentColors[1] = static_cast<long>(0x80000005); // the window system colour
+    StartServer();
+    OpenBand();
+    Navigate(kArchived);
+    const auto labels = Labels();
+    EXPECT_EQ(L"  Rating: 2147483647  ", Text(labels[0]));
+    EXPECT_EQ(COLORREF(0x00FFFFFF), Colors(labels[0]).second) << "out-of-range colours are cut to 24 bits";
+    EXPECT_EQ(::GetSysColor(COLOR_WINDOW), Colors(labels[2]).second) << "a system colour code";
+    EXPECT_EQ(COLORREF(0x00FFFFFF), Colors(labels[1]).second) << "status 77 leaves the card as it was";
+
+    // A failing call counts as the application's loss: the form goes inactive and shows nothing.
+    Server->FailNext(47, E_FAIL); // GetDocumentInfo
+    Navigate(kNotArchived);
+    EXPECT_FALSE(FormObject().Active());
+    EXPECT_TRUE(EnabledButtons().empty());
+    EXPECT_EQ(L"  Rating: 0  ", Text(Labels()[0]));
+}
+
+} // namespace

@@ -1,12 +1,10 @@
-// TIEBand: the band protocol, siting and the form it owns.
+// TIEBand: the band protocol, siting and the form it owns. The methods the browser calls with our own
+// code behind them run in the band guard (ResultOr with E_FAIL): a band answers failure, never an error.
 #include "band/IEBandUnit.h"
 
 #include "com/AutoObjectUnit.h"
-#include "com/ComServerUnit.h"
 #include "com/ComSupportUnit.h"
 #include "com/ErrorsUnit.h"
-
-#include <shlwapi.h>
 
 #include <cwchar>
 
@@ -14,54 +12,36 @@ using Microsoft::WRL::ComPtr;
 
 namespace zorbex {
 
-// --- TIEBand -------------------------------------------------------------------------------------
+namespace {
 
-TIEBand::TIEBand() {
-    ComServer().CountObject(true);
-}
+const TInterfaceEntry kBandInterfaces[] = {
+    InterfaceEntry<TIEBand, ISupportErrorInfo>(IID_ISupportErrorInfo),
+    InterfaceEntry<TIEBand, IProvideClassInfo>(IID_IProvideClassInfo),
+    InterfaceEntry<TIEBand, IInputObject>(IID_IInputObject),
+    InterfaceEntry<TIEBand, IPersistStream>(IID_IPersistStream),
+    InterfaceEntry<TIEBand, IObjectWithSite>(IID_IObjectWithSite),
+    InterfaceEntry<TIEBand, IDeskBand>(IID_IDeskBand),
+    InterfaceEntry<TIEBand, IDockingWindow, IDeskBand>(IID_IDockingWindow),
+};
+
+} // namespace
+
+TIEBand::TIEBand(IUnknown* outer) : TComObject(TModuleCount::Object, kBandInterfaces, outer) {}
 
 TIEBand::~TIEBand() {
     // A host that never called CloseDW: the form must not outlive the band its window procedure calls.
     DestroyForm();
-    ComServer().CountObject(false);
 }
 
-STDMETHODIMP TIEBand::QueryInterface(REFIID iid, void** object) {
-    if (!object)
-        return E_POINTER;
-    static const QITAB table[] = {
-        QITABENTMULTI(TIEBand, IUnknown, IDeskBand),
-        QITABENT(TIEBand, ISupportErrorInfo),
-        QITABENT(TIEBand, IProvideClassInfo),
-        QITABENT(TIEBand, IInputObject),
-        QITABENT(TIEBand, IPersistStream),
-        QITABENT(TIEBand, IObjectWithSite),
-        QITABENT(TIEBand, IDeskBand),
-        QITABENTMULTI(TIEBand, IDockingWindow, IDeskBand),
-        {nullptr, 0},
-    };
-    // IOleWindow and IPersist on their own are not answered.
-    if (iid == IID_IOleWindow || iid == IID_IPersist) {
-        *object = nullptr;
+HRESULT TIEBand::QueryOtherInterface(REFIID iid, void** object) {
+    // IOleWindow and IPersist on their own are not answered (the table has them only inside
+    // IDockingWindow and IPersistStream), whatever a concrete band adds.
+    if (iid == IID_IOleWindow || iid == IID_IPersist)
         return E_NOINTERFACE;
-    }
-    HRESULT result = ::QISearch(this, table, iid, object);
-    if (result == E_NOINTERFACE && QueryOwnInterface(iid, object)) {
-        AddRef();
-        return S_OK;
-    }
-    return result;
-}
-
-STDMETHODIMP_(ULONG) TIEBand::AddRef() {
-    return static_cast<ULONG>(::InterlockedIncrement(&RefCount));
-}
-
-STDMETHODIMP_(ULONG) TIEBand::Release() {
-    LONG count = ::InterlockedDecrement(&RefCount);
-    if (count == 0)
-        delete this;
-    return static_cast<ULONG>(count);
+    if (!QueryOwnInterface(iid, object))
+        return E_NOINTERFACE;
+    AddRef();
+    return S_OK;
 }
 
 bool TIEBand::QueryOwnInterface(REFIID, void**) {
@@ -111,7 +91,7 @@ STDMETHODIMP TIEBand::ResizeBorderDW(LPCRECT, IUnknown*, BOOL) {
 STDMETHODIMP TIEBand::GetBandInfo(DWORD bandID, DWORD viewMode, DESKBANDINFO* info) {
     if (!info)
         return E_POINTER;
-    return GuardFail(E_FAIL, [&] {
+    return ResultOr(E_FAIL, [&] {
         BandID = bandID;
         ViewMode = viewMode;
         if (info->dwMask & DBIM_MINSIZE)
@@ -140,7 +120,7 @@ STDMETHODIMP TIEBand::GetBandInfo(DWORD bandID, DWORD viewMode, DESKBANDINFO* in
 // IObjectWithSite
 
 STDMETHODIMP TIEBand::SetSite(IUnknown* site) {
-    return GuardResult(E_FAIL, [&]() -> HRESULT {
+    return ResultOr(E_FAIL, [&]() -> HRESULT {
         Browser.Reset();
         CommandTarget.Reset();
         InputObjectSite.Reset();
@@ -202,7 +182,7 @@ STDMETHODIMP TIEBand::TranslateAcceleratorIO(MSG*) {
 STDMETHODIMP TIEBand::GetClassID(CLSID* clsid) {
     if (!clsid)
         return E_POINTER;
-    return GuardFail(E_FAIL, [&] { GetBandClassID(*clsid); });
+    return ResultOr(E_FAIL, [&] { GetBandClassID(*clsid); });
 }
 
 STDMETHODIMP TIEBand::IsDirty() {
@@ -227,7 +207,7 @@ STDMETHODIMP TIEBand::GetClassInfo(ITypeInfo** info) {
     if (!info)
         return E_POINTER;
     *info = nullptr;
-    return GuardFail(E_FAIL, [&] {
+    return ResultOr(E_FAIL, [&] {
         CLSID clsid{};
         GetBandClassID(clsid);
         *info = CoClassTypeInfo(clsid).Detach();
@@ -271,7 +251,7 @@ void TIEBand::FormFocusChanged(bool focused) {
         return; // the form is closing: its last focus messages are not the host's business
     HasFocus = focused;
     if (InputObjectSite)
-        InputObjectSite->OnFocusChangeIS(static_cast<IDeskBand*>(this), focused ? -1 : 0);
+        InputObjectSite->OnFocusChangeIS(Identity(), focused ? -1 : 0);
 }
 
 } // namespace zorbex

@@ -1,8 +1,10 @@
 // TIEBand: the desk band that the browser hosts.
 //
 // TIEBand implements the browser's band protocol (IObjectWithSite, IDeskBand, IInputObject,
-// IPersistStream) and asks what varies by band from its virtual operations. It owns its form
-// (TIEBandForm, in the forms layer) and is that form's TBandHost.
+// IPersistStream) once for every band, and asks what varies by band (class, form, title, sizes) from
+// its virtual operations, so a concrete band is a handful of one-line answers. It owns its form
+// (TIEBandForm, in the forms layer) and is that form's TBandHost, so the form never sees the band's
+// COM side. Its COM identity, counts and aggregation come from the COM object base.
 #pragma once
 
 #include <windows.h>
@@ -14,6 +16,7 @@
 #include <memory>
 #include <string>
 
+#include "com/ComObjectUnit.h"
 #include "ui/IEBandFormUnit.h"
 
 namespace zorbex {
@@ -21,17 +24,10 @@ namespace zorbex {
 // Creates the form of a band; the result of GetFormClass.
 using TBandFormClass = TFormPtr<TIEBandForm> (*)(TBandHost& band);
 
-class TIEBand : public IDeskBand, public IObjectWithSite, public IInputObject, public IPersistStream,
-                public IProvideClassInfo, public ISupportErrorInfo, public TBandHost {
+class TIEBand : public TComObject<IDeskBand, IObjectWithSite, IInputObject, IPersistStream, IProvideClassInfo,
+                                  ISupportErrorInfo>,
+                public TBandHost {
 public:
-    TIEBand(const TIEBand&) = delete;
-    TIEBand& operator=(const TIEBand&) = delete;
-
-    // IUnknown
-    STDMETHODIMP QueryInterface(REFIID iid, void** object) override;
-    STDMETHODIMP_(ULONG) AddRef() override;
-    STDMETHODIMP_(ULONG) Release() override;
-
     // IOleWindow
     STDMETHODIMP GetWindow(HWND* window) override;
     STDMETHODIMP ContextSensitiveHelp(BOOL enterMode) override;
@@ -72,8 +68,9 @@ public:
     TIEBandForm* Form() const { return BandForm.get(); }
 
 protected:
-    TIEBand();
-    virtual ~TIEBand();
+    // outer: the controlling IUnknown when the band is made aggregated, else null.
+    explicit TIEBand(IUnknown* outer = nullptr);
+    ~TIEBand() override;
 
     // What varies by band, in slot order.
     virtual void GetBandClassID(CLSID& clsid) = 0;
@@ -87,14 +84,14 @@ protected:
     virtual int GetActualHeight() = 0;
     virtual DWORD GetModeFlags() = 0;
 
-    // A concrete band's own interface, answered besides the band protocol.
+    // A concrete band's own interface, answered besides the band protocol: *object set (no reference
+    // added) and true.
     virtual bool QueryOwnInterface(REFIID iid, void** object);
 
 private:
+    HRESULT QueryOtherInterface(REFIID iid, void** object) override;
     bool CreateForm();
     void DestroyForm() noexcept;
-
-    volatile LONG RefCount = 0;
     Microsoft::WRL::ComPtr<IInputObjectSite> InputObjectSite;
     HWND Parent = nullptr;
     Microsoft::WRL::ComPtr<IOleCommandTarget> CommandTarget;

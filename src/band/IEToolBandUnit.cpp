@@ -1,4 +1,4 @@
-// TIEToolBand: sizes from the band's form.
+// TIEToolBand: the toolbar sizes, read from the band's form while it exists.
 #include "band/IEToolBandUnit.h"
 
 namespace zorbex {

@@ -1,4 +1,5 @@
-// TIEToolBand: a single-row horizontal toolbar band whose height follows its form.
+// TIEToolBand: the sizes shared by both toolbars, a single-row horizontal band whose height follows its
+// form (22 pixels before the form exists) and which stretches to the width the browser gives it.
 #pragma once
 
 #include "band/IEBandUnit.h"
@@ -7,6 +8,8 @@ namespace zorbex {
 
 class TIEToolBand : public TIEBand {
 protected:
+    explicit TIEToolBand(IUnknown* outer = nullptr) : TIEBand(outer) {}
+
     static constexpr int kDefaultHeight = 22;
 
     int GetMinWidth() override { return 0; }

@@ -8,6 +8,8 @@ namespace zorbex {
 
 class TMainIEToolBand : public TIEToolBand {
 protected:
+    explicit TMainIEToolBand(IUnknown* outer = nullptr) : TIEToolBand(outer) {}
+
     TBandFormClass GetFormClass() override;
     int GetActualWidth() override;
 };

@@ -1,4 +1,4 @@
-// TQuickLinkIEToolBand.
+// TQuickLinkIEToolBand: the quick-link form and the minimum width it asks for.
 #include "band/QuickLinkIEToolBandUnit.h"
 
 #include "ui/QLIEToolBandFormUnit.h"

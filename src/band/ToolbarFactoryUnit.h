@@ -1,5 +1,6 @@
-// TKeptorToolbarFactory: the class factory of the toolbar bands, which also registers the band's
-// component category and its entry in the browser's toolbar list.
+// TKeptorToolbarFactory: the class factory of the toolbar bands. Beyond what every class registers it
+// makes the band a desk band (its component category) and lists it in the browser's toolbar list, so
+// that the browser offers it; removing the registration takes both away again.
 #pragma once
 
 #include "com/ComFactoryUnit.h"
@@ -8,23 +9,14 @@ namespace zorbex {
 
 class TKeptorToolbarFactory : public TComObjectFactory {
 public:
+    // bandDescription: the toolbar's name in the browser's toolbar list and the class key's default value.
     TKeptorToolbarFactory(const CLSID& clsid, const wchar_t* objectClassName, TObjectCreator creator,
-                          std::wstring bandDescription, std::wstring categoryID, bool registerToolbar,
-                          TInstancing instancing, TThreadingModel threading);
-
-    const std::wstring& BandDescription() const { return Description_; }
-    const std::wstring& CategoryID() const { return Category; }
-    bool RegisterToolbar() const { return Toolbar; }
+                          std::wstring bandDescription);
 
     void UpdateRegistration(bool doRegister) override;
 
 private:
-    std::wstring Description_;
-    std::wstring Category;
-    bool Toolbar;
+    std::wstring BandDescription;
 };
-
-// The browser's desk-band component category.
-inline constexpr wchar_t kDeskBandCategory[] = L"{00021492-0000-0000-C000-000000000046}";
 
 } // namespace zorbex

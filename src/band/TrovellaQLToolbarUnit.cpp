@@ -1,4 +1,4 @@
-// TTrovellaQLToolbar.
+// TTrovellaQLToolbar: creation, class ID, title and the co-class's own interface.
 #include "band/TrovellaQLToolbarUnit.h"
 
 #include "com/ComServerUnit.h"
@@ -8,10 +8,8 @@
 
 namespace zorbex {
 
-IUnknown* TTrovellaQLToolbar::CreateObject() {
-    auto* band = new TTrovellaQLToolbar;
-    band->AddRef();
-    return static_cast<IDeskBand*>(band);
+IUnknown* TTrovellaQLToolbar::CreateObject(IUnknown* outer) {
+    return (new TTrovellaQLToolbar(outer))->FirstReference();
 }
 
 void TTrovellaQLToolbar::GetBandClassID(CLSID& clsid) {
@@ -25,6 +23,7 @@ void TTrovellaQLToolbar::GetTitle(std::wstring& title) {
 bool TTrovellaQLToolbar::QueryOwnInterface(REFIID iid, void** object) {
     if (iid != IID_ITrovellaQLToolbar)
         return false;
+    // The interface has no methods of its own: any of the object's IUnknown-based tables serves it.
     *object = static_cast<IDeskBand*>(this);
     return true;
 }

@@ -1,4 +1,4 @@
-// TZorbexExplorerBar.
+// TZorbexExplorerBar: creation, class ID, title and the co-class's own interface.
 #include "band/ZorbexExplorerBarUnit.h"
 
 #include "com/ComServerUnit.h"
@@ -8,10 +8,8 @@
 
 namespace zorbex {
 
-IUnknown* TZorbexExplorerBar::CreateObject() {
-    auto* band = new TZorbexExplorerBar;
-    band->AddRef();
-    return static_cast<IDeskBand*>(band);
+IUnknown* TZorbexExplorerBar::CreateObject(IUnknown* outer) {
+    return (new TZorbexExplorerBar(outer))->FirstReference();
 }
 
 void TZorbexExplorerBar::GetBandClassID(CLSID& clsid) {

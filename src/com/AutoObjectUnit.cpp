@@ -1,4 +1,5 @@
-// Type information lookups for the automation-object base.
+// Type information lookups of the automation-object base, out of the template: the dispatch view of a
+// dual interface leads to its vtable view, which DispInvoke needs.
 #include "com/AutoObjectUnit.h"
 
 using Microsoft::WRL::ComPtr;

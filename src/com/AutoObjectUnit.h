@@ -1,5 +1,8 @@
-// Base of the library's automation objects: reference counting, IDispatch served from the
-// embedded type library, ISupportErrorInfo and IProvideClassInfo.
+// The base of the library's automation objects: a COM object (see ComObjectUnit.h) whose dual
+// interface is served by IDispatch from this module's embedded type library, with ISupportErrorInfo
+// and IProvideClassInfo. It is a template over the interface and the co-class so that each object
+// class only writes its methods; every method body runs through Automation, which turns an error into
+// the error's code and the thread's COM error object, as automation callers expect.
 #pragma once
 
 #include <windows.h>
@@ -7,8 +10,11 @@
 #include <ocidl.h>
 #include <wrl/client.h>
 
+#include <span>
 #include <string>
+#include <utility>
 
+#include "com/ComObjectUnit.h"
 #include "com/ComServerUnit.h"
 #include "com/ComSupportUnit.h"
 #include "com/ErrorsUnit.h"
@@ -21,38 +27,10 @@ Microsoft::WRL::ComPtr<ITypeInfo> CoClassTypeInfo(const CLSID& clsid);
 
 // TInterface is the object's dual interface, TInterfaceIID its IID, TClassID its co-class.
 template <typename TInterface, const IID& TInterfaceIID, const CLSID& TClassID>
-class TAutoObject : public TInterface, public ISupportErrorInfo, public IProvideClassInfo {
+class TAutoObject : public TComObject<TInterface, ISupportErrorInfo, IProvideClassInfo> {
+    using TBase = TComObject<TInterface, ISupportErrorInfo, IProvideClassInfo>;
+
 public:
-    TAutoObject() { ComServer().CountObject(true); }
-    TAutoObject(const TAutoObject&) = delete;
-    TAutoObject& operator=(const TAutoObject&) = delete;
-    virtual ~TAutoObject() { ComServer().CountObject(false); }
-
-    // IUnknown
-    STDMETHODIMP QueryInterface(REFIID iid, void** object) override {
-        if (!object)
-            return E_POINTER;
-        if (iid == IID_IUnknown || iid == IID_IDispatch || iid == TInterfaceIID)
-            *object = static_cast<TInterface*>(this);
-        else if (iid == IID_ISupportErrorInfo)
-            *object = static_cast<ISupportErrorInfo*>(this);
-        else if (iid == IID_IProvideClassInfo)
-            *object = static_cast<IProvideClassInfo*>(this);
-        else {
-            *object = nullptr;
-            return E_NOINTERFACE;
-        }
-        AddRef();
-        return S_OK;
-    }
-    STDMETHODIMP_(ULONG) AddRef() override { return static_cast<ULONG>(::InterlockedIncrement(&RefCount)); }
-    STDMETHODIMP_(ULONG) Release() override {
-        LONG count = ::InterlockedDecrement(&RefCount);
-        if (count == 0)
-            delete this;
-        return static_cast<ULONG>(count);
-    }
-
     // IDispatch
     STDMETHODIMP GetTypeInfoCount(UINT* count) override {
         if (!count)
@@ -66,21 +44,20 @@ public:
         *info = nullptr;
         if (index != 0)
             return DISP_E_BADINDEX;
-        return GuardResult(E_UNEXPECTED, [&] {
+        return ResultOr(E_UNEXPECTED, [&] {
             Microsoft::WRL::ComPtr<ITypeInfo> typeInfo;
             OleCheck(ComServer().TypeLib()->GetTypeInfoOfGuid(TInterfaceIID, &typeInfo));
             *info = typeInfo.Detach();
-            return S_OK;
         });
     }
     STDMETHODIMP GetIDsOfNames(REFIID, LPOLESTR* names, UINT count, LCID, DISPID* ids) override {
-        return GuardResult(E_UNEXPECTED, [&] { return ::DispGetIDsOfNames(InvokeTypeInfo(), names, count, ids); });
+        return ResultOr(E_UNEXPECTED, [&] { return ::DispGetIDsOfNames(InvokeTypeInfo(), names, count, ids); });
     }
     STDMETHODIMP Invoke(DISPID id, REFIID iid, LCID, WORD flags, DISPPARAMS* params, VARIANT* result,
                         EXCEPINFO* exception, UINT* argError) override {
         if (iid != IID_NULL)
             return DISP_E_UNKNOWNINTERFACE;
-        return GuardResult(E_UNEXPECTED, [&] {
+        return ResultOr(E_UNEXPECTED, [&] {
             return ::DispInvoke(static_cast<TInterface*>(this), InvokeTypeInfo(), id, flags, params, result,
                                 exception, argError);
         });
@@ -96,36 +73,46 @@ public:
         if (!info)
             return E_POINTER;
         *info = nullptr;
-        return GuardResult(E_UNEXPECTED, [&] {
-            *info = CoClassTypeInfo(TClassID).Detach();
-            return S_OK;
-        });
+        return ResultOr(E_UNEXPECTED, [&] { *info = CoClassTypeInfo(TClassID).Detach(); });
     }
 
 protected:
-    // Runs one automation method body: S_OK, or the failure result with the thread's error object set.
+    // outer: the controlling IUnknown when the object is made aggregated, else null.
+    explicit TAutoObject(IUnknown* outer) : TBase(TModuleCount::Object, Interfaces(), outer) {}
+
+    // Runs one automation method body: its result, or the error's code with the thread's error object set.
     template <typename F> HRESULT Automation(F&& work) noexcept {
-        return GuardAutomation(ProgID(), TInterfaceIID, std::forward<F>(work));
+        return AutomationResult(ProgID(), TInterfaceIID, std::forward<F>(work));
     }
-    static std::wstring ProgID() {
-        try {
+    // "ZorbexGUI.<co-class>", or empty when the type library cannot say.
+    static std::wstring ProgID() noexcept {
+        std::wstring progId;
+        Guarded([&] {
             Microsoft::WRL::ComPtr<ITypeInfo> info = CoClassTypeInfo(TClassID);
             TBStr name;
             OleCheck(info->GetDocumentation(MEMBERID_NIL, name.Receive(), nullptr, nullptr, nullptr));
-            return ComServer().ServerName() + L"." + name.Str();
-        } catch (...) {
-            return std::wstring();
-        }
+            progId = ComServer().ServerName() + L"." + name.Str();
+        });
+        return progId;
     }
 
 private:
+    static std::span<const TInterfaceEntry> Interfaces() {
+        static const TInterfaceEntry table[] = {
+            InterfaceEntry<TAutoObject, IDispatch, TInterface>(IID_IDispatch),
+            InterfaceEntry<TAutoObject, TInterface>(TInterfaceIID),
+            InterfaceEntry<TAutoObject, ISupportErrorInfo>(IID_ISupportErrorInfo),
+            InterfaceEntry<TAutoObject, IProvideClassInfo>(IID_IProvideClassInfo),
+        };
+        return table;
+    }
+
     ITypeInfo* InvokeTypeInfo() {
         if (!DispatchInfo)
             DispatchInfo = DualInterfaceTypeInfo(TInterfaceIID);
         return DispatchInfo.Get();
     }
 
-    volatile LONG RefCount = 0;
     Microsoft::WRL::ComPtr<ITypeInfo> DispatchInfo;
 };
 

@@ -1,4 +1,5 @@
-// Class factories, the class registry and the common registration steps.
+// Class factories: creation (with aggregation), the registry entries every class has, and the
+// library-level registration passes.
 #include "com/ComFactoryUnit.h"
 
 #include "com/ComServerUnit.h"
@@ -22,6 +23,16 @@ void ShowErrorMessageBox(const std::wstring& message) {
 }
 
 TErrorBoxProc ErrorBox = ShowErrorMessageBox;
+
+// The error box of a failed creation shows the message as a sentence.
+void ReportCreateError(const std::wstring& message) {
+    std::wstring sentence = message;
+    if (!sentence.empty() && sentence.back() > L'.')
+        sentence += L'.';
+    ErrorBox(sentence);
+}
+
+const TInterfaceEntry kFactoryInterfaces[] = {InterfaceEntry<TComObjectFactory, IClassFactory>(IID_IClassFactory)};
 
 std::wstring Format(const wchar_t* pattern, const std::wstring& argument) {
     std::wstring text(pattern);
@@ -57,76 +68,33 @@ TYPEATTR LibraryAttributes(ITypeLib* library) {
 } // namespace
 
 std::wstring ShortPathIfSpaced(const std::wstring& path) {
-    if (path.find(L' ') == std::wstring::npos)
-        return path;
-    DWORD needed = ::GetShortPathNameW(path.c_str(), nullptr, 0);
-    if (needed == 0)
-        return path; // no short form available: the long path is still a working value
-    std::wstring shortPath(needed, L'\0');
-    DWORD length = ::GetShortPathNameW(path.c_str(), shortPath.data(), needed);
-    if (length == 0 || length >= needed)
-        return path;
-    shortPath.resize(length);
-    return shortPath;
+    return path.find(L' ') == std::wstring::npos ? path : ConvertedPath(path, &::GetShortPathNameW);
 }
 
 void SetCreateErrorBox(TErrorBoxProc proc) {
     ErrorBox = proc ? proc : ShowErrorMessageBox;
 }
 
-TComObjectFactory::TComObjectFactory(const CLSID& clsid, const wchar_t* objectClassName, TObjectCreator creator,
-                                     TInstancing, TThreadingModel)
-    : Clsid(clsid), ObjectClass(objectClassName), Creator(creator) {
+TComObjectFactory::TComObjectFactory(const CLSID& clsid, const wchar_t* objectClassName, TObjectCreator creator)
+    : TComObject(TModuleCount::References, kFactoryInterfaces, nullptr), Clsid(clsid), ObjectClass(objectClassName),
+      Creator(creator) {
     ReadCoClass(clsid, ObjectClass, CoClassName, CoClassDescription);
-}
-
-STDMETHODIMP TComObjectFactory::QueryInterface(REFIID iid, void** object) {
-    if (!object)
-        return E_POINTER;
-    if (iid == IID_IUnknown || iid == IID_IClassFactory) {
-        *object = static_cast<IClassFactory*>(this);
-        AddRef();
-        return S_OK;
-    }
-    *object = nullptr;
-    return E_NOINTERFACE;
-}
-
-// The factories live from load to unload; their references only keep the module loaded.
-STDMETHODIMP_(ULONG) TComObjectFactory::AddRef() {
-    ComServer().CountFactoryRef(true);
-    return 2;
-}
-
-STDMETHODIMP_(ULONG) TComObjectFactory::Release() {
-    ComServer().CountFactoryRef(false);
-    return 1;
 }
 
 STDMETHODIMP TComObjectFactory::CreateInstance(IUnknown* outer, REFIID iid, void** object) {
     if (!object)
         return E_POINTER;
     *object = nullptr;
-    // None of the library's objects can be aggregated: an outer object would lose its identity.
-    if (outer)
+    // An aggregated object is handed to its outer object as its own IUnknown, never as another interface.
+    if (outer && iid != IID_IUnknown)
         return CLASS_E_NOAGGREGATION;
     IUnknown* instance = nullptr;
-    try {
-        instance = Creator();
-    } catch (...) {
-        TErrorInfo error = CurrentErrorInfo();
-        try {
-            std::wstring message = error.Message;
-            if (!message.empty() && message.back() > L'.')
-                message += L'.';
-            ErrorBox(message);
-        } catch (...) {
-        }
-        return E_UNEXPECTED;
-    }
+    const HRESULT created = ResultOr(E_UNEXPECTED, [&] { instance = Creator(outer); }, &ReportCreateError);
+    if (FAILED(created))
+        return created;
     if (!instance)
         return E_OUTOFMEMORY;
-    HRESULT result = instance->QueryInterface(iid, object);
+    const HRESULT result = instance->QueryInterface(iid, object);
     instance->Release(); // destroys the object when the query failed
     return result;
 }
@@ -170,9 +138,8 @@ void TComObjectFactory::UpdateRegistration(bool doRegister) {
 }
 
 TAutoObjectFactory::TAutoObjectFactory(const CLSID& clsid, const wchar_t* objectClassName, TObjectCreator creator,
-                                       const IID& implementedDispatch, TInstancing instancing,
-                                       TThreadingModel threading)
-    : TComObjectFactory(clsid, objectClassName, creator, instancing, threading) {
+                                       const IID& implementedDispatch)
+    : TComObjectFactory(clsid, objectClassName, creator) {
     // The co-class's default interface must be a dispatch interface that the object class implements.
     ComPtr<ITypeInfo> coClass;
     OleCheck(ComServer().TypeLib()->GetTypeInfoOfGuid(clsid, &coClass));
@@ -180,6 +147,7 @@ TAutoObjectFactory::TAutoObjectFactory(const CLSID& clsid, const wchar_t* object
     OleCheck(coClass->GetTypeAttr(&attr));
     const WORD implCount = attr->cImplTypes;
     coClass->ReleaseTypeAttr(attr);
+    IID dispatchIID{};
     bool found = false;
     for (UINT i = 0; i < implCount && !found; ++i) {
         INT flags = 0;
@@ -193,14 +161,14 @@ TAutoObjectFactory::TAutoObjectFactory(const CLSID& clsid, const wchar_t* object
         if (FAILED(implInfo->GetTypeAttr(&implAttr)))
             continue;
         if (implAttr->typekind == TKIND_DISPATCH || (implAttr->wTypeFlags & TYPEFLAG_FDUAL)) {
-            DispIID = implAttr->guid;
+            dispatchIID = implAttr->guid;
             found = true;
         }
         implInfo->ReleaseTypeAttr(implAttr);
     }
     if (!found)
         RaiseError(Format(L"Incorrect type information for class %s", ObjectClassName()));
-    if (DispIID != implementedDispatch)
+    if (dispatchIID != implementedDispatch)
         RaiseError(Format(L"Dispatch interface missing from class %s", ObjectClassName()));
 }
 
@@ -217,7 +185,7 @@ TComClassManager& ComClassManager() {
 }
 
 HRESULT RegisterServer(bool doRegister) noexcept {
-    try {
+    return ResultOr(E_FAIL, [doRegister] {
         TComServer& server = ComServer();
         ITypeLib* library = server.TypeLib();
         if (doRegister) {
@@ -230,10 +198,7 @@ HRESULT RegisterServer(bool doRegister) noexcept {
         }
         for (const auto& factory : ComClassManager().All())
             factory->UpdateRegistration(doRegister);
-        return S_OK;
-    } catch (...) {
-        return E_FAIL;
-    }
+    });
 }
 
 } // namespace zorbex

@@ -1,5 +1,8 @@
-// Class factories and the class registry: one generic factory kind that takes its class name and
-// description from the type library, an automation-object factory, and registration of the common keys.
+// Class factories and the module's list of them. One factory class serves every co-class: it takes the
+// class name and description from the type library (so that registry and type library cannot
+// disagree) and creates objects through a creator function of the object class. The automation-object
+// factory also checks at load that the type library's default interface is the one the class
+// implements; a band's factory (band layer) adds the browser's registration.
 #pragma once
 
 #include <windows.h>
@@ -9,32 +12,29 @@
 #include <string>
 #include <vector>
 
+#include "com/ComObjectUnit.h"
+
 namespace zorbex {
 
-// Creates a new object of a factory's class and returns it with one reference held by the caller.
-using TObjectCreator = IUnknown* (*)();
-
-enum class TInstancing { Multi };
-enum class TThreadingModel { Apartment };
+// Creates a new object of a factory's class, aggregated in `outer` when it is not null, and returns
+// its own IUnknown with one reference held by the caller.
+using TObjectCreator = IUnknown* (*)(IUnknown* outer);
 
 // Shows an error raised while creating an object; replaceable so tests never open a message box.
 using TErrorBoxProc = void (*)(const std::wstring& message);
 void SetCreateErrorBox(TErrorBoxProc proc);
 
-class TComObjectFactory : public IClassFactory {
+// A factory lives from load to unload, owned by the module's list; each reference a client holds counts
+// in the module's factory count (TModuleCount::References).
+class TComObjectFactory : public TComObject<IClassFactory> {
 public:
     // objectClassName names the C++ object class in error messages ("TIEHKepUtils").
-    TComObjectFactory(const CLSID& clsid, const wchar_t* objectClassName, TObjectCreator creator,
-                      TInstancing instancing, TThreadingModel threading);
-    TComObjectFactory(const TComObjectFactory&) = delete;
-    TComObjectFactory& operator=(const TComObjectFactory&) = delete;
-    virtual ~TComObjectFactory() = default;
+    TComObjectFactory(const CLSID& clsid, const wchar_t* objectClassName, TObjectCreator creator);
+    ~TComObjectFactory() override = default;
 
-    // IUnknown
-    STDMETHODIMP QueryInterface(REFIID iid, void** object) override;
-    STDMETHODIMP_(ULONG) AddRef() override;
-    STDMETHODIMP_(ULONG) Release() override;
-    // IClassFactory
+    // IClassFactory. CreateInstance with an outer object makes the object aggregated when IUnknown is
+    // asked for, and refuses any other interface with CLASS_E_NOAGGREGATION (creating nothing). An
+    // error while creating is shown in the error box and answered with E_UNEXPECTED.
     STDMETHODIMP CreateInstance(IUnknown* outer, REFIID iid, void** object) override;
     STDMETHODIMP LockServer(BOOL lock) override;
 
@@ -57,15 +57,12 @@ private:
     std::wstring CoClassDescription;
 };
 
-// Factory of an automation object; checks the co-class's default dispatch interface at creation.
+// Factory of an automation object: the co-class's default interface must be a dispatch interface, and
+// the one the object class implements (implementedDispatch); otherwise the constructor raises.
 class TAutoObjectFactory : public TComObjectFactory {
 public:
     TAutoObjectFactory(const CLSID& clsid, const wchar_t* objectClassName, TObjectCreator creator,
-                       const IID& implementedDispatch, TInstancing instancing, TThreadingModel threading);
-    const IID& DispatchIID() const { return DispIID; }
-
-private:
-    IID DispIID{};
+                       const IID& implementedDispatch);
 };
 
 // The factories of this module, from load to unload.

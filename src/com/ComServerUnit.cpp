@@ -1,4 +1,5 @@
-// The module COM record.
+// The module COM record: the module is found from an address inside it (so the same code serves the DLL
+// and a test program), and its path is kept in its long form, which registration writes.
 #include "com/ComServerUnit.h"
 
 #include "com/ComSupportUnit.h"
@@ -26,16 +27,7 @@ std::wstring LongModulePath(HMODULE module) {
             break;
         buffer.resize(buffer.size() * 2);
     }
-    std::wstring path(buffer.data());
-    DWORD needed = ::GetLongPathNameW(path.c_str(), nullptr, 0);
-    if (needed == 0)
-        return path;
-    std::wstring longPath(needed, L'\0');
-    DWORD length = ::GetLongPathNameW(path.c_str(), longPath.data(), needed);
-    if (length == 0 || length >= needed)
-        return path;
-    longPath.resize(length);
-    return longPath;
+    return ConvertedPath(buffer.data(), &::GetLongPathNameW);
 }
 
 } // namespace
@@ -66,6 +58,18 @@ void TComServer::CountFactoryRef(bool added) {
         ::InterlockedIncrement(&FactoryRefs);
     else
         ::InterlockedDecrement(&FactoryRefs);
+}
+
+std::wstring ConvertedPath(const std::wstring& path, TPathConversion convert) {
+    const DWORD needed = convert(path.c_str(), nullptr, 0);
+    if (needed == 0)
+        return path;
+    std::wstring converted(needed, L'\0');
+    const DWORD length = convert(path.c_str(), converted.data(), needed);
+    if (length == 0 || length >= needed)
+        return path;
+    converted.resize(length);
+    return converted;
 }
 
 TComServer& ComServer() {

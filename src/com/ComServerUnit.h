@@ -1,5 +1,9 @@
-// The module COM record: this module's type library, names and the counts that decide whether
-// the library may be unloaded; string resources.
+// The module COM record: this module's file, type library and names, and the counts that decide whether
+// it may be unloaded; its string resources. There is one record per module, made on first use (at
+// load): the library's code also runs linked into test programs, where the record is the program's own,
+// so the tests can check both the DLL and their own copy for objects left behind. Objects and server
+// locks are one count, factory references another: the factories live from load to unload, so only
+// the references to them say whether a client still needs the module.
 #pragma once
 
 #include <windows.h>
@@ -42,6 +46,11 @@ TComServer& ComServer();
 
 // Whether the module may be unloaded: no object, lock or factory reference is left.
 bool CanUnloadModule();
+
+// The path in the form a path API gives (GetShortPathNameW, GetLongPathNameW), or the path itself when
+// the system has no such form for it (the path is still a working value).
+using TPathConversion = DWORD(WINAPI*)(LPCWSTR path, LPWSTR buffer, DWORD size);
+std::wstring ConvertedPath(const std::wstring& path, TPathConversion convert);
 
 // A string resource of this module; the empty string when it is missing.
 std::wstring LoadResString(UINT id);

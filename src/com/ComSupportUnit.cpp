@@ -1,4 +1,5 @@
-// RAII owners for BSTR, VARIANT and SAFEARRAY.
+// RAII owners for BSTR, VARIANT and SAFEARRAY: a construction that cannot get its memory or copy its
+// value raises, a release never fails.
 #include "com/ComSupportUnit.h"
 
 #include "com/ErrorsUnit.h"

@@ -1,7 +1,7 @@
-// Error family and COM boundary helpers.
+// The library's errors and the handlers behind the boundary guards of ErrorsUnit.h. The handlers run
+// inside a catch block and read the error being handled with CurrentErrorInfo, which classifies it
+// once for all of them.
 #include "com/ErrorsUnit.h"
-
-#include "com/ComSupportUnit.h"
 
 #include <oleauto.h>
 #include <wrl/client.h>
@@ -12,6 +12,19 @@
 using Microsoft::WRL::ComPtr;
 
 namespace zorbex {
+
+TError::TError(std::wstring message) : Message(std::move(message)), MessageUtf8(ToUtf8(Message)) {}
+
+std::string ToUtf8(std::wstring_view text) {
+    if (text.empty())
+        return {};
+    const int length = static_cast<int>(text.size());
+    const int size = ::WideCharToMultiByte(CP_UTF8, 0, text.data(), length, nullptr, 0, nullptr, nullptr);
+    std::string bytes(static_cast<size_t>(size > 0 ? size : 0), '\0');
+    if (size > 0)
+        ::WideCharToMultiByte(CP_UTF8, 0, text.data(), length, bytes.data(), size, nullptr, nullptr);
+    return bytes;
+}
 
 std::wstring SysErrorMessage(HRESULT code) {
     wchar_t* buffer = nullptr;
@@ -51,25 +64,22 @@ void RaiseComError(HRESULT code) {
 
 TErrorInfo CurrentErrorInfo() noexcept {
     TErrorInfo info;
+    // Copying a message may itself run out of memory: the code is kept and the message left empty.
     try {
         throw;
     } catch (const TError& error) {
         info.Code = error.Code();
-        try {
-            info.Message = error.Text();
-        } catch (...) {
-        }
+        Guarded([&] { info.Message = error.Text(); });
     } catch (const std::bad_alloc&) {
         info.Code = E_OUTOFMEMORY;
-        info.Message = L"Out of memory";
+        Guarded([&] { info.Message = L"Out of memory"; });
     } catch (const std::exception& error) {
-        try {
+        Guarded([&] {
             const char* what = error.what();
             info.Message.assign(what, what + std::char_traits<char>::length(what));
-        } catch (...) {
-        }
+        });
     } catch (...) {
-        info.Message = L"Unexpected error";
+        Guarded([&] { info.Message = L"Unexpected error"; });
     }
     return info;
 }
@@ -86,13 +96,37 @@ void SetComErrorInfo(const std::wstring& description, const std::wstring& source
         ::SetErrorInfo(0, error.Get());
 }
 
-HRESULT HandleAutomationError(const std::wstring& source, const GUID& guid) noexcept {
-    TErrorInfo info = CurrentErrorInfo();
-    try {
-        SetComErrorInfo(info.Message, source, guid);
-    } catch (...) {
+namespace detail {
+
+HRESULT ReportedFailure(HRESULT failure, TErrorReport report) noexcept {
+    if (report) {
+        const TErrorInfo info = CurrentErrorInfo();
+        Guarded([&] { report(info.Message); });
     }
+    return failure;
+}
+
+HRESULT ErrorCodeFailure(HRESULT fallback) noexcept {
+    const HRESULT code = CurrentErrorInfo().Code;
+    return FAILED(code) ? code : fallback;
+}
+
+HRESULT AutomationFailure(const std::wstring& source, const GUID& iid) noexcept {
+    const TErrorInfo info = CurrentErrorInfo();
+    SetComErrorInfo(info.Message, source, iid);
     return FAILED(info.Code) ? info.Code : E_UNEXPECTED;
 }
+
+HRESULT DispatchFailure(HRESULT failure, EXCEPINFO* exception) noexcept {
+    if (!exception)
+        return failure;
+    const TErrorInfo info = CurrentErrorInfo();
+    *exception = EXCEPINFO{};
+    exception->bstrDescription = ::SysAllocStringLen(info.Message.data(), static_cast<UINT>(info.Message.size()));
+    exception->scode = FAILED(info.Code) ? info.Code : failure;
+    return DISP_E_EXCEPTION;
+}
+
+} // namespace detail
 
 } // namespace zorbex

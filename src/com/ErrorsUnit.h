@@ -1,26 +1,33 @@
-// The library's error family and the helpers that turn errors into HRESULTs at COM boundaries.
+// The library's errors and the guards that stop them at COM boundaries.
 //
-// Inside the library errors are exceptions: `TError` carries a message, `TComError` adds the
-// HRESULT of a failed COM call. Every COM method body runs inside one of the guards below, which
-// catch everything, so that no exception ever crosses into the caller.
+// Inside the library an error is an exception: `TError` carries a message, `TComError` adds the
+// HRESULT of a failed COM call. Nothing may leave a COM method, a window procedure or a hook, so
+// every such body runs inside one guard of the family below. Each guard is named by what it makes
+// of an error; they are the only places (with DllMain) that catch everything. A guarded body may
+// return an HRESULT of its own or nothing (which is S_OK).
 #pragma once
 
 #include <windows.h>
+#include <oaidl.h>
 
 #include <exception>
 #include <string>
+#include <string_view>
+#include <type_traits>
 
 namespace zorbex {
 
 class TError : public std::exception {
 public:
-    explicit TError(std::wstring message) : Message(std::move(message)) {}
+    explicit TError(std::wstring message);
     const std::wstring& Text() const { return Message; }
-    const char* what() const noexcept override { return "zorbex error"; }
-    virtual HRESULT Code() const { return S_OK; } // 0: not a COM error
+    // The message in UTF-8, so that whoever reports a std::exception (a test runner, a log) shows it.
+    const char* what() const noexcept override { return MessageUtf8.c_str(); }
+    virtual HRESULT Code() const { return S_OK; } // S_OK: not a COM error
 
 private:
     std::wstring Message;
+    std::string MessageUtf8;
 };
 
 class TComError : public TError {
@@ -32,6 +39,9 @@ private:
     HRESULT Result;
 };
 
+// UTF-8 of a wide text (unpaired surrogates become U+FFFD).
+std::string ToUtf8(std::wstring_view text);
+
 // The system's message text for an HRESULT ("Unspecified error", ...), or its hexadecimal value.
 std::wstring SysErrorMessage(HRESULT code);
 
@@ -40,7 +50,8 @@ HRESULT OleCheck(HRESULT code);
 [[noreturn]] void RaiseError(std::wstring message);
 [[noreturn]] void RaiseComError(HRESULT code);
 
-// What the current exception (inside a catch) says: its code (0 when it is not a COM error) and message.
+// What the exception being handled says: its code (S_OK when it is not a COM error) and message.
+// Only for use inside a catch block.
 struct TErrorInfo {
     HRESULT Code = S_OK;
     std::wstring Message;
@@ -50,38 +61,70 @@ TErrorInfo CurrentErrorInfo() noexcept;
 // Fills the thread's COM error object.
 void SetComErrorInfo(const std::wstring& description, const std::wstring& source, const GUID& guid) noexcept;
 
-// Runs work and returns S_OK, or `failure` when anything was raised.
-template <typename F> HRESULT GuardFail(HRESULT failure, F&& work) noexcept {
-    try {
+// Shows or records an error's message (a message box, a log); may itself fail harmlessly.
+using TErrorReport = void (*)(const std::wstring& message);
+
+namespace detail {
+
+template <typename F> HRESULT RunGuarded(F& work) {
+    if constexpr (std::is_void_v<std::invoke_result_t<F&>>) {
         work();
         return S_OK;
-    } catch (...) {
-        return failure;
-    }
-}
-
-// Runs work that computes its own HRESULT; `failure` when anything was raised.
-template <typename F> HRESULT GuardResult(HRESULT failure, F&& work) noexcept {
-    try {
+    } else {
         return work();
-    } catch (...) {
-        return failure;
     }
 }
 
-// Automation methods: S_OK, or the error's own failure code (E_UNEXPECTED for anything that is not a
-// COM error with a negative code), with the message in the thread's COM error object.
-HRESULT HandleAutomationError(const std::wstring& source, const GUID& guid) noexcept;
-template <typename F> HRESULT GuardAutomation(const std::wstring& source, const GUID& guid, F&& work) noexcept {
+// The handlers of the guards: each runs inside the guard's catch block and never raises.
+HRESULT ReportedFailure(HRESULT failure, TErrorReport report) noexcept;
+HRESULT ErrorCodeFailure(HRESULT fallback) noexcept;
+HRESULT AutomationFailure(const std::wstring& source, const GUID& iid) noexcept;
+HRESULT DispatchFailure(HRESULT failure, EXCEPINFO* exception) noexcept;
+
+} // namespace detail
+
+// A fixed failure: work's result, or `failure` when anything was raised (the message first going to
+// `report`, when one is given). Band methods (E_FAIL), IDispatch plumbing, registration.
+template <typename F> HRESULT ResultOr(HRESULT failure, F&& work, TErrorReport report = nullptr) noexcept {
     try {
-        work();
-        return S_OK;
+        return detail::RunGuarded(work);
     } catch (...) {
-        return HandleAutomationError(source, guid);
+        return detail::ReportedFailure(failure, report);
     }
 }
 
-// A stretch of work whose errors are caught and discarded; true when it ran to its end.
+// The error's own code: work's result, or the failure code the raised error carries (`fallback` for
+// an error that carries none).
+template <typename F> HRESULT ErrorCodeOr(HRESULT fallback, F&& work) noexcept {
+    try {
+        return detail::RunGuarded(work);
+    } catch (...) {
+        return detail::ErrorCodeFailure(fallback);
+    }
+}
+
+// Automation methods: work's result, or the error's own failure code (E_UNEXPECTED for an error that
+// carries none) with its message in the thread's COM error object, under `source` and interface `iid`.
+template <typename F> HRESULT AutomationResult(const std::wstring& source, const GUID& iid, F&& work) noexcept {
+    try {
+        return detail::RunGuarded(work);
+    } catch (...) {
+        return detail::AutomationFailure(source, iid);
+    }
+}
+
+// Event sinks (IDispatch::Invoke): work's result; when anything was raised, DISP_E_EXCEPTION with the
+// message in the caller's EXCEPINFO (its scode the error's own code or `failure`), or `failure` when
+// the caller gave none.
+template <typename F> HRESULT DispatchResult(HRESULT failure, EXCEPINFO* exception, F&& work) noexcept {
+    try {
+        return detail::RunGuarded(work);
+    } catch (...) {
+        return detail::DispatchFailure(failure, exception);
+    }
+}
+
+// A stretch of work whose errors are discarded: true when it ran to its end.
 template <typename F> bool Guarded(F&& work) noexcept {
     try {
         work();

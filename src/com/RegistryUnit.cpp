@@ -1,4 +1,4 @@
-// Registry helpers.
+// Registry helpers: thin wrappers of the registry API around owned keys.
 #include "com/RegistryUnit.h"
 
 #include "com/ErrorsUnit.h"

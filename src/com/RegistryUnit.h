@@ -1,4 +1,6 @@
-// Registry helpers for registration and settings.
+// Registry helpers for registration and settings. Keys are always owned (TRegKey); each helper says
+// in its result, or for registration in its error, what went wrong, so that registration stops at its
+// first failure while a setting falls back to its default.
 #pragma once
 
 #include <windows.h>

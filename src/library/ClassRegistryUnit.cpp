@@ -1,4 +1,4 @@
-// The class registry.
+// The class registry: each co-class with its factory kind, object class name and creator.
 #include "library/ClassRegistryUnit.h"
 
 #include "band/ToolbarFactoryUnit.h"
@@ -16,18 +16,14 @@ namespace zorbex {
 void CreateClassFactories() {
     TComClassManager& classes = ComClassManager();
     const std::wstring product = LoadResString(IDS_PRODUCT_NAME);
-    classes.Add(std::make_unique<TKeptorToolbarFactory>(
-        CLSID_ZorbexExplorerBar, L"TZorbexExplorerBar", &TZorbexExplorerBar::CreateObject, product + L" Bar",
-        kDeskBandCategory, true, TInstancing::Multi, TThreadingModel::Apartment));
+    classes.Add(std::make_unique<TKeptorToolbarFactory>(CLSID_ZorbexExplorerBar, L"TZorbexExplorerBar",
+                                                        &TZorbexExplorerBar::CreateObject, product + L" Bar"));
     classes.Add(std::make_unique<TAutoObjectFactory>(CLSID_IEHKepUtils, L"TIEHKepUtils", &TIEHKepUtils::CreateObject,
-                                                     IID_IIEHKepUtils, TInstancing::Multi,
-                                                     TThreadingModel::Apartment));
+                                                     IID_IIEHKepUtils));
     classes.Add(std::make_unique<TAutoObjectFactory>(CLSID_IEHelperBHOGUI, L"TIEHelperBHOGUI",
-                                                     &TIEHelperBHOGUI::CreateObject, IID_IIEHelperBHOGUI,
-                                                     TInstancing::Multi, TThreadingModel::Apartment));
-    classes.Add(std::make_unique<TKeptorToolbarFactory>(
-        CLSID_TrovellaQLToolbar, L"TTrovellaQLToolbar", &TTrovellaQLToolbar::CreateObject,
-        product + L" Links" + L" Bar", kDeskBandCategory, true, TInstancing::Multi, TThreadingModel::Apartment));
+                                                     &TIEHelperBHOGUI::CreateObject, IID_IIEHelperBHOGUI));
+    classes.Add(std::make_unique<TKeptorToolbarFactory>(CLSID_TrovellaQLToolbar, L"TTrovellaQLToolbar",
+                                                        &TTrovellaQLToolbar::CreateObject, product + L" Links Bar"));
 }
 
 void DestroyClassFactories() {

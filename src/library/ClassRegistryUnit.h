@@ -1,4 +1,6 @@
-// The library's class registry: its four class factories, created at load in a fixed order.
+// The library's class registry: its four class factories, created at load in a fixed order (the order
+// registration writes them in) and freed at unload with the window classes of the forms layer. It is
+// the one place that knows every co-class, which is why it sits on top of every other layer.
 #pragma once
 
 namespace zorbex {

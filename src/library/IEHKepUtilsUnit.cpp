@@ -1,4 +1,4 @@
-// TIEHKepUtils.
+// TIEHKepUtils: the automation methods, each one call into the page layer.
 #include "library/IEHKepUtilsUnit.h"
 
 #include "page/ImageCaptureUnit.h"
@@ -6,10 +6,8 @@
 
 namespace zorbex {
 
-IUnknown* TIEHKepUtils::CreateObject() {
-    auto* object = new TIEHKepUtils;
-    object->AddRef();
-    return static_cast<IIEHKepUtils*>(object);
+IUnknown* TIEHKepUtils::CreateObject(IUnknown* outer) {
+    return (new TIEHKepUtils(outer))->FirstReference();
 }
 
 STDMETHODIMP TIEHKepUtils::OpenLinks(VARIANT ADocument, LONG AOnlySel) {

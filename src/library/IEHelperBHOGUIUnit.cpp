@@ -1,16 +1,14 @@
-// TIEHelperBHOGUI.
+// TIEHelperBHOGUI: creation with its data module, and the three methods, each forwarded to it.
 #include "library/IEHelperBHOGUIUnit.h"
 
 #include <wrl/client.h>
 
 namespace zorbex {
 
-TIEHelperBHOGUI::TIEHelperBHOGUI() : Module(std::make_unique<TGUIDataModule>()) {}
+TIEHelperBHOGUI::TIEHelperBHOGUI(IUnknown* outer) : TAutoObject(outer), Module(std::make_unique<TGUIDataModule>()) {}
 
-IUnknown* TIEHelperBHOGUI::CreateObject() {
-    auto* object = new TIEHelperBHOGUI;
-    object->AddRef();
-    return static_cast<IIEHelperBHOGUI*>(object);
+IUnknown* TIEHelperBHOGUI::CreateObject(IUnknown* outer) {
+    return (new TIEHelperBHOGUI(outer))->FirstReference();
 }
 
 // Each method keeps the object alive for its duration: the server it asks may let messages through,

@@ -13,7 +13,8 @@ namespace zorbex {
 
 class TIEHelperBHOGUI : public TAutoObject<IIEHelperBHOGUI, IID_IIEHelperBHOGUI, CLSID_IEHelperBHOGUI> {
 public:
-    static IUnknown* CreateObject();
+    // A new object, aggregated in outer when it is not null: its own IUnknown with one reference.
+    static IUnknown* CreateObject(IUnknown* outer = nullptr);
 
     // IIEHelperBHOGUI
     STDMETHODIMP MouseOverLink(LONG HWND, LONG X, LONG Y, BSTR URL, IUnknown* KeptorServer) override;
@@ -24,7 +25,7 @@ public:
     TGUIDataModule& DataModule() { return *Module; }
 
 private:
-    TIEHelperBHOGUI();
+    explicit TIEHelperBHOGUI(IUnknown* outer);
 
     std::unique_ptr<TGUIDataModule> Module;
 };

@@ -1,4 +1,7 @@
-// Library entry: DllMain and the four exported COM entry points of ZorbexGUI.dll.
+// Library entry: DllMain and the four exported COM entry points of ZorbexGUI.dll. This unit alone is
+// linked into the DLL itself (the tests link the rest of the library), so what only the DLL does lives
+// here: creating the class registry at load, and the exports, which hand everything else to the
+// com layer.
 #include <windows.h>
 #include <objbase.h>
 

@@ -1,20 +1,21 @@
-// Toolbar settings: TKeptorBHO and ReadSetting.
+// Toolbar settings: the names of the settings key and its values come from the string table, so that
+// the product and maker names stand in one place; every read goes to the registry.
 #include "server/BHOMngUnit.h"
 
 #include "com/ComServerUnit.h"
 #include "com/ComSupportUnit.h"
+#include "com/ErrorsUnit.h"
 #include "ResourceIds.h"
 
 namespace zorbex {
 namespace {
 
 // A setting of the settings key, read with the value name from the string table.
+// Out of memory while building the names: the setting reads as off.
 bool ReadNamedSetting(UINT nameId) noexcept {
-    try {
-        return ReadSetting(HKEY_CURRENT_USER, SettingsKeyPath(), LoadResString(nameId), true);
-    } catch (...) { // out of memory while building the names: the setting reads as off
-        return false;
-    }
+    bool value = false;
+    Guarded([&] { value = ReadSetting(HKEY_CURRENT_USER, SettingsKeyPath(), LoadResString(nameId), true); });
+    return value;
 }
 
 } // namespace

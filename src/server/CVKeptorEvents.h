@@ -1,77 +1,52 @@
-// The event sink subscribed to the Keptor application's IGUIServerEvents connection point.
+// The sink of the Keptor application's IGUIServerEvents: an event sink of the com layer that turns the
+// application's six events into calls of the handlers its owner (the server wrapper) sets.
 //
-// TCVKeptorEventsBaseSink is a hand-written IDispatch sink that advises and unadvises on a connection
-// point and maps a dispatch call's positional and named arguments to the event's argument positions;
-// TCVKeptorIGUIServerEvents knows the six events and raises typed notifications.
+// The application is another process and calls by dispatch, so the sink reads each call as a dispatch
+// caller may send it: positional or named arguments, values or references, a narrower integer for a
+// long. An argument of another type is refused rather than misread, and then no handler runs.
 #pragma once
 
 #include <windows.h>
-#include <ocidl.h>
 #include <wrl/client.h>
 
 #include <functional>
 #include <string>
-#include <vector>
+
+#include "com/EventSinkUnit.h"
 
 namespace zorbex {
 
-class TCVKeptorEventsBaseSink : public IDispatch {
-public:
-    TCVKeptorEventsBaseSink(const TCVKeptorEventsBaseSink&) = delete;
-    TCVKeptorEventsBaseSink& operator=(const TCVKeptorEventsBaseSink&) = delete;
-    virtual ~TCVKeptorEventsBaseSink();
-
-    // Subscribes to the source's connection point for the event interface; raises
-    // "Unable to connect %s.\r%s" when that fails.
-    void ConnectTo(IUnknown* source);
-    // Cancels the subscription; never raises.
-    void DisconnectFrom() noexcept;
-    bool Connected() const { return Source != nullptr; }
-    const std::wstring& Name() const { return SinkName; }
-
-    // IUnknown: the sink is owned by its creator, never freed by its COM clients.
-    STDMETHODIMP QueryInterface(REFIID iid, void** object) override;
-    STDMETHODIMP_(ULONG) AddRef() override { return 2; }
-    STDMETHODIMP_(ULONG) Release() override { return 1; }
-    // IDispatch
-    STDMETHODIMP GetTypeInfoCount(UINT* count) override;
-    STDMETHODIMP GetTypeInfo(UINT index, LCID locale, ITypeInfo** info) override;
-    STDMETHODIMP GetIDsOfNames(REFIID iid, LPOLESTR* names, UINT count, LCID locale, DISPID* ids) override;
-    STDMETHODIMP Invoke(DISPID id, REFIID iid, LCID locale, WORD flags, DISPPARAMS* params, VARIANT* result,
-                        EXCEPINFO* exception, UINT* argError) override;
-
-protected:
-    explicit TCVKeptorEventsBaseSink(const IID& eventIID);
-    // Entry k of the map is the index, in params.rgvarg, of the event's argument k.
-    virtual HRESULT InvokeEvent(DISPID id, const DISPPARAMS& params, const std::vector<UINT>& map) = 0;
-    virtual const wchar_t* ClassName() const = 0;
-
-private:
-    DWORD Cookie = 0;
-    Microsoft::WRL::ComPtr<IConnectionPoint> ConnectionPoint;
-    IID EventIID;
-    Microsoft::WRL::ComPtr<IUnknown> Source;
-    std::wstring SinkName;
-};
-
-class TCVKeptorIGUIServerEvents : public TCVKeptorEventsBaseSink {
+class TCVKeptorIGUIServerEvents : public TEventSink {
 public:
     using TNotifyEvent = std::function<void(IUnknown* sender)>;
     using TDocumentDataChangeEvent = std::function<void(IUnknown* sender, LONG AID, VARIANT_BOOL APresent,
                                                         const std::wstring& AComments, LONG AStatus, LONG ARating)>;
 
-    TCVKeptorIGUIServerEvents();
+    static Microsoft::WRL::ComPtr<TCVKeptorIGUIServerEvents> Create();
 
+    // Subscribes to the application's events, first leaving an earlier subscription; raises
+    // "Unable to connect .\r<reason>" when that fails.
+    void ConnectTo(IUnknown* source);
+    // Empties every handler: the owner is going, and a late event must not reach it.
+    void DropHandlers() noexcept;
+
+    // The sender is the sink. OnRefreshHighlight (202) is accepted and has no handler: the toolbar
+    // does not highlight.
     TNotifyEvent OnQuit;
-    TNotifyEvent OnRefreshHighlight;
     TDocumentDataChangeEvent OnDocumentDataChange;
     TNotifyEvent OnSettingsChange;
     TNotifyEvent OnFunctionalityChange;
     TNotifyEvent OnQuickGroupChange;
 
 protected:
-    HRESULT InvokeEvent(DISPID id, const DISPPARAMS& params, const std::vector<UINT>& map) override;
-    const wchar_t* ClassName() const override { return L"TCVKeptorIGUIServerEvents"; }
+    // An error raised by a handler answers the application with E_UNEXPECTED (as DispatchResult says).
+    TCVKeptorIGUIServerEvents();
+    ~TCVKeptorIGUIServerEvents() override = default;
+
+    // Only method calls are events; a call for a member the interface does not have gives
+    // DISP_E_MEMBERNOTFOUND, OnDocumentDataChange with fewer than its five arguments
+    // DISP_E_BADPARAMCOUNT and with an argument of another type DISP_E_TYPEMISMATCH.
+    HRESULT InvokeEvent(DISPID id, WORD flags, DISPPARAMS* params) override;
 };
 
 } // namespace zorbex

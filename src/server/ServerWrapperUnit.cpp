@@ -1,4 +1,5 @@
-// TServerWrapper: connection, client notifications, the thread hook and the server operations.
+// TServerWrapper: connection, client notifications, the thread hook and the server operations; the
+// holds and registrations that keep it.
 #include "server/ServerWrapperUnit.h"
 
 #include "com/ErrorsUnit.h"
@@ -7,6 +8,7 @@
 #include <oleauto.h>
 
 #include <cstring>
+#include <utility>
 
 using Microsoft::WRL::ComPtr;
 
@@ -41,22 +43,18 @@ ComPtr<IHTMLDocument2> ShownDocument(IWebBrowser2* browser, TBStr& url) {
 } // namespace
 
 ComPtr<IGUIServer> GetRunningServer() noexcept {
-    try {
-        ComPtr<IUnknown> active;
-        if (FAILED(::GetActiveObject(kServerClassID, nullptr, &active)) || !active)
-            return nullptr;
-        ComPtr<IGUIServer> server;
-        if (FAILED(active.As(&server)))
-            return nullptr;
-        return server;
-    } catch (...) {
+    ComPtr<IUnknown> active;
+    if (FAILED(::GetActiveObject(kServerClassID, nullptr, &active)) || !active)
         return nullptr;
-    }
+    ComPtr<IGUIServer> server;
+    if (FAILED(active.As(&server)))
+        return nullptr;
+    return server;
 }
 
 // --- TServerWrapper ----------------------------------------------------------------------------------
 
-TServerWrapper::TServerWrapper() : Holds(1), Sink(std::make_unique<TCVKeptorIGUIServerEvents>()) {
+TServerWrapper::TServerWrapper() : Holds(1), Sink(TCVKeptorIGUIServerEvents::Create()) {
     Sink->OnQuit = [this](IUnknown*) { ServerLost(); };
     Sink->OnDocumentDataChange = [this](IUnknown*, LONG id, VARIANT_BOOL present, const std::wstring& comments,
                                         LONG status, LONG rating) {
@@ -75,24 +73,26 @@ TServerWrapper::TServerWrapper() : Holds(1), Sink(std::make_unique<TCVKeptorIGUI
     };
     Hook.Reset(::SetWindowsHookExW(WH_GETMESSAGE, &TServerWrapper::GetMessageHook, nullptr, ::GetCurrentThreadId()));
     ThreadWrapper = this;
-    try {
-        Connect();
-    } catch (...) {
-        ThreadWrapper = nullptr;
-        Disconnect();
-        ::CoDisconnectObject(static_cast<IDispatch*>(Sink.get()), 0);
-        throw;
-    }
 }
 
 TServerWrapper::~TServerWrapper() {
     Hook.Reset();
     Disconnect();
-    // Remote holders of the sink (a vanished application's stub) must not call into a freed object.
-    ::CoDisconnectObject(static_cast<IDispatch*>(Sink.get()), 0);
-    Sink.reset();
+    // The sink may outlive the wrapper in the hands of a vanished application's stub: its handlers
+    // must not reach a freed wrapper, and its remote holders are cut off.
+    Sink->DropHandlers();
+    ::CoDisconnectObject(static_cast<IDispatch*>(Sink.Get()), 0);
     if (ThreadWrapper == this)
         ThreadWrapper = nullptr;
+}
+
+TServerWrapperHold TServerWrapper::ThreadHold() {
+    if (ThreadWrapper)
+        return TServerWrapperHold(*ThreadWrapper);
+    // A new wrapper starts with one hold, its creator's, which this hold adopts.
+    TServerWrapperHold hold(*new TServerWrapper(), true);
+    hold.Get().Connect();
+    return hold;
 }
 
 TServerWrapper* TServerWrapper::Current() {
@@ -158,12 +158,8 @@ void TServerWrapper::Disconnect() noexcept {
 
 void TServerWrapper::ServerLost() noexcept {
     TServerWrapperHold keep(*this);
-    ForEachClient([this](TServerClient* form) {
-        try {
-            form->ServerDisconnected(this);
-        } catch (...) {
-        }
-    });
+    // Every client hears it, whatever an earlier one raised.
+    ForEachClient([this](TServerClient* form) { Guarded([&] { form->ServerDisconnected(this); }); });
     Disconnect();
 }
 
@@ -172,11 +168,8 @@ LRESULT CALLBACK TServerWrapper::GetMessageHook(int code, WPARAM wParam, LPARAM 
         const MSG* message = reinterpret_cast<const MSG*>(lParam);
         if (message->message == kKeptorStartMessage && ThreadWrapper) {
             TServerWrapperHold keep(*ThreadWrapper);
-            try {
-                keep.Get().Connect();
-            } catch (...) {
-                // The application was found but refused the subscription: it stays held, unannounced.
-            }
+            // An application that is found but refuses the subscription stays held, unannounced.
+            Guarded([&] { keep.Get().Connect(); });
         }
     }
     return ::CallNextHookEx(nullptr, code, wParam, lParam);
@@ -187,14 +180,11 @@ template <typename F> bool TServerWrapper::Call(F&& call) noexcept {
         return false;
     // A call to another process dispatches messages: a client may close while it runs.
     TServerWrapperHold keep(*this);
-    try {
-        ComPtr<IGUIServer> server = Server; // the call may lose the application
-        OleCheck(call(server.Get()));
+    ComPtr<IGUIServer> server = Server; // the call may lose the application
+    if (Guarded([&] { OleCheck(call(server.Get())); }))
         return true;
-    } catch (...) {
-        ServerLost();
-        return false;
-    }
+    ServerLost();
+    return false;
 }
 
 // --- Server operations ----------------------------------------------------------------------------
@@ -254,14 +244,14 @@ void TServerWrapper::ShowSettings() noexcept {
     Call([&](IGUIServer* server) { return server->ShowSettings(); });
 }
 
-std::wstring TServerWrapper::GetLinkUrl(LONG linkId) noexcept {
+std::wstring TServerWrapper::GetLinkUrl(LONG linkId) {
     TBStr url;
     if (!Call([&](IGUIServer* server) { return server->GetLinkUrl(linkId, url.Receive()); }))
         return std::wstring();
     return url.Str();
 }
 
-void TServerWrapper::GetDomainLinks(const std::wstring& url, std::vector<LONG>& list) noexcept {
+void TServerWrapper::GetDomainLinks(const std::wstring& url, std::vector<LONG>& list) {
     list.clear();
     TVariant links;
     if (!Call([&](IGUIServer* server) { return server->GetDomainLinks(TBStr(url).Get(), links.Receive()); }))
@@ -274,14 +264,10 @@ void TServerWrapper::GetDomainLinks(const std::wstring& url, std::vector<LONG>& 
     TSafeArrayAccess<const BYTE> bytes(array);
     if (!bytes)
         return;
-    try {
-        for (ULONG at = 0; at + 4 <= byteCount; at += 4) {
-            LONG id = 0;
-            std::memcpy(&id, bytes.Get() + at, 4);
-            list.push_back(id);
-        }
-    } catch (...) {
-        list.clear();
+    for (ULONG at = 0; at + 4 <= byteCount; at += 4) {
+        LONG id = 0;
+        std::memcpy(&id, bytes.Get() + at, 4);
+        list.push_back(id);
     }
 }
 
@@ -293,7 +279,7 @@ void TServerWrapper::SetBannerKillerEnabled(bool enabled) noexcept {
     Call([&](IGUIServer* server) { return server->SetBannerKillerEnabled(Flag(enabled)); });
 }
 
-std::wstring TServerWrapper::GetCurrentRubricName() noexcept {
+std::wstring TServerWrapper::GetCurrentRubricName() {
     TBStr name;
     if (!Call([&](IGUIServer* server) { return server->GetCurrentRubricName(name.Receive()); }))
         return std::wstring();
@@ -338,7 +324,7 @@ bool TServerWrapper::GetCommentColors(LONG& noCommentsText, LONG& noCommentsBack
 }
 
 bool TServerWrapper::GetDocumentInfo(const std::wstring& url, LONG& id, std::wstring& comments, LONG& status,
-                                     LONG& rating) noexcept {
+                                     LONG& rating) {
     comments.clear();
     if (url.empty())
         return false;
@@ -347,11 +333,7 @@ bool TServerWrapper::GetDocumentInfo(const std::wstring& url, LONG& id, std::wst
             return server->GetDocumentInfo(TBStr(url).Get(), &id, text.Receive(), &status, &rating);
         }))
         return false;
-    try {
-        comments = text.Str();
-    } catch (...) {
-        return false;
-    }
+    comments = text.Str();
     return true;
 }
 
@@ -364,7 +346,7 @@ LONG TServerWrapper::GetQuickGroupCount() noexcept {
     return Call([&](IGUIServer* server) { return server->GetQuickGroupCount(&count); }) ? count : 0;
 }
 
-bool TServerWrapper::GetQuickGroup(LONG index, bool& shown, std::wstring& name, LONG& linkCount) noexcept {
+bool TServerWrapper::GetQuickGroup(LONG index, bool& shown, std::wstring& name, LONG& linkCount) {
     name.clear();
     VARIANT_BOOL shownFlag = VARIANT_FALSE, result = VARIANT_FALSE;
     TBStr text;
@@ -373,16 +355,12 @@ bool TServerWrapper::GetQuickGroup(LONG index, bool& shown, std::wstring& name, 
         }))
         return false;
     shown = shownFlag != VARIANT_FALSE;
-    try {
-        name = text.Str();
-    } catch (...) {
-        return false;
-    }
+    name = text.Str();
     return result != VARIANT_FALSE;
 }
 
 bool TServerWrapper::GetQuickLink(LONG groupIndex, LONG linkIndex, std::wstring& caption,
-                                  std::wstring& url) noexcept {
+                                  std::wstring& url) {
     caption.clear();
     url.clear();
     VARIANT_BOOL result = VARIANT_FALSE;
@@ -391,12 +369,8 @@ bool TServerWrapper::GetQuickLink(LONG groupIndex, LONG linkIndex, std::wstring&
             return server->GetQuickLink(groupIndex, linkIndex, captionText.Receive(), urlText.Receive(), &result);
         }))
         return false;
-    try {
-        caption = captionText.Str();
-        url = urlText.Str();
-    } catch (...) {
-        return false;
-    }
+    caption = captionText.Str();
+    url = urlText.Str();
     return result != VARIANT_FALSE;
 }
 
@@ -414,35 +388,25 @@ void TServerWrapper::CaptureScreenShot(IWebBrowser2* browser, bool rewriteIfExis
 
 // --- Holds and registrations ---------------------------------------------------------------------
 
-TServerWrapperHold::TServerWrapperHold(TServerWrapper& wrapper, bool adopt) : Wrapper(wrapper) {
+TServerWrapperHold::TServerWrapperHold(TServerWrapper& wrapper, bool adopt) noexcept : Wrapper(&wrapper) {
     if (!adopt)
-        ++Wrapper.Holds;
+        ++Wrapper->Holds;
 }
+
+TServerWrapperHold::TServerWrapperHold(TServerWrapperHold&& other) noexcept
+    : Wrapper(std::exchange(other.Wrapper, nullptr)) {}
 
 TServerWrapperHold::~TServerWrapperHold() {
-    if (--Wrapper.Holds == 0)
-        delete &Wrapper;
+    if (Wrapper && --Wrapper->Holds == 0)
+        delete Wrapper;
 }
 
-TServerRegistration::TServerRegistration(TServerClient& client) : Client(client) {
-    TServerWrapper* wrapper = TServerWrapper::Current();
-    if (wrapper) {
-        Hold = std::make_unique<TServerWrapperHold>(*wrapper);
-    } else {
-        // A new wrapper starts with one hold, its creator's, which this registration adopts.
-        auto* created = new TServerWrapper();
-        try {
-            Hold = std::make_unique<TServerWrapperHold>(*created, true);
-        } catch (...) {
-            delete created;
-            throw;
-        }
-    }
-    Hold->Get().AddClient(&Client);
+TServerRegistration::TServerRegistration(TServerClient& client) : Hold(TServerWrapper::ThreadHold()), Client(client) {
+    Hold.Get().AddClient(&Client);
 }
 
 TServerRegistration::~TServerRegistration() {
-    Hold->Get().RemoveClient(&Client);
+    Hold.Get().RemoveClient(&Client);
 }
 
 void TServerClient::ServerConnected(TServerWrapper*) {}

@@ -7,15 +7,15 @@
 // frees the wrapper under the loop that tells it. The last hold deletes the wrapper; a thread-local
 // pointer finds the thread's wrapper while it lives.
 //
-// Every server operation of the wrapper never raises: a failed call counts as the loss of the
-// application (the clients are told, the reference is dropped) and returns the operation's default.
+// A failed server call never raises: it counts as the loss of the application (the clients are told,
+// the reference is dropped) and the operation returns its default. What an operation may raise is
+// its own: running out of memory for a text it returns, or a shown document it cannot read.
 #pragma once
 
 #include <windows.h>
 #include <exdisp.h>
 #include <wrl/client.h>
 
-#include <memory>
 #include <string>
 #include <vector>
 
@@ -47,18 +47,20 @@ protected:
     ~TServerClient() = default;
 };
 
-// A counted hold on a wrapper.
+// A counted hold on a wrapper; moving it hands the hold on.
 class TServerWrapperHold {
 public:
     // adopt: take over a hold the wrapper already counts (its creator's) instead of adding one.
-    explicit TServerWrapperHold(TServerWrapper& wrapper, bool adopt = false);
+    explicit TServerWrapperHold(TServerWrapper& wrapper, bool adopt = false) noexcept;
+    TServerWrapperHold(TServerWrapperHold&& other) noexcept;
     TServerWrapperHold(const TServerWrapperHold&) = delete;
     TServerWrapperHold& operator=(const TServerWrapperHold&) = delete;
+    TServerWrapperHold& operator=(TServerWrapperHold&&) = delete;
     ~TServerWrapperHold();
-    TServerWrapper& Get() const { return Wrapper; }
+    TServerWrapper& Get() const { return *Wrapper; }
 
 private:
-    TServerWrapper& Wrapper;
+    TServerWrapper* Wrapper;
 };
 
 // The message that makes a toolbar thread connect again.
@@ -93,11 +95,11 @@ public:
     void ShowLinkSearch() noexcept;
     void ShowDocumentProperties(const std::wstring& url) noexcept;
     void ShowSettings() noexcept;
-    std::wstring GetLinkUrl(LONG linkId) noexcept;
-    void GetDomainLinks(const std::wstring& url, std::vector<LONG>& list) noexcept;
+    std::wstring GetLinkUrl(LONG linkId);
+    void GetDomainLinks(const std::wstring& url, std::vector<LONG>& list);
     void ShowComments(LONG documentId) noexcept;
     void SetBannerKillerEnabled(bool enabled) noexcept;
-    std::wstring GetCurrentRubricName() noexcept;
+    std::wstring GetCurrentRubricName();
     void SetLinkHintEnabled(bool enabled) noexcept;
     bool HasDomainLinks(const std::wstring& url) noexcept;
     LONG GetRatingCount() noexcept;
@@ -107,11 +109,11 @@ public:
     bool GetCommentColors(LONG& noCommentsText, LONG& noCommentsBack, LONG& commentsText,
                           LONG& commentsBack) noexcept;
     bool GetDocumentInfo(const std::wstring& url, LONG& id, std::wstring& comments, LONG& status,
-                         LONG& rating) noexcept;
+                         LONG& rating);
     void SetToolbarEnabled(bool enabled) noexcept;
     LONG GetQuickGroupCount() noexcept;
-    bool GetQuickGroup(LONG index, bool& shown, std::wstring& name, LONG& linkCount) noexcept;
-    bool GetQuickLink(LONG groupIndex, LONG linkIndex, std::wstring& caption, std::wstring& url) noexcept;
+    bool GetQuickGroup(LONG index, bool& shown, std::wstring& name, LONG& linkCount);
+    bool GetQuickLink(LONG groupIndex, LONG linkIndex, std::wstring& caption, std::wstring& url);
     void ShowQuickGroupManager() noexcept;
     void CaptureScreenShot(IWebBrowser2* browser, bool rewriteIfExists) noexcept;
 
@@ -122,7 +124,10 @@ private:
     friend class TServerWrapperHold;
     friend class TServerRegistration;
 
-    // Creates the event sink, installs the thread's message hook and connects.
+    // A hold on the calling thread's wrapper; the thread's first hold creates the wrapper and connects
+    // it (a failure to subscribe raises, and the new wrapper goes with its hold).
+    static TServerWrapperHold ThreadHold();
+    // Creates the event sink and installs the thread's message hook; the wrapper starts with one hold.
     TServerWrapper();
     ~TServerWrapper();
     void AddClient(TServerClient* client);
@@ -135,7 +140,7 @@ private:
 
     int Holds;
     Microsoft::WRL::ComPtr<IGUIServer> Server;
-    std::unique_ptr<TCVKeptorIGUIServerEvents> Sink;
+    Microsoft::WRL::ComPtr<TCVKeptorIGUIServerEvents> Sink;
     std::vector<TServerClient*> ClientList;
     THookHandle Hook;
 };
@@ -148,10 +153,10 @@ public:
     TServerRegistration(const TServerRegistration&) = delete;
     TServerRegistration& operator=(const TServerRegistration&) = delete;
     ~TServerRegistration();
-    TServerWrapper& Wrapper() const { return Hold->Get(); }
+    TServerWrapper& Wrapper() const { return Hold.Get(); }
 
 private:
-    std::unique_ptr<TServerWrapperHold> Hold;
+    TServerWrapperHold Hold;
     TServerClient& Client;
 };
 

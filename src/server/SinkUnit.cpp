@@ -1,107 +1,16 @@
-// The browser event sink: TBaseEventHandler and TWebBrowserEventHandler.
+// The browser event sink: the published argument counts and the checks of each argument before a
+// handler sees it.
 #include "server/SinkUnit.h"
 
 #include <exdispid.h>
 
 #include <utility>
 
-#include "com/ComServerUnit.h"
 #include "com/ErrorsUnit.h"
 
 using Microsoft::WRL::ComPtr;
 
 namespace zorbex {
-
-// --- TBaseEventHandler ---------------------------------------------------------------------------
-
-TBaseEventHandler::TBaseEventHandler() {
-    ComServer().CountObject(true);
-}
-
-TBaseEventHandler::~TBaseEventHandler() {
-    ComServer().CountObject(false);
-}
-
-STDMETHODIMP TBaseEventHandler::QueryInterface(REFIID iid, void** object) {
-    if (!object)
-        return E_POINTER;
-    if (iid == IID_IUnknown || iid == IID_IDispatch || iid == EventIID) {
-        *object = static_cast<IDispatch*>(this);
-        AddRef();
-        return S_OK;
-    }
-    *object = nullptr;
-    return E_NOINTERFACE;
-}
-
-STDMETHODIMP_(ULONG) TBaseEventHandler::AddRef() {
-    return static_cast<ULONG>(::InterlockedIncrement(&RefCount));
-}
-
-STDMETHODIMP_(ULONG) TBaseEventHandler::Release() {
-    LONG count = ::InterlockedDecrement(&RefCount);
-    if (count == 0)
-        delete this;
-    return static_cast<ULONG>(count);
-}
-
-STDMETHODIMP TBaseEventHandler::GetTypeInfoCount(UINT* count) {
-    if (count)
-        *count = 0;
-    return E_NOTIMPL;
-}
-
-STDMETHODIMP TBaseEventHandler::GetTypeInfo(UINT, LCID, ITypeInfo** info) {
-    if (info)
-        *info = nullptr;
-    return E_NOTIMPL;
-}
-
-STDMETHODIMP TBaseEventHandler::GetIDsOfNames(REFIID, LPOLESTR*, UINT, LCID, DISPID*) {
-    return E_NOTIMPL;
-}
-
-STDMETHODIMP TBaseEventHandler::Invoke(DISPID dispId, REFIID, LCID, WORD, DISPPARAMS* params, VARIANT*,
-                                       EXCEPINFO*, UINT*) {
-    // A handler may drop its owner's last reference (the quit handler disconnects): stay alive until
-    // the call returns.
-    ComPtr<IDispatch> self(this);
-    return GuardResult(E_FAIL, [&] { return Invoke(dispId, params); });
-}
-
-bool TBaseEventHandler::ConnectTo(IUnknown* source, REFIID eventId, bool rememberId) {
-    if (ConnectionPoint)
-        DisconnectFrom();
-    if (rememberId)
-        EventIID = eventId;
-    SourceObject = source;
-    if (!source)
-        return false;
-    ComPtr<IConnectionPointContainer> container;
-    if (FAILED(source->QueryInterface(IID_PPV_ARGS(&container))) || !container)
-        RaiseError(L"Interface not supported");
-    ComPtr<IConnectionPoint> point;
-    if (FAILED(container->FindConnectionPoint(eventId, &point)) || !point)
-        return false;
-    ConnectionPoint = std::move(point);
-    DWORD cookie = 0;
-    if (FAILED(ConnectionPoint->Advise(static_cast<IDispatch*>(this), &cookie)))
-        return false;
-    ConnectionCookie = cookie;
-    return true;
-}
-
-void TBaseEventHandler::DisconnectFrom() noexcept {
-    // Unadvise drops the source's reference to this sink; keep it alive to the end of this call.
-    ComPtr<IDispatch> self(this);
-    if (ComPtr<IConnectionPoint> point = std::move(ConnectionPoint)) {
-        if (DWORD cookie = std::exchange(ConnectionCookie, 0))
-            point->Unadvise(cookie);
-    }
-    SourceObject.Reset();
-}
-
-// --- TWebBrowserEventHandler ---------------------------------------------------------------------
 
 namespace {
 
@@ -164,10 +73,20 @@ bool BoolRefArg(VARIANT& arg, VARIANT_BOOL*& value) {
 } // namespace
 
 ComPtr<TWebBrowserEventHandler> TWebBrowserEventHandler::Create() {
-    return Constructed(new TWebBrowserEventHandler());
+    return ComPtr<TWebBrowserEventHandler>(new TWebBrowserEventHandler());
 }
 
-HRESULT TWebBrowserEventHandler::Invoke(DISPID dispId, DISPPARAMS* params) {
+bool TWebBrowserEventHandler::ConnectTo(IUnknown* source, REFIID eventId, bool rememberId) {
+    if (rememberId)
+        SetEventId(eventId);
+    const HRESULT result = Subscribe(source, eventId);
+    if (result == E_NOINTERFACE)
+        RaiseError(L"Interface not supported");
+    return SUCCEEDED(result);
+}
+
+// Every call is taken as an event, whatever its flags: the browser fires its events as methods.
+HRESULT TWebBrowserEventHandler::InvokeEvent(DISPID dispId, WORD, DISPPARAMS* params) {
     const int expected = PublishedArgCount(dispId);
     if (expected < 0)
         return E_NOTIMPL;
@@ -211,16 +130,8 @@ HRESULT TWebBrowserEventHandler::Invoke(DISPID dispId, DISPPARAMS* params) {
         if (QuitHandler)
             QuitHandler(this);
         return S_OK;
-    case DISPID_DOWNLOADBEGIN:
-        if (DownloadBeginHandler)
-            DownloadBeginHandler(this);
+    default: // DownloadBegin and DownloadComplete: accepted, and nothing of the toolbar listens to them
         return S_OK;
-    case DISPID_DOWNLOADCOMPLETE:
-        if (DownloadCompleteHandler)
-            DownloadCompleteHandler(this);
-        return S_OK;
-    default:
-        return E_NOTIMPL;
     }
 }
 

@@ -1,4 +1,5 @@
-// The test browser host: site and browser object.
+// The test browser host: the browser object records what the library asks of it and fires events to
+// its sinks; the site answers the band's siting steps, each one withheld on request.
 #include "support/BrowserHostUnit.h"
 
 #include <exdispid.h>
@@ -12,38 +13,28 @@ namespace zorbex::test {
 
 // --- TTestBrowser --------------------------------------------------------------------------------
 
+namespace {
+
+const TInterfaceEntry kBrowserInterfaces[] = {
+    InterfaceEntry<TTestBrowser, IDispatch>(IID_IDispatch),
+    InterfaceEntry<TTestBrowser, IWebBrowser>(IID_IWebBrowser),
+    InterfaceEntry<TTestBrowser, IWebBrowserApp>(IID_IWebBrowserApp),
+    InterfaceEntry<TTestBrowser, IWebBrowser2>(IID_IWebBrowser2),
+    InterfaceEntry<TTestBrowser, IConnectionPointContainer>(IID_IConnectionPointContainer),
+    InterfaceEntry<TTestBrowser, IConnectionPoint>(IID_IConnectionPoint),
+};
+
+} // namespace
+
 ComPtr<TTestBrowser> TTestBrowser::Create() {
     return ComPtr<TTestBrowser>(new TTestBrowser);
 }
 
-STDMETHODIMP TTestBrowser::QueryInterface(REFIID iid, void** object) {
-    if (!object)
-        return E_POINTER;
-    if (iid == IID_IUnknown || iid == IID_IDispatch || iid == IID_IWebBrowser || iid == IID_IWebBrowserApp ||
-        iid == IID_IWebBrowser2)
-        *object = static_cast<IWebBrowser2*>(this);
-    else if (iid == IID_IConnectionPointContainer)
-        *object = static_cast<IConnectionPointContainer*>(this);
-    else {
-        *object = nullptr;
-        return E_NOINTERFACE;
-    }
-    AddRef();
-    return S_OK;
-}
-
-STDMETHODIMP_(ULONG) TTestBrowser::AddRef() {
-    return static_cast<ULONG>(++RefCount);
-}
-
-STDMETHODIMP_(ULONG) TTestBrowser::Release() {
-    LONG count = --RefCount;
-    if (count == 0)
-        delete this;
-    return static_cast<ULONG>(count);
-}
+TTestBrowser::TTestBrowser() : TComObject(TModuleCount::None, kBrowserInterfaces, nullptr) {}
 
 STDMETHODIMP TTestBrowser::GetTypeInfoCount(UINT* count) {
+    if (!count)
+        return E_POINTER;
     *count = 0;
     return S_OK;
 }
@@ -105,18 +96,22 @@ STDMETHODIMP TTestBrowser::FindConnectionPoint(REFIID iid, IConnectionPoint** po
     *point = nullptr;
     if (RefuseConnectionPoint || iid != DIID_DWebBrowserEvents2)
         return CONNECT_E_NOCONNECTION;
-    *point = static_cast<IConnectionPoint*>(this);
+    *point = this;
     AddRef();
     return S_OK;
 }
 
 STDMETHODIMP TTestBrowser::GetConnectionInterface(IID* iid) {
+    if (!iid)
+        return E_POINTER;
     *iid = DIID_DWebBrowserEvents2;
     return S_OK;
 }
 
 STDMETHODIMP TTestBrowser::GetConnectionPointContainer(IConnectionPointContainer** container) {
-    *container = static_cast<IConnectionPointContainer*>(this);
+    if (!container)
+        return E_POINTER;
+    *container = this;
     AddRef();
     return S_OK;
 }
@@ -164,7 +159,7 @@ HRESULT TTestBrowser::Fire(DISPID id, std::vector<VARIANT> argsFirstToLast) {
 size_t TTestBrowser::SinkCount() const {
     size_t count = 0;
     for (const auto& sink : Sinks)
-        count += sink ? 1 : 0;
+        count += sink ? 1u : 0u;
     return count;
 }
 
@@ -187,13 +182,21 @@ const wchar_t* HostWindowClass() {
     return atom ? L"ZorbexTestBrowserHost" : nullptr;
 }
 
+const TInterfaceEntry kSiteInterfaces[] = {
+    InterfaceEntry<TTestSite, IOleWindow>(IID_IOleWindow),
+    InterfaceEntry<TTestSite, IInputObjectSite>(IID_IInputObjectSite),
+    InterfaceEntry<TTestSite, IOleCommandTarget>(IID_IOleCommandTarget),
+    InterfaceEntry<TTestSite, IServiceProvider>(IID_IServiceProvider),
+};
+
 } // namespace
 
 ComPtr<TTestSite> TTestSite::Create(const TSiteOptions& options) {
     return ComPtr<TTestSite>(new TTestSite(options));
 }
 
-TTestSite::TTestSite(const TSiteOptions& options) : Options(options), BrowserObject(TTestBrowser::Create()) {
+TTestSite::TTestSite(const TSiteOptions& options)
+    : TComObject(TModuleCount::None, {}, nullptr), Options(options), BrowserObject(TTestBrowser::Create()) {
     HostWindow = ::CreateWindowExW(0, HostWindowClass(), L"Test browser", WS_OVERLAPPEDWINDOW | WS_CLIPCHILDREN, 0,
                                    0, 1024, 200, nullptr, nullptr, ::GetModuleHandleW(nullptr), nullptr);
 }
@@ -203,35 +206,12 @@ TTestSite::~TTestSite() {
         ::DestroyWindow(HostWindow);
 }
 
-STDMETHODIMP TTestSite::QueryInterface(REFIID iid, void** object) {
-    if (!object)
-        return E_POINTER;
-    *object = nullptr;
-    if (iid == IID_IUnknown)
-        *object = static_cast<IOleWindow*>(this);
-    else if (iid == IID_IOleWindow && Options.OleWindow)
-        *object = static_cast<IOleWindow*>(this);
-    else if (iid == IID_IInputObjectSite && Options.InputObjectSite)
-        *object = static_cast<IInputObjectSite*>(this);
-    else if (iid == IID_IOleCommandTarget && Options.CommandTarget)
-        *object = static_cast<IOleCommandTarget*>(this);
-    else if (iid == IID_IServiceProvider && Options.ServiceProvider)
-        *object = static_cast<IServiceProvider*>(this);
-    else
-        return E_NOINTERFACE;
-    AddRef();
-    return S_OK;
-}
-
-STDMETHODIMP_(ULONG) TTestSite::AddRef() {
-    return static_cast<ULONG>(++RefCount);
-}
-
-STDMETHODIMP_(ULONG) TTestSite::Release() {
-    LONG count = --RefCount;
-    if (count == 0)
-        delete this;
-    return static_cast<ULONG>(count);
+HRESULT TTestSite::QueryOtherInterface(REFIID iid, void** object) {
+    const bool offered = (iid == IID_IOleWindow && Options.OleWindow) ||
+                         (iid == IID_IInputObjectSite && Options.InputObjectSite) ||
+                         (iid == IID_IOleCommandTarget && Options.CommandTarget) ||
+                         (iid == IID_IServiceProvider && Options.ServiceProvider);
+    return offered ? QueryTable(kSiteInterfaces, iid, object) : E_NOINTERFACE;
 }
 
 STDMETHODIMP TTestSite::GetWindow(HWND* window) {

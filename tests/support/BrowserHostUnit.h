@@ -1,6 +1,8 @@
 // A browser host for tests: the band site (IOleWindow with a real host window, IInputObjectSite,
 // IOleCommandTarget, IServiceProvider) and a browser object (IWebBrowser2 with a DWebBrowserEvents2
-// connection point). Each site interface can be withheld to test the band's failure steps.
+// connection point). Each site interface can be withheld to test the band's failure steps. Both are
+// COM objects of the library's base that count in no module: they are the test's, not the library's,
+// so that DllCanUnloadNow and the tests' own leak check see only the library's objects.
 #pragma once
 
 #include <windows.h>
@@ -13,17 +15,14 @@
 #include <string>
 #include <vector>
 
+#include "com/ComObjectUnit.h"
+
 namespace zorbex::test {
 
-// The browser object that the site hands out for SID_SWebBrowserApp.
-class TTestBrowser : public IWebBrowser2, public IConnectionPointContainer, public IConnectionPoint {
+// The browser object that the site hands out for SID_SWebBrowserApp; it is its own connection point.
+class TTestBrowser : public TComObject<IWebBrowser2, IConnectionPointContainer, IConnectionPoint> {
 public:
     static Microsoft::WRL::ComPtr<TTestBrowser> Create();
-
-    // IUnknown
-    STDMETHODIMP QueryInterface(REFIID iid, void** object) override;
-    STDMETHODIMP_(ULONG) AddRef() override;
-    STDMETHODIMP_(ULONG) Release() override;
 
     // IDispatch
     STDMETHODIMP GetTypeInfoCount(UINT* count) override;
@@ -124,10 +123,9 @@ public:
     std::vector<VARIANT_BOOL> VisibleWrites;
 
 private:
-    TTestBrowser() = default;
-    virtual ~TTestBrowser() = default;
+    TTestBrowser();
+    ~TTestBrowser() override = default;
 
-    LONG RefCount = 0;
     Microsoft::WRL::ComPtr<IDispatch> Document;
     std::wstring Location;
     std::vector<Microsoft::WRL::ComPtr<IDispatch>> Sinks; // slot = cookie - 1
@@ -153,14 +151,10 @@ struct TExecCall {
 };
 
 // The band site, with a real top-level host window (destroyed with the site).
-class TTestSite : public IOleWindow, public IInputObjectSite, public IOleCommandTarget, public IServiceProvider {
+class TTestSite : public TComObject<IOleWindow, IInputObjectSite, IOleCommandTarget, IServiceProvider> {
 public:
     static Microsoft::WRL::ComPtr<TTestSite> Create(const TSiteOptions& options = {});
 
-    // IUnknown
-    STDMETHODIMP QueryInterface(REFIID iid, void** object) override;
-    STDMETHODIMP_(ULONG) AddRef() override;
-    STDMETHODIMP_(ULONG) Release() override;
     // IOleWindow
     STDMETHODIMP GetWindow(HWND* window) override;
     STDMETHODIMP ContextSensitiveHelp(BOOL) override { return E_NOTIMPL; }
@@ -180,9 +174,11 @@ public:
 
 private:
     explicit TTestSite(const TSiteOptions& options);
-    virtual ~TTestSite();
+    ~TTestSite() override;
 
-    LONG RefCount = 0;
+    // The site's interfaces, each only when the options offer it.
+    HRESULT QueryOtherInterface(REFIID iid, void** object) override;
+
     TSiteOptions Options;
     HWND HostWindow = nullptr;
     Microsoft::WRL::ComPtr<TTestBrowser> BrowserObject;

@@ -1,7 +1,10 @@
-// The reference Keptor server for tests: type library and child process.
+// The reference Keptor server for tests: its type library, and KeptorServer.exe as a child process that
+// signals an event once it is in the running object table, so a test never polls for it.
 #include "support/KeptorProcessUnit.h"
 
 #include <cstdlib>
+
+#include "support/TestSupport.h"
 
 using Microsoft::WRL::ComPtr;
 
@@ -13,15 +16,10 @@ constexpr DWORD kQuitTimeout = 10000;
 // The child's own limit, so that nothing outlives a test run even when a test hangs.
 constexpr wchar_t kChildIdleSeconds[] = L"120";
 
-// A Unix path from the environment as a Windows path (Wine maps the Unix root to drive Z:).
+// A Unix path from the environment as a Windows path; empty when it is not set.
 std::wstring EnvironmentPath(const char* name) {
     const char* path = std::getenv(name);
-    if (!path || !*path)
-        return std::wstring();
-    std::wstring result = L"Z:";
-    for (const char* c = path; *c; ++c)
-        result += *c == '/' ? L'\\' : static_cast<wchar_t>(static_cast<unsigned char>(*c));
-    return result;
+    return path && *path ? WindowsPath(path) : std::wstring();
 }
 
 // Waits for a handle while pumping this thread's messages (COM calls into this apartment).

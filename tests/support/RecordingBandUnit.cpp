@@ -1,4 +1,4 @@
-// The recording band and form for tests.
+// The recording band and form for tests: each notification is written as "<form>:<notification>".
 #include "support/RecordingBandUnit.h"
 
 #include "com/ErrorsUnit.h"

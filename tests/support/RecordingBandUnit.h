@@ -1,4 +1,6 @@
-// A toolbar band for tests whose form records every notification of its thread's server wrapper.
+// A toolbar band for tests whose form records every notification of its thread's server wrapper in one
+// list for the process, so that a test sees in which order the forms of a thread are told. A form can
+// be made to fail, to show that one form's error stops no other.
 #pragma once
 
 #include <windows.h>

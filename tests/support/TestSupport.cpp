@@ -1,7 +1,10 @@
-// Helpers shared by the tests.
+// Helpers shared by the tests: paths, the library loaded by path, the leak check of TComTest.
 #include "support/TestSupport.h"
 
 #include "com/ComServerUnit.h"
+#include "com/ErrorsUnit.h"
+
+#include <ocidl.h>
 
 #include <cstdlib>
 #include <cstring>
@@ -19,14 +22,7 @@ template <typename T> void LoadProc(HMODULE module, const char* name, T& target)
 } // namespace
 
 std::string Utf8(const std::wstring& text) {
-    if (text.empty())
-        return {};
-    int size = ::WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0,
-                                     nullptr, nullptr);
-    std::string bytes(static_cast<size_t>(size), '\0');
-    ::WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), bytes.data(), size, nullptr,
-                          nullptr);
-    return bytes;
+    return ToUtf8(text);
 }
 
 std::wstring WindowsPath(const std::string& unixPath) {
@@ -77,6 +73,18 @@ void TComTest::TearDown() {
     EXPECT_EQ(S_OK, LoadedLibraryCanUnloadNow()) << "an object, lock or factory reference was left behind";
     // The library's code is also linked into the test itself: its objects must be gone as well.
     EXPECT_TRUE(CanUnloadModule()) << "an object made in this process was left behind";
+}
+
+GUID ProvidedClassID(IUnknown* object) {
+    Microsoft::WRL::ComPtr<IProvideClassInfo> provider;
+    Microsoft::WRL::ComPtr<ITypeInfo> info;
+    TYPEATTR* attr = nullptr;
+    if (!object || FAILED(object->QueryInterface(IID_PPV_ARGS(&provider))) || FAILED(provider->GetClassInfo(&info)) ||
+        !info || FAILED(info->GetTypeAttr(&attr)))
+        return GUID_NULL;
+    const GUID clsid = attr->guid;
+    info->ReleaseTypeAttr(attr);
+    return clsid;
 }
 
 void PumpMessages(DWORD milliseconds) {

@@ -76,6 +76,9 @@ struct TGuiObjectCounts {
 };
 TGuiObjectCounts GuiObjectCounts();
 
+// The class an object names through IProvideClassInfo; GUID_NULL when it names none.
+GUID ProvidedClassID(IUnknown* object);
+
 // Pumps this thread's messages for about `milliseconds` (COM calls, timers, posted messages).
 void PumpMessages(DWORD milliseconds);
 

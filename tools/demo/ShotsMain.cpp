@@ -165,7 +165,7 @@ void MainToolbarShots() {
     ComPtr<TTestSite> site = TTestSite::Create();
     HWND frame = site->Window();
     ::SetWindowTextW(frame, L"Demo browser");
-    ::SetWindowLongW(frame, GWL_STYLE, WS_POPUP | WS_BORDER | WS_CLIPCHILDREN);
+    ::SetWindowLongPtrW(frame, GWL_STYLE, static_cast<LONG_PTR>(WS_POPUP | WS_BORDER | WS_CLIPCHILDREN));
     ::SetWindowPos(frame, HWND_TOP, 0, 0, 860, 240, SWP_FRAMECHANGED | SWP_SHOWWINDOW);
     // The page area under the toolbar: white, with the address of the page "shown".
     PageLabel = ::CreateWindowExW(WS_EX_CLIENTEDGE, L"EDIT", L"", WS_CHILD | WS_VISIBLE | ES_MULTILINE | ES_READONLY,

@@ -1,5 +1,7 @@
 // The reference Keptor server: IGUIServer answered from an in-memory archive, the IGUIServerEvents
-// connection point (sinks in a slot array, cookie = slot + 1), and the IKeptorControl surface.
+// connection point (sinks in a slot array, cookie = slot + 1), and the IKeptorControl surface. Every
+// IGUIServer call goes through Serve (logged, failure injection, errors as E_FAIL) and every control
+// call through Control (errors as their own code), so a slot body is only what the slot does.
 #include "KeptorServerUnit.h"
 
 #include "KeptorPicturesUnit.h"
@@ -259,16 +261,14 @@ std::wstring RenderVariant(const VARIANT& value) {
         if (ElementType(array) == VT_UI1)
             return L"bytes(" + std::to_wstring(SafeArrayLength(array)) + L")";
         std::wstring result = L"[";
-        try {
+        const bool read = Guarded([&] {
             bool first = true;
             for (auto& element : VariantElements(value)) {
                 result += (first ? L"" : L", ") + RenderVariant(element.Get());
                 first = false;
             }
-        } catch (...) {
-            return L"array(" + std::to_wstring(SafeArrayLength(array)) + L")";
-        }
-        return result + L"]";
+        });
+        return read ? result + L"]" : L"array(" + std::to_wstring(SafeArrayLength(array)) + L")";
     }
     switch (V_VT(&value)) {
     case VT_EMPTY:
@@ -305,11 +305,24 @@ ComPtr<ITypeLib> LoadKeptorTypeLib(const std::wstring& path) {
 
 // --- creation and identity
 
+namespace {
+
+const TInterfaceEntry kServerInterfaces[] = {
+    InterfaceEntry<TKeptorServer, IDispatch, IGUIServer>(IID_IDispatch),
+    InterfaceEntry<TKeptorServer, IGUIServer>(IID_IGUIServer),
+    InterfaceEntry<TKeptorServer, IConnectionPointContainer>(IID_IConnectionPointContainer),
+    InterfaceEntry<TKeptorServer, IConnectionPoint>(IID_IConnectionPoint),
+    InterfaceEntry<TKeptorServer, IKeptorControl>(IID_IKeptorControl),
+};
+
+} // namespace
+
 ComPtr<TKeptorServer> TKeptorServer::Create(ComPtr<ITypeLib> typeLib) {
     return ComPtr<TKeptorServer>(new TKeptorServer(std::move(typeLib)));
 }
 
-TKeptorServer::TKeptorServer(ComPtr<ITypeLib> typeLib) : TypeLib(std::move(typeLib)) {
+TKeptorServer::TKeptorServer(ComPtr<ITypeLib> typeLib)
+    : TComObject(TModuleCount::None, kServerInterfaces, nullptr), TypeLib(std::move(typeLib)) {
     HINSTANCE instance = ::GetModuleHandleW(nullptr);
     WNDCLASSW windowClass{};
     windowClass.lpfnWndProc = WindowProc;
@@ -326,34 +339,6 @@ TKeptorServer::TKeptorServer(ComPtr<ITypeLib> typeLib) : TypeLib(std::move(typeL
 TKeptorServer::~TKeptorServer() {
     if (Window)
         ::SetWindowLongPtrW(Window.Get(), GWLP_USERDATA, 0);
-}
-
-STDMETHODIMP TKeptorServer::QueryInterface(REFIID iid, void** object) {
-    if (!object)
-        return E_POINTER;
-    if (iid == IID_IUnknown || iid == IID_IDispatch || iid == IID_IGUIServer)
-        *object = static_cast<IGUIServer*>(this);
-    else if (iid == IID_IConnectionPointContainer)
-        *object = static_cast<IConnectionPointContainer*>(this);
-    else if (iid == IID_IKeptorControl)
-        *object = static_cast<IKeptorControl*>(this);
-    else {
-        *object = nullptr;
-        return E_NOINTERFACE;
-    }
-    AddRef();
-    return S_OK;
-}
-
-STDMETHODIMP_(ULONG) TKeptorServer::AddRef() {
-    return static_cast<ULONG>(::InterlockedIncrement(&RefCount));
-}
-
-STDMETHODIMP_(ULONG) TKeptorServer::Release() {
-    LONG count = ::InterlockedDecrement(&RefCount);
-    if (count == 0)
-        delete this;
-    return static_cast<ULONG>(count);
 }
 
 // --- IDispatch, served from the KeptorServer type library
@@ -390,14 +375,14 @@ STDMETHODIMP TKeptorServer::GetTypeInfo(UINT index, LCID, ITypeInfo** info) {
 }
 
 STDMETHODIMP TKeptorServer::GetIDsOfNames(REFIID, LPOLESTR* names, UINT count, LCID, DISPID* ids) {
-    return GuardResult(E_NOTIMPL, [&] { return ::DispGetIDsOfNames(DispatchTypeInfo(), names, count, ids); });
+    return ResultOr(E_NOTIMPL, [&] { return ::DispGetIDsOfNames(DispatchTypeInfo(), names, count, ids); });
 }
 
 STDMETHODIMP TKeptorServer::Invoke(DISPID id, REFIID iid, LCID, WORD flags, DISPPARAMS* params,
                                    VARIANT* result, EXCEPINFO* exception, UINT* argError) {
     if (iid != IID_NULL)
         return DISP_E_UNKNOWNINTERFACE;
-    return GuardResult(E_NOTIMPL, [&] {
+    return ResultOr(E_NOTIMPL, [&] {
         return ::DispInvoke(static_cast<IGUIServer*>(this), DispatchTypeInfo(), id, flags, params, result,
                             exception, argError);
     });
@@ -427,7 +412,7 @@ HRESULT TKeptorServer::InjectedFailure(int slot) {
 template <typename F>
 HRESULT TKeptorServer::Serve(int slot, const wchar_t* name, const std::wstring& args, F&& work) {
     LastActivityTick = ::GetTickCount();
-    return GuardResult(E_FAIL, [&]() -> HRESULT {
+    return ResultOr(E_FAIL, [&]() -> HRESULT {
         Log.push_back(std::to_wstring(slot) + L" " + name + L"(" + args + L")");
         HRESULT injected = InjectedFailure(slot);
         if (FAILED(injected))
@@ -439,14 +424,7 @@ HRESULT TKeptorServer::Serve(int slot, const wchar_t* name, const std::wstring& 
 
 template <typename F> HRESULT TKeptorServer::Control(F&& work) {
     LastActivityTick = ::GetTickCount();
-    try {
-        work();
-        return S_OK;
-    } catch (const TError& error) {
-        return FAILED(error.Code()) ? error.Code() : E_FAIL;
-    } catch (...) {
-        return E_FAIL;
-    }
+    return ErrorCodeOr(E_FAIL, [&] { work(); });
 }
 
 // --- IGUIServer
@@ -938,45 +916,33 @@ STDMETHODIMP TKeptorServer::FindConnectionPoint(REFIID iid, IConnectionPoint** p
     *point = nullptr;
     if (iid != DIID_IGUIServerEvents)
         return CONNECT_E_NOCONNECTION;
-    *point = &Events;
-    Events.AddRef();
+    *point = this;
+    AddRef();
     return S_OK;
 }
 
-STDMETHODIMP TKeptorServer::TEventsPoint::QueryInterface(REFIID iid, void** object) {
-    if (!object)
-        return E_POINTER;
-    if (iid == IID_IUnknown || iid == IID_IConnectionPoint) {
-        *object = static_cast<IConnectionPoint*>(this);
-        AddRef();
-        return S_OK;
-    }
-    *object = nullptr;
-    return E_NOINTERFACE;
-}
-
-STDMETHODIMP TKeptorServer::TEventsPoint::GetConnectionInterface(IID* iid) {
+STDMETHODIMP TKeptorServer::GetConnectionInterface(IID* iid) {
     if (!iid)
         return E_POINTER;
     *iid = DIID_IGUIServerEvents;
     return S_OK;
 }
 
-STDMETHODIMP TKeptorServer::TEventsPoint::GetConnectionPointContainer(IConnectionPointContainer** container) {
+STDMETHODIMP TKeptorServer::GetConnectionPointContainer(IConnectionPointContainer** container) {
     if (!container)
         return E_POINTER;
-    *container = static_cast<IConnectionPointContainer*>(&Owner);
-    Owner.AddRef();
+    *container = this;
+    AddRef();
     return S_OK;
 }
 
-STDMETHODIMP TKeptorServer::TEventsPoint::Advise(IUnknown* sink, DWORD* cookie) {
+STDMETHODIMP TKeptorServer::Advise(IUnknown* sink, DWORD* cookie) {
     if (!cookie)
         return E_POINTER;
     *cookie = 0;
     if (!sink)
         return E_POINTER;
-    Owner.Log.push_back(L"Advise");
+    Log.push_back(L"Advise");
     ComPtr<IDispatch> dispatch;
     if (FAILED(
             sink->QueryInterface(DIID_IGUIServerEvents, reinterpret_cast<void**>(dispatch.GetAddressOf()))) &&
@@ -990,8 +956,8 @@ STDMETHODIMP TKeptorServer::TEventsPoint::Advise(IUnknown* sink, DWORD* cookie) 
     return S_OK;
 }
 
-STDMETHODIMP TKeptorServer::TEventsPoint::Unadvise(DWORD cookie) {
-    Owner.Log.push_back(L"Unadvise");
+STDMETHODIMP TKeptorServer::Unadvise(DWORD cookie) {
+    Log.push_back(L"Unadvise");
     if (cookie == 0 || cookie > Sinks.size() || !Sinks[cookie - 1])
         return CONNECT_E_NOCONNECTION;
     ComPtr<IDispatch> sink = std::move(Sinks[cookie - 1]); // released after the slot is clear
@@ -999,7 +965,7 @@ STDMETHODIMP TKeptorServer::TEventsPoint::Unadvise(DWORD cookie) {
     return S_OK;
 }
 
-STDMETHODIMP TKeptorServer::TEventsPoint::EnumConnections(IEnumConnections** connections) {
+STDMETHODIMP TKeptorServer::EnumConnections(IEnumConnections** connections) {
     if (connections)
         *connections = nullptr;
     return E_NOTIMPL;
@@ -1007,7 +973,7 @@ STDMETHODIMP TKeptorServer::TEventsPoint::EnumConnections(IEnumConnections** con
 
 long TKeptorServer::SinkCount() const {
     return static_cast<long>(
-        std::count_if(Events.Sinks.begin(), Events.Sinks.end(), [](auto& s) { return !!s; }));
+        std::count_if(Sinks.begin(), Sinks.end(), [](auto& s) { return !!s; }));
 }
 
 // --- events
@@ -1019,7 +985,7 @@ HRESULT TKeptorServer::Fire(DISPID dispid, std::vector<TVariant> args, std::vect
     DISPPARAMS params{args.empty() ? nullptr : reinterpret_cast<VARIANT*>(args.data()),
                       named.empty() ? nullptr : named.data(), static_cast<UINT>(args.size()),
                       static_cast<UINT>(named.size())};
-    const auto sinks = Events.Sinks; // a sink may unadvise while it is called
+    const auto sinks = Sinks; // a sink may unadvise while it is called
     HRESULT result = S_FALSE;
     for (const auto& sink : sinks) {
         if (!sink)

@@ -1,7 +1,9 @@
 // The reference Keptor server: an IGUIServer over an in-memory archive, with the IGUIServerEvents
 // connection point and the IKeptorControl surface that tests and the demo use to seed it, fire
 // events, inject failures and read back what it received. A development tool, never part of the DLL.
-// It runs inside a test process (same thread) or as KeptorServer.exe.
+// It runs inside a test process (same thread) or as KeptorServer.exe. It is a COM object of the
+// library's base that does not count in any module (it lives in an executable), and it is its own
+// connection point, as the application's server object is.
 #pragma once
 
 #include <windows.h>
@@ -15,6 +17,7 @@
 #include <vector>
 
 #include "KeptorControl_TLB.h"
+#include "com/ComObjectUnit.h"
 #include "com/ComSupportUnit.h"
 #include "com/ZorbexGUI_TLB.h"
 
@@ -133,7 +136,8 @@ std::wstring RenderVariant(const VARIANT& value);
 // The type library of IGUIServer from a file (or "file\N" resource); raises on failure.
 Microsoft::WRL::ComPtr<ITypeLib> LoadKeptorTypeLib(const std::wstring& path);
 
-class TKeptorServer final : public IGUIServer, public IConnectionPointContainer, public IKeptorControl {
+class TKeptorServer final
+    : public TComObject<IGUIServer, IConnectionPointContainer, IConnectionPoint, IKeptorControl> {
 public:
     // typeLib: the KeptorServer type library, which serves IDispatch; may be nil (IDispatch then fails).
     static Microsoft::WRL::ComPtr<TKeptorServer> Create(Microsoft::WRL::ComPtr<ITypeLib> typeLib = nullptr);
@@ -170,11 +174,6 @@ public:
     // The host program adds ending its message loop / its process.
     std::function<void()> OnQuitRequested;
     std::function<void(UINT exitCode)> OnDieRequested;
-
-    // IUnknown
-    STDMETHODIMP QueryInterface(REFIID iid, void** object) override;
-    STDMETHODIMP_(ULONG) AddRef() override;
-    STDMETHODIMP_(ULONG) Release() override;
 
     // IDispatch (of IGUIServer)
     STDMETHODIMP GetTypeInfoCount(UINT* count) override;
@@ -251,6 +250,13 @@ public:
     STDMETHODIMP EnumConnectionPoints(IEnumConnectionPoints** points) override;
     STDMETHODIMP FindConnectionPoint(REFIID iid, IConnectionPoint** point) override;
 
+    // IConnectionPoint (IGUIServerEvents): cookie = slot + 1, a free slot taken again.
+    STDMETHODIMP GetConnectionInterface(IID* iid) override;
+    STDMETHODIMP GetConnectionPointContainer(IConnectionPointContainer** container) override;
+    STDMETHODIMP Advise(IUnknown* sink, DWORD* cookie) override;
+    STDMETHODIMP Unadvise(DWORD cookie) override;
+    STDMETHODIMP EnumConnections(IEnumConnections** connections) override;
+
     // IKeptorControl
     STDMETHODIMP Reset() override;
     STDMETHODIMP SeedDemo() override;
@@ -302,25 +308,6 @@ public:
     STDMETHODIMP GetProcessId(LONG* AProcessId) override;
 
 private:
-    // The one connection point, for IGUIServerEvents; lives inside the server and shares its count.
-    class TEventsPoint final : public IConnectionPoint {
-    public:
-        explicit TEventsPoint(TKeptorServer& owner) : Owner(owner) {}
-        STDMETHODIMP QueryInterface(REFIID iid, void** object) override;
-        STDMETHODIMP_(ULONG) AddRef() override { return Owner.AddRef(); }
-        STDMETHODIMP_(ULONG) Release() override { return Owner.Release(); }
-        STDMETHODIMP GetConnectionInterface(IID* iid) override;
-        STDMETHODIMP GetConnectionPointContainer(IConnectionPointContainer** container) override;
-        STDMETHODIMP Advise(IUnknown* sink, DWORD* cookie) override;
-        STDMETHODIMP Unadvise(DWORD cookie) override;
-        STDMETHODIMP EnumConnections(IEnumConnections** connections) override;
-
-        std::vector<Microsoft::WRL::ComPtr<IDispatch>> Sinks; // cookie = slot + 1
-
-    private:
-        TKeptorServer& Owner;
-    };
-
     struct TPendingEvent {
         DISPID Dispid;
         std::vector<TVariant> Args;
@@ -329,7 +316,7 @@ private:
     };
 
     explicit TKeptorServer(Microsoft::WRL::ComPtr<ITypeLib> typeLib);
-    ~TKeptorServer();
+    ~TKeptorServer() override;
 
     // One IGUIServer call: logged, failure injection, errors turned into E_FAIL.
     template <typename F> HRESULT Serve(int slot, const wchar_t* name, const std::wstring& args, F&& work);
@@ -346,10 +333,9 @@ private:
     void RunPosted();
     static LRESULT CALLBACK WindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
 
-    volatile LONG RefCount = 0; // the first reference is taken by Create
     Microsoft::WRL::ComPtr<ITypeLib> TypeLib;
     Microsoft::WRL::ComPtr<ITypeInfo> InterfaceInfo;
-    TEventsPoint Events{*this};
+    std::vector<Microsoft::WRL::ComPtr<IDispatch>> Sinks; // cookie = slot + 1
     TKeptorArchive Data;
     std::vector<std::wstring> Log;
     std::vector<TKeptorScreenShot> Shots;
