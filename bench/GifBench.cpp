@@ -1,9 +1,9 @@
-// GIF benchmark: encodes screenshot pictures (binary PPM files) with the library's GIF encoder and
-// through the screenshot path (bitmap, halftone stretch at 100 %, pixel format, GIF), and prints the
-// times and sizes. bench/gif_bench.sh renders the pictures, runs this under Wine beside ImageMagick and
-// ffmpeg on the same input, and prints the comparison.
+// GIF benchmark: encodes screenshot pictures (binary PPM files) with the library's GIF encoder as the DLL
+// runs it (32-bit, under Wine) and through the screenshot path (bitmap, no stretch at 100 %, 32-bit
+// format, GIF), and prints the times and sizes. bench/gif_bench.sh renders the pictures, runs this beside
+// the anchors' in-process benchmark (AnchorBench) on the same input, and prints the comparison.
 //
-//   GifBench [--runs N] FILE.ppm...   writes FILE.zorbex.gif beside each input and prints one line:
+//   GifBench [--runs N] FILE.ppm...   writes FILE.dll.gif beside each input and prints one line:
 //   RESULT <file> <width> <height> <encode ms median> <encode ms best> <capture ms median> <bytes>
 #include <windows.h>
 
@@ -81,10 +81,10 @@ double Median(std::vector<double> values) {
     return values[values.size() / 2];
 }
 
-// The screenshot path from a drawn bitmap on: halftone stretch at 100 %, 32-bit format, GIF.
+// The screenshot path from a drawn bitmap on: halftone stretch at 100 % (none), 32-bit format, GIF.
 std::vector<uint8_t> CapturePath(const TPicture& picture) {
-    TCaptureBitmap bitmap;
-    bitmap.SetSize(static_cast<LONG>(picture.Width), static_cast<LONG>(picture.Height));
+    TBitmap bitmap(static_cast<int>(picture.Width), static_cast<int>(picture.Height), TPixelFormat::pf32bit,
+                   TBitmap::TRowOrder::TopDown);
     BITMAPINFO info{};
     info.bmiHeader.biSize = sizeof(info.bmiHeader);
     info.bmiHeader.biWidth = static_cast<LONG>(picture.Width);
@@ -94,10 +94,8 @@ std::vector<uint8_t> CapturePath(const TPicture& picture) {
     info.bmiHeader.biCompression = BI_RGB;
     ::SetDIBitsToDevice(bitmap.Canvas(), 0, 0, picture.Width, picture.Height, 0, 0, 0, picture.Height,
                         picture.Bgrx.data(), &info, DIB_RGB_COLORS);
-    ScaleBitmap(bitmap, 100, 100, static_cast<uint8_t>(TCaptureFormat::Bits32));
-    std::vector<uint8_t> gif;
-    BitmapToGIF(bitmap, gif);
-    return gif;
+    bitmap = ScaleBitmap(std::move(bitmap), 100);
+    return BitmapToGIF(bitmap, TPixelFormat::pf32bit);
 }
 
 } // namespace
@@ -126,7 +124,7 @@ int main(int argc, char** argv) {
                 encode.push_back(Milliseconds([&] { gif = EncodeGif(image); }));
                 capture.push_back(Milliseconds([&] { CapturePath(picture); }));
             }
-            const std::string out = file.substr(0, file.rfind('.')) + ".zorbex.gif";
+            const std::string out = file.substr(0, file.rfind('.')) + ".dll.gif";
             std::ofstream(WindowsPath(out), std::ios::binary)
                 .write(reinterpret_cast<const char*>(gif.data()), static_cast<std::streamsize>(gif.size()));
             std::printf("RESULT %s %u %u %.1f %.1f %.1f %zu\n", file.c_str(), picture.Width, picture.Height,

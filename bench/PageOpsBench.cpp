@@ -1,6 +1,8 @@
 // Page operations on large generated pages: the time of AddLinks and of HighlightDocument, the late-bound
-// calls they make per link (counted by the test document model), and the cost of the seen set alone at
-// growing link counts, against n log n.
+// calls they make per link (name lookups and invokes apart, counted by the test document model), and the
+// cost of the seen set alone at growing link counts, against n log n. Each size runs twice: on a page
+// whose objects share their identifiers (as MSHTML's elements do) and on one whose objects answer
+// identifiers of their own (every cached identifier refused, looked up again: the worst case).
 //
 // Run under Wine: tools/winerun.sh <prefix> PageOpsBench.exe [links...]
 #include <windows.h>
@@ -59,17 +61,20 @@ std::string MakePage(long links) {
 struct TRun {
     long Links = 0;
     double AddLinksMs = 0;
-    double AddLinksCalls = 0;
+    double AddLinksLookups = 0; // per link
+    double AddLinksInvokes = 0;
     size_t Sent = 0;
     double HighlightMs = 0;
-    double HighlightCalls = 0;
+    double HighlightLookups = 0;
+    double HighlightInvokes = 0;
     double SeenSetMs = 0;
 };
 
-TRun Measure(long links, keptor::TKeptorServer& server) {
+TRun Measure(long links, bool distinctIds, keptor::TKeptorServer& server) {
     TRun run;
     run.Links = links;
     auto dom = std::make_shared<test::TTestDom>();
+    dom->DistinctDispIds = distinctIds;
     ComPtr<IHTMLDocument2> document =
         test::LoadTestDocument(dom, MakePage(links), L"http://example.test/index.html");
     TVariant documentVariant(static_cast<IDispatch*>(document.Get()));
@@ -80,7 +85,8 @@ TRun Measure(long links, keptor::TKeptorServer& server) {
     auto start = TClock::now();
     AddLinks(documentVariant.Get(), VARIANT_FALSE, noElement.Get());
     run.AddLinksMs = Milliseconds(TClock::now() - start);
-    run.AddLinksCalls = static_cast<double>(dom->LateBoundCalls()) / links;
+    run.AddLinksLookups = static_cast<double>(dom->GetIDsOfNamesCalls) / links;
+    run.AddLinksInvokes = static_cast<double>(dom->InvokeCalls) / links;
     run.Sent = server.Lists().size() > listsBefore ? server.Lists().back().Urls.size() : 0;
 
     // Every other distinct target held; the pass styles about half the links.
@@ -93,7 +99,8 @@ TRun Measure(long links, keptor::TKeptorServer& server) {
     start = TClock::now();
     HighlightDocument(1, document.Get(), static_cast<IGUIServer*>(&server));
     run.HighlightMs = Milliseconds(TClock::now() - start);
-    run.HighlightCalls = static_cast<double>(dom->LateBoundCalls()) / links;
+    run.HighlightLookups = static_cast<double>(dom->GetIDsOfNamesCalls) / links;
+    run.HighlightInvokes = static_cast<double>(dom->InvokeCalls) / links;
     server.Archive().LinkStates.clear();
 
     // The seen set alone, on the same kind of URLs (best of three).
@@ -110,7 +117,7 @@ TRun Measure(long links, keptor::TKeptorServer& server) {
         TURLSeenSet seen;
         size_t kept = 0;
         for (const auto& url : urls)
-            kept += seen.Insert(url) ? 1 : 0;
+            kept += seen.Insert(url) ? 1u : 0u;
         run.SeenSetMs = std::min(run.SeenSetMs, Milliseconds(TClock::now() - start));
         if (kept == 0)
             std::printf("?");
@@ -131,16 +138,21 @@ int main(int argc, char** argv) {
     {
         ComPtr<keptor::TKeptorServer> server = keptor::TKeptorServer::Create();
         server->RegisterRunning();
-        std::printf("%8s %8s %12s %10s %14s %10s %12s %14s\n", "links", "sent", "AddLinks ms", "calls/link",
-                    "Highlight ms", "calls/link", "seen set ms", "seen ns/insert");
+        std::printf("%-9s %8s %8s | %11s %8s %8s | %12s %8s %8s | %11s %14s\n", "ids", "links", "sent",
+                    "AddLinks ms", "GIDN/lk", "Inv/lk", "Highlight ms", "GIDN/lk", "Inv/lk", "seen set ms",
+                    "seen ns/insert");
         std::vector<TRun> runs;
         for (long size : sizes) {
-            runs.push_back(Measure(size, *server.Get()));
-            const TRun& run = runs.back();
-            std::printf("%8ld %8zu %12.1f %10.2f %14.1f %10.2f %12.2f %14.1f\n", run.Links, run.Sent,
-                        run.AddLinksMs, run.AddLinksCalls, run.HighlightMs, run.HighlightCalls, run.SeenSetMs,
-                        run.SeenSetMs * 1e6 / run.Links);
-            std::fflush(stdout);
+            for (bool distinct : {false, true}) {
+                const TRun run = Measure(size, distinct, *server.Get());
+                if (!distinct)
+                    runs.push_back(run);
+                std::printf("%-9s %8ld %8zu | %11.1f %8.3f %8.3f | %12.1f %8.3f %8.3f | %11.2f %14.1f\n",
+                            distinct ? "distinct" : "shared", run.Links, run.Sent, run.AddLinksMs,
+                            run.AddLinksLookups, run.AddLinksInvokes, run.HighlightMs, run.HighlightLookups,
+                            run.HighlightInvokes, run.SeenSetMs, run.SeenSetMs * 1e6 / run.Links);
+                std::fflush(stdout);
+            }
         }
         server->RevokeRunning();
         if (runs.size() >= 2) {

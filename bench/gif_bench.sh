@@ -1,48 +1,46 @@
 #!/usr/bin/env bash
-# GIF benchmark: renders real pages to screenshots at 1280x800 and 1920x1080 with headless Chromium,
-# then encodes each picture with this library's encoder (GifBench under Wine), ImageMagick and ffmpeg
-# (palettegen + paletteuse), and prints time, file size and PSNR against the source side by side.
+# GIF benchmark: renders pages to screenshots with headless Chromium (a plain text page and a styled page
+# from the fixture pages, and a page of photographs from Debian's MATE backgrounds) at 1280x800,
+# 1920x1080 and 3840x2160, encodes every picture with this library's encoder and with its anchors, and
+# prints encode time, file size and PSNR against the source side by side.
 #
 #   bench/gif_bench.sh [BUILD_DIR] [RUNS]    (BUILD_DIR defaults to ./build; build GifBench first)
 #
-# Times: "zorbex" is the encoder inside the process (median of RUNS), "path" the screenshot path from a
-# drawn bitmap (halftone stretch at 100 %, 32-bit format, GIF). ImageMagick and ffmpeg run as commands:
-# their time is the best of RUNS runs of the encoding command less the best of RUNS runs of the same
-# command decoding the input only, so that process start and reading the PPM are not counted.
-# PSNR: /usr/bin/compare -metric PSNR of each GIF against the source picture. Pictures and GIFs stay in
-# BUILD_DIR/gif-bench.
+# Every encoder is timed inside its own process on the same raw pixels, from pixels in memory to the GIF
+# file in memory, best of RUNS after a warm-up, without dithering and on one thread (the library encodes
+# on the browser's thread; the anchors get MAGICK_THREAD_LIMIT=1 and OMP_NUM_THREADS=1):
+#   dll     the library's encoder as built for the DLL (32-bit, MinGW), in GifBench.exe under Wine
+#   ours    the same source built natively, in AnchorBench beside the anchors
+#   im      ImageMagick (MagickWand: quantize to 256 colours, no dither, GIF)
+#   ffmpeg  libavfilter palettegen + paletteuse=dither=none, GIF muxer
+#   liq     libimagequant (dithering level 0), written with giflib
+# PSNR: ImageMagick's compare -metric PSNR of each GIF against the source picture. Pictures and GIFs stay
+# in BUILD_DIR/gif-bench. The tools come from bench/setup.sh, which this script runs first.
 set -euo pipefail
 
 root=$(cd "$(dirname "$0")/.." && pwd)
 build=$(cd "${1:-$root/build}" && pwd)
 runs=${2:-5}
 exe=$build/bench/GifBench.exe
-fixtures=${ZORBEX_FIXTURE_PAGES:-$root/../shared/fixtures/pages}
+# The fixture pages: where the build's CMake cache says they are (ZORBEX_FIXTURE_DIR), as for the tests.
+fixtures=$(sed -n 's/^ZORBEX_FIXTURE_DIR:PATH=//p' "$build/CMakeCache.txt")/pages
 work=$build/gif-bench
 
 if [ ! -f "$exe" ]; then
     echo "missing $exe: cmake --build $build --target GifBench" >&2
     exit 2
 fi
-
-# Tools of the benchmark only (not needed by the tests): installed when missing.
-need=()
-[ -x /usr/bin/chromium ] || need+=(chromium)
-[ -x /usr/bin/compare ] || need+=(imagemagick)
-[ -x /usr/bin/ffmpeg ] || need+=(ffmpeg)
-if [ ${#need[@]} -gt 0 ]; then
-    echo "installing ${need[*]}" >&2
-    export DEBIAN_FRONTEND=noninteractive
-    apt-get update -qq
-    apt-get install -y -qq --no-install-recommends "${need[@]}" >/dev/null
-fi
-convert=/usr/bin/convert compare=/usr/bin/compare ffmpeg=/usr/bin/ffmpeg
+bash "$root/bench/setup.sh"
 
 rm -rf "$work"
 mkdir -p "$work"
 
-# A page as it is (the fixtures carry no style sheets: black text on white), and pages with a style
-# that looks like a documentation site: a gradient header, a dark sidebar, tinted code blocks,
+# The anchors' program, native, with the library's encoder compiled in from the same source.
+g++ -O2 -std=c++20 -I"$root/src" "$root/bench/AnchorBench.cpp" "$root/src/page/GifEncoderUnit.cpp" \
+    -o "$work/AnchorBench" $(pkg-config --cflags --libs MagickWand libavfilter libavformat libavcodec libavutil \
+    imagequant) -lgif
+
+# A style that looks like a documentation site: a gradient header, a dark sidebar, tinted code blocks,
 # coloured links and headings.
 style='<style>
 body { font-family: "DejaVu Sans", sans-serif; margin: 0 0 0 260px; background: #fbfbf8; color: #2b2b2b; }
@@ -56,54 +54,67 @@ pre { padding: 12px; box-shadow: 0 2px 6px rgba(0, 0, 0, 0.25); border-left: 4px
 table, td, th { border: 1px solid #ced4da; background: #fff9db; }
 li:nth-child(3n) { background: #e6fcf5; } li:nth-child(5n) { background: #fff0f6; }
 </style>'
-pages=(nodejs-fs.html:plain rust-reference-inline-assembly.html:styled valgrind-manual-core.html:styled)
-sizes=(1280x800 1920x1080)
-for entry in "${pages[@]}"; do
-    page=${entry%%:*} kind=${entry##*:}
-    source=$fixtures/$page
-    if [ "$kind" = styled ]; then
-        source=$work/${page%.html}.styled.html
-        { echo "$style"; cat "$fixtures/$page"; } >"$source"
-    fi
-    for size in "${sizes[@]}"; do
-        name=${page%.html}-$kind-$size
+{ echo "$style"; cat "$fixtures/rust-reference-inline-assembly.html"; } >"$work/styled.html"
+cp "$fixtures/nodejs-fs.html" "$work/plain.html"
+
+# A gallery page: a heading, a paragraph and twelve photographs in a grid.
+{
+    cat <<'EOF'
+<!DOCTYPE html><html><head><meta charset="utf-8"><title>Photographs</title><style>
+body { font-family: "DejaVu Sans", sans-serif; margin: 24px; background: #f4f1ea; color: #222; }
+h1 { font-size: 28px; margin: 0 0 12px; } p { max-width: 60em; line-height: 1.5; }
+.grid { display: grid; grid-template-columns: repeat(3, 1fr); gap: 16px; }
+figure { margin: 0; background: #fff; padding: 8px; box-shadow: 0 2px 6px rgba(0,0,0,.2); }
+img { width: 100%; display: block; } figcaption { font-size: 13px; color: #555; padding-top: 6px; }
+</style></head><body><h1>Nature photographs</h1>
+<p>Pictures from Debian's MATE backgrounds, laid out the way a gallery or a news page shows photographs
+between text.</p><div class="grid">
+EOF
+    for photo in /usr/share/backgrounds/mate/nature/*.jpg; do
+        echo "<figure><img src=\"file://$photo\"><figcaption>$(basename "$photo" .jpg)</figcaption></figure>"
+    done
+    echo "</div></body></html>"
+} >"$work/photos.html"
+
+for page in plain styled photos; do
+    for size in 1280x800 1920x1080 3840x2160; do
+        name=$page-$size
         chromium --headless --no-sandbox --disable-gpu --hide-scrollbars --window-size="${size/x/,}" \
-            --screenshot="$work/$name.png" "file://$source" >/dev/null 2>&1
-        "$convert" "$work/$name.png" -background white -alpha remove -alpha off -depth 8 "$work/$name.ppm"
+            --screenshot="$work/$name.png" "file://$work/$page.html" >/dev/null 2>&1
+        convert "$work/$name.png" -background white -alpha remove -alpha off -depth 8 "$work/$name.ppm"
     done
 done
+pictures=()
+for page in plain styled photos; do
+    for size in 1280x800 1920x1080 3840x2160; do pictures+=("$work/$page-$size.ppm"); done
+done
 
-# Best wall time of a command over RUNS runs, in milliseconds.
-best_ms() {
-    local best="" start end ms
-    for _ in $(seq "$runs"); do
-        start=$(date +%s%N)
-        "$@" </dev/null >/dev/null 2>&1
-        end=$(date +%s%N)
-        ms=$(((end - start) / 1000000))
-        if [ -z "$best" ] || [ "$ms" -lt "$best" ]; then best=$ms; fi
-    done
-    echo "$best"
-}
-psnr() { "$compare" -metric PSNR "$1" "$2" null: 2>&1 || true; }
-palette_filter='split[a][b];[a]palettegen[p];[b][p]paletteuse'
+MAGICK_THREAD_LIMIT=1 OMP_NUM_THREADS=1 "$work/AnchorBench" --runs "$runs" "${pictures[@]}" >"$work/anchors.txt"
+"$root/tools/winerun.sh" "$build/wineprefix" "$exe" --runs "$runs" "${pictures[@]}" >"$work/dll.txt"
 
-"$root/tools/winerun.sh" "$build/wineprefix" "$exe" --runs "$runs" "$work"/*.ppm >"$work/zorbex.txt"
+psnr() { compare -metric PSNR "$1" "$2" null: 2>&1 || true; }
+declare -A ms bytes
+while read -r _ file tool _ _ best _ size; do
+    ms[$file.$tool]=$best bytes[$file.$tool]=$size
+done <"$work/anchors.txt"
+while read -r _ file _ _ _ best _ size; do
+    ms[$file.dll]=$best bytes[$file.dll]=$size
+done <"$work/dll.txt"
 
-printf '\n%-44s %9s | %11s %10s %7s | %9s %9s %7s | %9s %9s %7s\n' picture size \
-    "zorbex ms" bytes PSNR "IM ms" bytes PSNR "ffmpeg ms" bytes PSNR
-printf '%-44s %9s | %11s %10s %7s | %9s %9s %7s | %9s %9s %7s\n' "" "" "(path ms)" "" "" "" "" "" "" "" ""
-while read -r _ file width height encode _ capture bytes; do
+printf '\n%-18s | %7s | %7s %8s %6s | %7s %8s %6s | %7s %8s %6s | %7s %8s %6s\n' picture "dll ms" \
+    "ours ms" bytes PSNR "im ms" bytes PSNR "ff ms" bytes PSNR "liq ms" bytes PSNR
+for file in "${pictures[@]}"; do
     stem=${file%.ppm}
-    name=$(basename "$stem")
-    im_ms=$(($(best_ms "$convert" "$file" "$stem.im.gif") - $(best_ms "$convert" "$file" null:)))
-    ff_ms=$(($(best_ms "$ffmpeg" -nostdin -v error -y -i "$file" -vf "$palette_filter" "$stem.ff.gif") -
-        $(best_ms "$ffmpeg" -nostdin -v error -y -i "$file" -f null -)))
-    printf '%-44s %9s | %11s %10s %7.2f | %9s %9s %7.2f | %9s %9s %7.2f\n' \
-        "${name%-*}" "${width}x$height" "$encode ($capture)" "$bytes" "$(psnr "$file" "$stem.zorbex.gif")" \
-        "$im_ms" "$(stat -c %s "$stem.im.gif")" "$(psnr "$file" "$stem.im.gif")" \
-        "$ff_ms" "$(stat -c %s "$stem.ff.gif")" "$(psnr "$file" "$stem.ff.gif")"
-done <"$work/zorbex.txt"
+    line=$(printf '%-18s | %7s |' "$(basename "$stem")" "${ms[$file.dll]}")
+    for tool in ours im ffmpeg liq; do
+        gif=$stem.$tool.gif
+        line+=$(printf ' %7s %8s %6.2f |' "${ms[$file.$tool]}" "${bytes[$file.$tool]}" "$(psnr "$file" "$gif")")
+    done
+    echo "${line% |}"
+done
 echo
-echo "machine: $(nproc) cores; $(wine --version); $("$convert" -version | head -1 | cut -d' ' -f2-3);" \
-    "ffmpeg $("$ffmpeg" -version | head -1 | cut -d' ' -f3)"
+same=0
+for file in "${pictures[@]}"; do cmp -s "${file%.ppm}.ours.gif" "${file%.ppm}.dll.gif" && same=$((same + 1)); done
+echo "dll: the encoder as the DLL runs it; its GIFs are byte for byte those of ours for $same of ${#pictures[@]} pictures."
+echo "machine: $(nproc) cores; $(wine --version); $(convert -version | head -1 | cut -d' ' -f2-3);" \
+    "ffmpeg $(ffmpeg -version | head -1 | cut -d' ' -f3); libimagequant $(pkg-config --modversion imagequant)"

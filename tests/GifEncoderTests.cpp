@@ -32,6 +32,7 @@ struct TDecodedGif {
     int MinCodeSize = 0;
     std::vector<TRgbColor> Palette; // the table the image uses, full stored size
     std::vector<uint8_t> Indices;
+    size_t Clears = 0; // clear codes in the LZW data, the first included
 };
 
 class TGifReader {
@@ -74,7 +75,7 @@ public:
             Expect(!gif.Palette.empty(), "no colour table");
             gif.MinCodeSize = Byte();
             Expect(gif.MinCodeSize >= 2 && gif.MinCodeSize <= 8, "bad LZW minimum code size");
-            gif.Indices = Lzw(SubBlocks(), gif.MinCodeSize, size_t{gif.Width} * gif.Height);
+            gif.Indices = Lzw(SubBlocks(), gif.MinCodeSize, size_t{gif.Width} * gif.Height, gif.Clears);
         }
         Expect(haveImage, "no image");
         Expect(Position == Data.size(), "bytes after the trailer");
@@ -124,13 +125,15 @@ private:
         }
     }
 
-    static std::vector<uint8_t> Lzw(const std::vector<uint8_t>& bytes, int minCodeSize, size_t pixelCount) {
-        const int clearCode = 1 << minCodeSize;
-        const int endCode = clearCode + 1;
-        std::vector<int> prefix(4096, -1);
+    static std::vector<uint8_t> Lzw(const std::vector<uint8_t>& bytes, int minCodeSize, size_t pixelCount,
+                                    size_t& clears) {
+        constexpr size_t kNone = SIZE_MAX;
+        const size_t clearCode = size_t{1} << minCodeSize;
+        const size_t endCode = clearCode + 1;
+        std::vector<size_t> prefix(4096, kNone);
         std::vector<uint8_t> suffix(4096, 0);
         std::vector<uint8_t> first(4096, 0);
-        for (int i = 0; i < clearCode; ++i) {
+        for (size_t i = 0; i < clearCode; ++i) {
             suffix[i] = static_cast<uint8_t>(i);
             first[i] = static_cast<uint8_t>(i);
         }
@@ -139,41 +142,42 @@ private:
         std::vector<uint8_t> stack;
 
         size_t bitPosition = 0;
-        auto readCode = [&](int size) {
+        auto readCode = [&](size_t size) {
             Expect(bitPosition + size <= bytes.size() * 8, "LZW data ends before the end code");
-            int code = 0;
-            for (int bit = 0; bit < size; ++bit, ++bitPosition) {
-                code |= ((bytes[bitPosition >> 3] >> (bitPosition & 7)) & 1) << bit;
+            size_t code = 0;
+            for (size_t bit = 0; bit < size; ++bit, ++bitPosition) {
+                code |= size_t{(bytes[bitPosition >> 3] >> (bitPosition & 7)) & 1u} << bit;
             }
             return code;
         };
-        auto emit = [&](int code) {
+        auto emit = [&](size_t code) {
             stack.clear();
-            for (int c = code; c >= 0; c = prefix[c]) {
+            for (size_t c = code; c != kNone; c = prefix[c]) {
                 stack.push_back(suffix[c]);
             }
             Expect(out.size() + stack.size() <= pixelCount, "more pixels than the image holds");
             out.insert(out.end(), stack.rbegin(), stack.rend());
         };
 
-        int codeSize = minCodeSize + 1;
-        int nextCode = endCode + 1;
-        int previous = -1;
+        size_t codeSize = static_cast<size_t>(minCodeSize) + 1;
+        size_t nextCode = endCode + 1;
+        size_t previous = kNone;
         bool sawClear = false;
         for (;;) {
-            const int code = readCode(codeSize);
+            const size_t code = readCode(codeSize);
             if (code == clearCode) {
+                ++clears;
                 sawClear = true;
-                codeSize = minCodeSize + 1;
+                codeSize = static_cast<size_t>(minCodeSize) + 1;
                 nextCode = endCode + 1;
-                previous = -1;
+                previous = kNone;
                 continue;
             }
             if (code == endCode) {
                 break;
             }
             Expect(sawClear, "LZW data does not start with a clear code");
-            if (previous < 0) {
+            if (previous == kNone) {
                 Expect(code < clearCode, "first code after a clear is not a root");
                 emit(code);
                 previous = code;
@@ -195,7 +199,7 @@ private:
             }
             emit(code);
             previous = code;
-            if (nextCode == (1 << codeSize) && codeSize < 12) {
+            if (nextCode == (size_t{1} << codeSize) && codeSize < 12) {
                 ++codeSize;
             }
         }
@@ -423,9 +427,9 @@ void ExportSample(const std::string& name, const std::vector<uint8_t>& gif,
     const std::string stem = root + "/" + name + "_" + std::to_string(width) + "x" + std::to_string(height) +
                              "_" + std::to_string(distinct.size());
     std::ofstream(stem + ".gif", std::ios::binary)
-        .write(reinterpret_cast<const char*>(gif.data()), gif.size());
+        .write(reinterpret_cast<const char*>(gif.data()), static_cast<std::streamsize>(gif.size()));
     std::ofstream(stem + ".rgb", std::ios::binary)
-        .write(reinterpret_cast<const char*>(rgb.data()), rgb.size());
+        .write(reinterpret_cast<const char*>(rgb.data()), static_cast<std::streamsize>(rgb.size()));
 }
 
 // ---------------------------------------------------------------------------------------------------
@@ -675,7 +679,7 @@ INSTANTIATE_TEST_SUITE_P(
         TQualityCase{"screenshot_odd", [] { return MakeScreenshot(333, 211, 2); }, TGifDither::None, 36.0},
         TQualityCase{"gradient", [] { return MakeGradient(509, 307); }, TGifDither::None, 36.0},
         TQualityCase{"gradient_fs", [] { return MakeGradient(509, 307); }, TGifDither::FloydSteinberg, 33.0}),
-    [](const testing::TestParamInfo<TQualityCase>& info) { return std::string(info.param.Name); });
+    [](const testing::TestParamInfo<TQualityCase>& test) { return std::string(test.param.Name); });
 
 TEST(QuantizerTest, DominantFlatColoursStayExact) {
     const TBitmap bitmap = MakeScreenshot(640, 400, 9);
@@ -860,10 +864,36 @@ INSTANTIATE_TEST_SUITE_P(
                                      const std::vector<uint8_t> indices = {0, 1, 2, 1};
                                      EncodeGifIndexed({2, 2, indices, 0, kTwoColours});
                                  }}),
-    [](const testing::TestParamInfo<TInvalidCase>& info) { return std::string(info.param.Name); });
+    [](const testing::TestParamInfo<TInvalidCase>& test) { return std::string(test.param.Name); });
 
 // ---------------------------------------------------------------------------------------------------
 // Samples for the external decoders
+
+// Pictures that fill the string table many times over (a repeated tile: long strings; noise: a clear
+// code every few thousand pixels) decode exactly, here and (as samples) in ImageMagick and giflib.
+TEST(LzwTest, PicturesFillingTheTableManyTimesDecodeExactly) {
+    std::mt19937 random(5);
+    const std::vector<TRgbColor> palette = RandomPalette(random, 200);
+    const std::vector<uint8_t> tile = MakeIndices(random, 256, 24, palette.size(), TPattern::Runs);
+    std::vector<uint8_t> tiled(size_t{1024} * 768);
+    for (size_t y = 0; y < 768; ++y)
+        for (size_t x = 0; x < 1024; ++x)
+            tiled[y * 1024 + x] = tile[(y % 24) * 256 + x % 256];
+    std::vector<uint8_t> noise = MakeIndices(random, 1024, 768, palette.size(), TPattern::Noise);
+    for (const std::vector<uint8_t>* indices : {&tiled, &noise}) {
+        const bool repeated = indices == &tiled;
+        SCOPED_TRACE(repeated ? "tiled" : "noise");
+        const std::vector<uint8_t> gif = EncodeGifIndexed({1024, 768, *indices, 0, palette});
+        const TDecodedGif decoded = DecodeGif(gif);
+        EXPECT_EQ(*indices, decoded.Indices);
+        EXPECT_GT(decoded.Clears, repeated ? 1u : 100u);
+        std::vector<TRgbColor> colors;
+        for (uint8_t index : *indices) {
+            colors.push_back(palette[index]);
+        }
+        ExportSample(repeated ? "lzw_tiled" : "lzw_noise", gif, colors, 1024, 768);
+    }
+}
 
 TEST(ExternalDecoderSamples, WriteIndexedSamples) {
     if (std::getenv("ZORBEX_GIF_OUT") == nullptr) {

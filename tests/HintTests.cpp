@@ -392,10 +392,10 @@ const TBadCase kBadRequests[] = {
     {"PictureNotFound", [](TKeptorServer& s) { s.Archive().LinkImages.clear(); }, true, false},
     {"NotABitmap",
      [](TKeptorServer& s) {
-         s.Archive().LinkImages[{kLink, -1}] = {true, keptor::MakeByteArray({'B', 'M', 1, 2, 3, 4})};
+         s.Archive().LinkImages[{kLink, -1}] = {VARIANT_TRUE, keptor::MakeByteArray({'B', 'M', 1, 2, 3, 4})};
      },
      true, false},
-    {"NotAnArray", [](TKeptorServer& s) { s.Archive().LinkImages[{kLink, -1}] = {true, TVariant(42L)}; }, true, false},
+    {"NotAnArray", [](TKeptorServer& s) { s.Archive().LinkImages[{kLink, -1}] = {VARIANT_TRUE, TVariant(42L)}; }, true, false},
 };
 
 class DataModuleBadRequestTest : public DataModuleTest, public ::testing::WithParamInterface<TBadCase> {};

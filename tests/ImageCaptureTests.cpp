@@ -137,13 +137,13 @@ void ExportSample(const std::string& name, const std::vector<uint8_t>& gif, TPic
                              "_f" + std::to_string(format) + "_psnr" + std::to_string(minPsnr);
     std::ofstream(directory / (stem + ".gif"), std::ios::binary)
         .write(reinterpret_cast<const char*>(gif.data()), static_cast<std::streamsize>(gif.size()));
-    TCaptureBitmap expected;
-    expected.SetSize(static_cast<LONG>(header.Width), static_cast<LONG>(header.Height));
+    TBitmap expected(static_cast<int>(header.Width), static_cast<int>(header.Height), TPixelFormat::pf32bit,
+                     TBitmap::TRowOrder::TopDown);
     Paint(expected.Canvas(), {0, 0, static_cast<LONG>(header.Width), static_cast<LONG>(header.Height)},
           picture);
     std::ofstream ppm(directory / (stem + ".ppm"), std::ios::binary);
     ppm << "P6\n" << header.Width << " " << header.Height << "\n255\n";
-    const auto pixels = expected.Pixels();
+    const auto pixels = expected.Memory();
     for (size_t i = 0; i < pixels.size(); i += 4)
         ppm << static_cast<char>(pixels[i + 2]) << static_cast<char>(pixels[i + 1])
             << static_cast<char>(pixels[i]);
@@ -422,7 +422,8 @@ TEST_F(ImageCaptureTest, UnreadableUrlRefusedCastAndFailedStoreAreErrors) {
     }
 }
 
-// An image that cannot be made is stored as the integer 0, and the second image is still made.
+// An image that cannot be made is stored as the integer 0, and the second image is still made. The
+// request is refused before the view is drawn: only the second image draws.
 TEST_F(ImageCaptureTest, UnusableScaleFormatOrSizeStoresTheIntegerZero) {
     struct TRow {
         const char* Name;
@@ -436,6 +437,8 @@ TEST_F(ImageCaptureTest, UnusableScaleFormatOrSizeStoresTheIntegerZero) {
         {"format -1", 400, 240, 100, -1},
         {"scale past the side limit", 400, 240, 2100, 7},
         {"scale past the pixel limit", 800, 600, 1000, 7},
+        {"a stretch past the stretch limit", 1000, 600, 800, 7},
+        {"a stretch just past the stretch limit", 2049, 2048, 200, 7},
         {"the largest scale", 400, 240, LONG_MAX, 7},
         {"scaled to nothing", 40, 40, 1, 7},
         {"a window without width", 0, 240, 100, 7},
@@ -450,7 +453,8 @@ TEST_F(ImageCaptureTest, UnusableScaleFormatOrSizeStoresTheIntegerZero) {
         EXPECT_EQ(VT_I4, Stored(1).Type);
         EXPECT_EQ(0, Stored(1).Number);
         if (row.Width > 0)
-            StoredGif(2, row.Width / 2, row.Height / 2);
+            StoredGif(2, static_cast<uint32_t>(row.Width / 2), static_cast<uint32_t>(row.Height / 2));
+        EXPECT_EQ(row.Width > 0 ? 1u : 0u, Dom->DrawCalls.size()) << "a refused request draws nothing";
     }
 }
 

@@ -25,6 +25,7 @@
 #include "library/IEHKepUtilsUnit.h"
 #include "com/ZorbexGUI_TLB.h"
 #include "support/ExpectedLinksUnit.h"
+#include "support/KeptorProcessUnit.h"
 #include "support/TestDocumentUnit.h"
 #include "support/TestSupport.h"
 
@@ -34,214 +35,13 @@ using namespace zorbex::test;
 
 namespace {
 
-#define NOT_IMPLEMENTED(name, ...)                                                                           \
-    STDMETHODIMP name(__VA_ARGS__) override {                                                                \
-        return E_NOTIMPL;                                                                                    \
-    }
-
-std::wstring Str(BSTR text) {
-    return text ? std::wstring(text, ::SysStringLen(text)) : std::wstring();
+// Whether every GetLinkStates call arrived with both arrays in the form of a list of the same bounds.
+bool AllWellFormed(const std::vector<keptor::TKeptorStateRequest>& requests) {
+    for (const auto& request : requests)
+        if (!request.WellFormed)
+            return false;
+    return true;
 }
-
-// The strings of a list as it must travel: VT_ARRAY | VT_VARIANT, one dimension, bounds 0..N-1, every
-// element a VT_BSTR variant. `shapeOk` tells whether it had exactly that form.
-std::vector<std::wstring> StrictStrings(const VARIANT& value, bool& shapeOk) {
-    std::vector<std::wstring> strings;
-    shapeOk = false;
-    if (V_VT(&value) != (VT_ARRAY | VT_VARIANT) || !V_ARRAY(&value))
-        return strings;
-    SAFEARRAY* array = V_ARRAY(&value);
-    LONG low = -1, high = -2;
-    VARTYPE type = VT_EMPTY;
-    if (::SafeArrayGetDim(array) != 1 || FAILED(::SafeArrayGetVartype(array, &type)) || type != VT_VARIANT ||
-        FAILED(::SafeArrayGetLBound(array, 1, &low)) || FAILED(::SafeArrayGetUBound(array, 1, &high)) ||
-        low != 0)
-        return strings;
-    shapeOk = true;
-    for (LONG i = 0; i <= high; ++i) {
-        TVariant element;
-        if (FAILED(::SafeArrayGetElement(array, &i, element.Ptr())) || element.Type() != VT_BSTR) {
-            shapeOk = false;
-            strings.push_back(L"?");
-            continue;
-        }
-        strings.push_back(Str(V_BSTR(&element.Get())));
-    }
-    return strings;
-}
-
-// One AddLinkList (9), OpenLinkList (10) or AddBannerList (35) call.
-struct TListCall {
-    int Slot = 0;
-    std::vector<std::wstring> Urls;
-    std::vector<std::wstring> Texts;
-    bool ShapeOk = false;
-    std::wstring Extra;   // document URL / reserved
-    std::wstring Charset; // AddLinkList
-    bool OutsideBrowser = false;
-};
-
-// An IGUIServer that records the list calls exactly as they arrive and answers the highlighting slots
-// as a test sets them up.
-class TPageServer : public IGUIServer {
-public:
-    static ComPtr<TPageServer> Create() { return ComPtr<TPageServer>(new TPageServer); }
-
-    std::vector<TListCall> Lists;
-    HRESULT ListResult = S_OK;
-
-    keptor::TKeptorHighlight Highlight;
-    HRESULT SettingsResult = S_OK;
-    int SettingsCalls = 0;
-    std::map<std::wstring, LONG> States; // by URL, exact; missing: -1
-    // Replaces the state answer: receives the caller's state array (already cleared) to fill.
-    std::function<void(VARIANT* states)> StatesAnswer;
-    std::vector<std::vector<std::wstring>> StateRequests;
-    bool StateShapesOk = true; // every request: both arrays of the travelling form and the same bounds
-
-    // IUnknown
-    STDMETHODIMP QueryInterface(REFIID iid, void** object) override {
-        if (!object)
-            return E_POINTER;
-        *object = nullptr;
-        if (iid != IID_IUnknown && iid != IID_IDispatch && iid != IID_IGUIServer)
-            return E_NOINTERFACE;
-        *object = static_cast<IGUIServer*>(this);
-        AddRef();
-        return S_OK;
-    }
-    STDMETHODIMP_(ULONG) AddRef() override { return ++RefCount; }
-    STDMETHODIMP_(ULONG) Release() override {
-        const ULONG count = --RefCount;
-        if (count == 0)
-            delete this;
-        return count;
-    }
-
-    STDMETHODIMP AddLinkList(VARIANT urls, VARIANT texts, BSTR documentUrl, BSTR charset) override {
-        return Record(9, urls, &texts, Str(documentUrl), Str(charset), false);
-    }
-    STDMETHODIMP OpenLinkList(VARIANT urls, VARIANT texts, BSTR reserved, VARIANT_BOOL outside) override {
-        return Record(10, urls, &texts, Str(reserved), L"", outside != VARIANT_FALSE);
-    }
-    STDMETHODIMP AddBannerList(VARIANT sources) override {
-        return Record(35, sources, nullptr, L"", L"", false);
-    }
-
-    STDMETHODIMP GetHighlightSettings(LONG, VARIANT_BOOL* enabled, VARIANT_BOOL* markSaved,
-                                      VARIANT_BOOL* defaultBack, LONG* backColor, VARIANT_BOOL* defaultText,
-                                      LONG* textColor, VARIANT_BOOL* bold, LONG* decoration) override {
-        ++SettingsCalls;
-        if (FAILED(SettingsResult))
-            return SettingsResult;
-        const auto flag = [](bool value) { return value ? VARIANT_TRUE : VARIANT_FALSE; };
-        *enabled = flag(Highlight.Enabled);
-        *markSaved = flag(Highlight.MarkSaved);
-        *defaultBack = flag(Highlight.DefaultBack);
-        *backColor = Highlight.BackColor;
-        *defaultText = flag(Highlight.DefaultText);
-        *textColor = Highlight.TextColor;
-        *bold = flag(Highlight.Bold);
-        *decoration = Highlight.Decoration;
-        return S_OK;
-    }
-    STDMETHODIMP GetLinkStates(VARIANT urls, VARIANT* states) override {
-        bool shapeOk = false;
-        std::vector<std::wstring> requested = StrictStrings(urls, shapeOk);
-        LONG low = -1, high = -2;
-        if (!states || V_VT(states) != (VT_ARRAY | VT_VARIANT) ||
-            FAILED(::SafeArrayGetLBound(V_ARRAY(states), 1, &low)) ||
-            FAILED(::SafeArrayGetUBound(V_ARRAY(states), 1, &high)) || low != 0 ||
-            high != static_cast<LONG>(requested.size()) - 1)
-            shapeOk = false;
-        StateShapesOk = StateShapesOk && shapeOk;
-        StateRequests.push_back(requested);
-        if (StatesAnswer) {
-            ::VariantClear(states);
-            StatesAnswer(states);
-            return S_OK;
-        }
-        for (LONG i = 0; i < static_cast<LONG>(requested.size()); ++i) {
-            auto state = States.find(requested[static_cast<size_t>(i)]);
-            TVariant value(state == States.end() ? -1L : state->second);
-            ::SafeArrayPutElement(V_ARRAY(states), &i, value.Ptr());
-        }
-        return S_OK;
-    }
-
-    NOT_IMPLEMENTED(GetTypeInfoCount, UINT*)
-    NOT_IMPLEMENTED(GetTypeInfo, UINT, LCID, ITypeInfo**)
-    NOT_IMPLEMENTED(GetIDsOfNames, REFIID, LPOLESTR*, UINT, LCID, DISPID*)
-    NOT_IMPLEMENTED(Invoke, DISPID, REFIID, LCID, WORD, DISPPARAMS*, VARIANT*, EXCEPINFO*, UINT*)
-    NOT_IMPLEMENTED(Reserved07)
-    NOT_IMPLEMENTED(AddDocumentToRubric, BSTR, BSTR, BSTR, BSTR, BSTR*, VARIANT_BOOL)
-    NOT_IMPLEMENTED(GetInternalBrowser, IDispatch**, VARIANT_BOOL)
-    NOT_IMPLEMENTED(Reserved12)
-    NOT_IMPLEMENTED(Reserved13)
-    NOT_IMPLEMENTED(GetLinkImage, BSTR, LONG, VARIANT_BOOL*, VARIANT*, VARIANT_BOOL)
-    NOT_IMPLEMENTED(GetHintSettings, LONG*, LONG*, LONG*)
-    NOT_IMPLEMENTED(SetHighlightEnabled, VARIANT_BOOL)
-    NOT_IMPLEMENTED(SetPopupKillerEnabled, VARIANT_BOOL)
-    NOT_IMPLEMENTED(ShowPopupKillerSettings, BSTR)
-    NOT_IMPLEMENTED(ShowLinkSearch)
-    NOT_IMPLEMENTED(ShowDocumentProperties, BSTR)
-    NOT_IMPLEMENTED(Reserved23)
-    NOT_IMPLEMENTED(ShowSettings)
-    NOT_IMPLEMENTED(Reserved25)
-    NOT_IMPLEMENTED(Reserved26)
-    NOT_IMPLEMENTED(Reserved27)
-    NOT_IMPLEMENTED(Reserved28)
-    NOT_IMPLEMENTED(Reserved29)
-    NOT_IMPLEMENTED(Reserved30)
-    NOT_IMPLEMENTED(Reserved31)
-    NOT_IMPLEMENTED(GetLinkUrl, LONG, BSTR*)
-    NOT_IMPLEMENTED(GetDomainLinks, BSTR, VARIANT*)
-    NOT_IMPLEMENTED(ShowComments, LONG)
-    NOT_IMPLEMENTED(SetBannerKillerEnabled, VARIANT_BOOL)
-    NOT_IMPLEMENTED(GetCurrentRubricName, BSTR*)
-    NOT_IMPLEMENTED(Reserved38)
-    NOT_IMPLEMENTED(SetLinkHintEnabled, VARIANT_BOOL)
-    NOT_IMPLEMENTED(GetDomainLinkCount, BSTR, LONG*)
-    NOT_IMPLEMENTED(GetRatingCount, LONG*)
-    NOT_IMPLEMENTED(GetRatingColors, LONG, LONG*, LONG*)
-    NOT_IMPLEMENTED(SetDocumentRating, LONG, LONG)
-    NOT_IMPLEMENTED(Reserved44)
-    NOT_IMPLEMENTED(GetDocumentId, BSTR, LONG*)
-    NOT_IMPLEMENTED(GetCommentColors, LONG*, LONG*, LONG*, LONG*)
-    NOT_IMPLEMENTED(GetDocumentInfo, BSTR, LONG*, BSTR*, LONG*, LONG*)
-    NOT_IMPLEMENTED(GetScreenShotSettings, BSTR, VARIANT_BOOL, VARIANT_BOOL*, LONG*, LONG*, VARIANT_BOOL*,
-                    LONG*, LONG*)
-    NOT_IMPLEMENTED(StoreScreenShot, BSTR, VARIANT)
-    NOT_IMPLEMENTED(StoreSecondScreenShot, BSTR, VARIANT)
-    NOT_IMPLEMENTED(Reserved51)
-    NOT_IMPLEMENTED(SetToolbarEnabled, VARIANT_BOOL)
-    NOT_IMPLEMENTED(GetQuickGroupCount, LONG*)
-    NOT_IMPLEMENTED(GetQuickGroup, LONG, VARIANT_BOOL*, BSTR*, LONG*, VARIANT_BOOL*)
-    NOT_IMPLEMENTED(GetQuickLink, LONG, LONG, BSTR*, BSTR*, VARIANT_BOOL*)
-    NOT_IMPLEMENTED(ShowQuickGroupManager)
-
-private:
-    TPageServer() = default;
-    virtual ~TPageServer() = default;
-
-    HRESULT Record(int slot, const VARIANT& urls, const VARIANT* texts, std::wstring extra,
-                   std::wstring charset, bool outside) {
-        TListCall call;
-        call.Slot = slot;
-        bool urlsOk = false, textsOk = true;
-        call.Urls = StrictStrings(urls, urlsOk);
-        if (texts)
-            call.Texts = StrictStrings(*texts, textsOk);
-        call.ShapeOk = urlsOk && textsOk;
-        call.Extra = std::move(extra);
-        call.Charset = std::move(charset);
-        call.OutsideBrowser = outside;
-        Lists.push_back(std::move(call));
-        return ListResult;
-    }
-
-    ULONG RefCount = 0;
-};
 
 // Puts a server into the running object table for the life of the object.
 class TRunningServer {
@@ -280,10 +80,10 @@ std::vector<std::wstring> TextsOf(const std::vector<TExpectedLink>& links) {
 class KepUtilsFuncTest : public TComTest {
 protected:
     std::shared_ptr<TTestDom> Dom = std::make_shared<TTestDom>();
-    ComPtr<TPageServer> Server = TPageServer::Create();
+    ComPtr<keptor::TKeptorServer> Server = keptor::TKeptorServer::Create();
     std::unique_ptr<TRunningServer> Running;
 
-    void SetUp() override { Running = std::make_unique<TRunningServer>(Server.Get()); }
+    void SetUp() override { Running = std::make_unique<TRunningServer>(static_cast<IGUIServer*>(Server.Get())); }
     void TearDown() override {
         Running.reset();
         Server.Reset();
@@ -321,19 +121,19 @@ TEST_P(KepUtilsFixturePages, AddLinksAndOpenLinksSendThePagesDistinctLinks) {
 
     AddLinks(documentVariant.Get(), VARIANT_FALSE, noElement.Get());
     OpenLinks(documentVariant.Get(), 0);
-    ASSERT_EQ(2u, Server->Lists.size());
-    for (const TListCall& call : Server->Lists) {
-        SCOPED_TRACE(call.Slot);
-        EXPECT_TRUE(call.ShapeOk);
+    ASSERT_EQ(2u, Server->Lists().size());
+    for (const keptor::TKeptorList& call : Server->Lists()) {
+        SCOPED_TRACE(Utf8(call.Kind));
+        EXPECT_TRUE(call.WellFormed);
         EXPECT_EQ(UrlsOf(expected), call.Urls);
         EXPECT_EQ(TextsOf(expected), call.Texts);
     }
-    EXPECT_EQ(9, Server->Lists[0].Slot);
-    EXPECT_EQ(url, Server->Lists[0].Extra);
-    EXPECT_EQ(L"windows-1251", Server->Lists[0].Charset);
-    EXPECT_EQ(10, Server->Lists[1].Slot);
-    EXPECT_EQ(L"", Server->Lists[1].Extra);
-    EXPECT_TRUE(Server->Lists[1].OutsideBrowser); // the test program is not the browser
+    EXPECT_EQ(L"AddLinkList", Server->Lists()[0].Kind);
+    EXPECT_EQ(url, Server->Lists()[0].Extra1);
+    EXPECT_EQ(L"windows-1251", Server->Lists()[0].Extra2);
+    EXPECT_EQ(L"OpenLinkList", Server->Lists()[1].Kind);
+    EXPECT_EQ(L"", Server->Lists()[1].Extra1);
+    EXPECT_TRUE(Server->Lists()[1].Flag); // the test program is not the browser
 }
 
 INSTANTIATE_TEST_SUITE_P(RealPages, KepUtilsFixturePages,
@@ -362,11 +162,11 @@ TEST_F(KepUtilsFuncTest, OpenLinksTakesTheSelectionOnlyForAPositiveFlag) {
         {-5, all}, {0, all}, {1, selected}, {7, selected}};
     for (const auto& [onlySel, urls] : cases) {
         SCOPED_TRACE(onlySel);
-        Server->Lists.clear();
+        Server->ClearLists();
         OpenLinks(documentVariant.Get(), onlySel);
-        ASSERT_EQ(1u, Server->Lists.size());
-        EXPECT_EQ(urls, Server->Lists[0].Urls);
-        EXPECT_TRUE(Server->Lists[0].ShapeOk);
+        ASSERT_EQ(1u, Server->Lists().size());
+        EXPECT_EQ(urls, Server->Lists()[0].Urls);
+        EXPECT_TRUE(Server->Lists()[0].WellFormed);
     }
 }
 
@@ -376,12 +176,12 @@ TEST_F(KepUtilsFuncTest, AddLinksWithASelectionTakesTheSelectedLinks) {
     TVariant documentVariant = AsVariant(document);
     TVariant element = ElementById(document, L"pic"); // ignored while there is a selection
     AddLinks(documentVariant.Get(), VARIANT_TRUE, element.Get());
-    ASSERT_EQ(1u, Server->Lists.size());
+    ASSERT_EQ(1u, Server->Lists().size());
     EXPECT_EQ(
         (std::vector<std::wstring>{L"http://example.test/dir/in1.html", L"http://example.test/dir/in2.html",
                                    L"http://example.test/dir/f-in.html"}),
-        Server->Lists[0].Urls);
-    EXPECT_EQ((std::vector<std::wstring>{L"in one", L"in two", L"f in"}), Server->Lists[0].Texts);
+        Server->Lists()[0].Urls);
+    EXPECT_EQ((std::vector<std::wstring>{L"in one", L"in two", L"f in"}), Server->Lists()[0].Texts);
 }
 
 struct TMouseCase {
@@ -407,17 +207,17 @@ TEST_F(KepUtilsFuncTest, AddLinksWithoutASelectionTakesTheLinkOfTheElementUnderT
     };
     for (const TMouseCase& c : cases) {
         SCOPED_TRACE(c.Name);
-        Server->Lists.clear();
+        Server->ClearLists();
         TVariant element = c.Id ? ElementById(document, c.Id) : TVariant();
         AddLinks(documentVariant.Get(), VARIANT_TRUE, element.Get());
-        ASSERT_EQ(c.Sent ? 1u : 0u, Server->Lists.size());
+        ASSERT_EQ(c.Sent ? 1u : 0u, Server->Lists().size());
         if (!c.Sent)
             continue;
-        EXPECT_TRUE(Server->Lists[0].ShapeOk);
-        EXPECT_EQ(std::vector<std::wstring>{c.Url}, Server->Lists[0].Urls);
-        EXPECT_EQ(std::vector<std::wstring>{c.Text}, Server->Lists[0].Texts);
-        EXPECT_EQ(kPageUrl, Server->Lists[0].Extra);
-        EXPECT_EQ(L"utf-8", Server->Lists[0].Charset);
+        EXPECT_TRUE(Server->Lists()[0].WellFormed);
+        EXPECT_EQ(std::vector<std::wstring>{c.Url}, Server->Lists()[0].Urls);
+        EXPECT_EQ(std::vector<std::wstring>{c.Text}, Server->Lists()[0].Texts);
+        EXPECT_EQ(kPageUrl, Server->Lists()[0].Extra1);
+        EXPECT_EQ(L"utf-8", Server->Lists()[0].Extra2);
     }
 }
 
@@ -436,11 +236,11 @@ TEST_F(KepUtilsFuncTest, UrlsOutsideTheAnsiCodePageArriveUnchanged) {
     AddLinks(documentVariant.Get(), VARIANT_FALSE, noElement.Get());
     TVariant element = ElementById(document, L"one");
     AddLinks(documentVariant.Get(), VARIANT_TRUE, element.Get()); // no selection: the element's link
-    ASSERT_EQ(2u, Server->Lists.size());
-    for (const TListCall& call : Server->Lists) {
+    ASSERT_EQ(2u, Server->Lists().size());
+    for (const keptor::TKeptorList& call : Server->Lists()) {
         EXPECT_EQ(std::vector<std::wstring>{foreign}, call.Urls);
         EXPECT_EQ(std::vector<std::wstring>{text}, call.Texts);
-        EXPECT_EQ(page, call.Extra);
+        EXPECT_EQ(page, call.Extra1);
     }
 }
 
@@ -450,14 +250,14 @@ TEST_F(KepUtilsFuncTest, AddBannersSendsTheSelectedImagesOrTheElementsSource) {
     TVariant selectedVariant = AsVariant(selected);
     TVariant picture = ElementById(selected, L"pic");
     AddBanners(selectedVariant.Get(), picture.Get());
-    ASSERT_EQ(1u, Server->Lists.size());
-    EXPECT_EQ(35, Server->Lists[0].Slot);
-    EXPECT_TRUE(Server->Lists[0].ShapeOk);
+    ASSERT_EQ(1u, Server->Lists().size());
+    EXPECT_EQ(L"AddBannerList", Server->Lists()[0].Kind);
+    EXPECT_TRUE(Server->Lists()[0].WellFormed);
     EXPECT_EQ((std::vector<std::wstring>{L"http://example.test/dir/banner.png",
                                          L"http://example.test/dir/f-banner.png"}),
-              Server->Lists[0].Urls); // BANNER.png repeats banner.png ignoring case
+              Server->Lists()[0].Urls); // BANNER.png repeats banner.png ignoring case
 
-    Server->Lists.clear();
+    Server->ClearLists();
     ComPtr<IHTMLDocument2> plain = Load(R"(<body><img id="pic" src="pic.png#x"><p id="text">t</p></body>)");
     TVariant plainVariant = AsVariant(plain);
     TVariant image = ElementById(plain, L"pic");
@@ -467,8 +267,8 @@ TEST_F(KepUtilsFuncTest, AddBannersSendsTheSelectedImagesOrTheElementsSource) {
     AddBanners(plainVariant.Get(), text.Get()); // no src: nothing
     TVariant nothing;
     AddBanners(plainVariant.Get(), nothing.Get());
-    ASSERT_EQ(2u, Server->Lists.size());
-    for (const TListCall& call : Server->Lists)
+    ASSERT_EQ(2u, Server->Lists().size());
+    for (const keptor::TKeptorList& call : Server->Lists())
         EXPECT_EQ(std::vector<std::wstring>{L"http://example.test/dir/pic.png#x"}, call.Urls);
 }
 
@@ -480,7 +280,7 @@ TEST_F(KepUtilsFuncTest, NothingGatheredMeansNoServerCall) {
     OpenLinks(documentVariant.Get(), 0);
     AddLinks(documentVariant.Get(), VARIANT_FALSE, nothing.Get());
     AddBanners(documentVariant.Get(), nothing.Get());
-    EXPECT_TRUE(Server->Lists.empty());
+    EXPECT_TRUE(Server->Lists().empty());
 }
 
 // --- Link highlighting ---------------------------------------------------------------------------------
@@ -599,26 +399,26 @@ TEST_F(KepUtilsFuncTest, HighlightDocumentAppliesAndRemovesByStateAndSettings) {
         Dom->FramePages = {{L"http://example.test/dir/frame.html", kHighlightFrame},
                            {L"http://example.test/dir/refused.html", kRefusedFrame}};
         Dom->RefusedFrames = {L"http://example.test/dir/refused.html"};
-        Server->Highlight = c.Settings;
-        Server->States = {{L"http://example.test/dir/held.html", 3},
+        Server->Archive().Highlight = c.Settings;
+        Server->Archive().LinkStates = {{L"http://example.test/dir/held.html", 3},
                           {L"http://example.test/dir/HELD.html", 0},
                           {L"http://example.test/dir/low.html", -2}};
-        Server->StateRequests.clear();
+        Server->ClearLists();
         ComPtr<IHTMLDocument2> document = Load(kHighlightPage);
 
         HighlightDocument(77, document.Get(),
                           c.WithServer ? static_cast<IGUIServer*>(Server.Get()) : nullptr);
 
         if (!c.WithServer || !c.Settings.Enabled) {
-            EXPECT_TRUE(Server->StateRequests.empty());
+            EXPECT_TRUE(Server->StateRequests().empty());
         } else {
-            ASSERT_EQ(1u, Server->StateRequests.size());
-            EXPECT_TRUE(Server->StateShapesOk);
+            ASSERT_EQ(1u, Server->StateRequests().size());
+            EXPECT_TRUE(AllWellFormed(Server->StateRequests()));
             EXPECT_EQ((std::vector<std::wstring>{
                           L"http://example.test/dir/held.html", L"http://example.test/dir/free.html",
                           L"http://example.test/dir/low.html", L"http://example.test/dir/HELD.html",
                           L"http://example.test/dir/page.html", L"http://example.test/dir/free.html"}),
-                      Server->StateRequests[0]);
+                      Server->StateRequests()[0].Urls);
         }
         size_t expectedTotal = 0;
         for (const auto& [id, initial] : kInitialStyles) {
@@ -637,20 +437,59 @@ TEST_F(KepUtilsFuncTest, HighlightDocumentAppliesAndRemovesByStateAndSettings) {
     }
 }
 
+// A highlighting pass looks each name up once per kind of object; on a page whose objects answer
+// identifiers of their own it makes the same writes, through the lookups the refused identifiers bring.
+TEST_F(KepUtilsFuncTest, HighlightLooksNamesUpOncePerKindAndReadsDistinctIdentifiersAlike) {
+    struct TPass {
+        std::vector<std::pair<std::wstring, std::wstring>> Writes;
+        long Lookups = 0;
+        long Invokes = 0;
+    };
+    auto pass = [&](int links, bool distinct) {
+        std::string html = "<body>";
+        for (int i = 0; i < links; ++i)
+            html += "<a id=\"l" + std::to_string(i) + "\" href=\"t" + std::to_string(i) + ".html\"" +
+                    (i % 3 == 0 ? " style=\"color: red\"" : "") + ">" + std::to_string(i) + "</a>";
+        html += "<iframe src=\"frame.html\"></iframe></body>";
+        Dom = std::make_shared<TTestDom>();
+        Dom->DistinctDispIds = distinct;
+        Dom->FramePages = {{L"http://example.test/dir/frame.html", html}};
+        Server->Archive().LinkStates.clear();
+        for (int i = 0; i < links; i += 2)
+            Server->Archive().LinkStates[L"http://example.test/dir/t" + std::to_wstring(i) + L".html"] = 1;
+        ComPtr<IHTMLDocument2> document = Load(html);
+        Dom->ResetRecords();
+        HighlightDocument(1, document.Get(), static_cast<IGUIServer*>(Server.Get()));
+        TPass result;
+        for (const TStyleWrite& write : Dom->StyleWrites)
+            result.Writes.push_back({write.Id, write.Member + L"=" + write.Value});
+        result.Lookups = Dom->GetIDsOfNamesCalls;
+        result.Invokes = Dom->InvokeCalls;
+        return result;
+    };
+    const TPass small = pass(6, false), large = pass(60, false), distinct = pass(60, true);
+    EXPECT_EQ(small.Lookups, large.Lookups);
+    EXPECT_LT(large.Lookups, 30);
+    EXPECT_EQ(large.Writes, distinct.Writes);
+    EXPECT_GT(large.Writes.size(), 120u);
+    EXPECT_EQ(large.Invokes, distinct.Invokes - distinct.Lookups + large.Lookups) << "one refused call per lookup";
+}
+
 TEST_F(KepUtilsFuncTest, APageWithoutLinksStillAsksForStatesOnce) {
     ComPtr<IHTMLDocument2> document = Load(R"(<body><p>no links <a href="#self">self</a></p></body>)");
     HighlightDocument(1, document.Get(), static_cast<IGUIServer*>(Server.Get()));
-    ASSERT_EQ(1u, Server->StateRequests.size());
-    EXPECT_TRUE(Server->StateRequests[0].empty());
-    EXPECT_TRUE(Server->StateShapesOk);
+    ASSERT_EQ(1u, Server->StateRequests().size());
+    EXPECT_TRUE(Server->StateRequests()[0].Urls.empty());
+    EXPECT_TRUE(AllWellFormed(Server->StateRequests()));
     EXPECT_TRUE(Dom->StyleWrites.empty());
 }
 
-// A state answer of some shape for three links.
+// A state answer of some shape for three links, given to the server as it stands or by reference.
 struct TStateAnswerCase {
     const char* Name;
     std::function<void(VARIANT*)> Answer;
     std::vector<bool> Applied; // per link; mark held: states 0 or more are styled
+    long Form = keptor::kStatesAnswer;
 };
 
 SAFEARRAY* MakeArray(VARTYPE type, LONG low, std::vector<LONG> bounds = {}) {
@@ -684,14 +523,6 @@ TVariant Real(double value) {
 }
 
 TEST_F(KepUtilsFuncTest, StateAnswersOfAnyShapeAreReadWithinTheirBounds) {
-    // The targets of the answers by reference.
-    TSafeArray byRefArray(MakeArray(VT_I4, 0));
-    for (LONG i = 0; i < 3; ++i) {
-        LONG value = i == 0 ? 0 : i == 1 ? -1 : 5;
-        ::SafeArrayPutElement(byRefArray.Get(), &i, &value);
-    }
-    SAFEARRAY* byRefTarget = byRefArray.Get();
-    TVariant referenced;
     const std::vector<TStateAnswerCase> cases = {
         {"not an array",
          [](VARIANT* s) {
@@ -745,25 +576,29 @@ TEST_F(KepUtilsFuncTest, StateAnswersOfAnyShapeAreReadWithinTheirBounds) {
          },
          {false, false, false}},
         {"by reference to an array of VT_I4",
-         [&](VARIANT* s) {
-             V_VT(s) = VT_ARRAY | VT_I4 | VT_BYREF;
-             V_ARRAYREF(s) = &byRefTarget;
+         [](VARIANT* s) {
+             SAFEARRAY* array = MakeArray(VT_I4, 0);
+             for (LONG i = 0; i < 3; ++i) {
+                 LONG value = i == 0 ? 0 : i == 1 ? -1 : 5;
+                 ::SafeArrayPutElement(array, &i, &value);
+             }
+             V_VT(s) = VT_ARRAY | VT_I4;
+             V_ARRAY(s) = array;
          },
-         {true, false, true}},
+         {true, false, true},
+         keptor::kStatesArrayRef},
         {"by reference to a variant holding the array",
-         [&](VARIANT* s) {
-             VariantStates({[] { return Number(-1); }, [] { return Number(0); }, [] { return Number(-3); }})(
-                 referenced.Receive());
-             V_VT(s) = VT_VARIANT | VT_BYREF;
-             V_VARIANTREF(s) = referenced.Ptr();
-         },
-         {false, true, false}},
+         VariantStates({[] { return Number(-1); }, [] { return Number(0); }, [] { return Number(-3); }}),
+         {false, true, false},
+         keptor::kStatesVariantRef},
     };
     for (const TStateAnswerCase& c : cases) {
         SCOPED_TRACE(c.Name);
         Dom = std::make_shared<TTestDom>();
-        Server->Highlight = Settings(true, true, false, 0xFF, false, 0xFF, true, 3);
-        Server->StatesAnswer = c.Answer;
+        Server->Archive().Highlight = Settings(true, true, false, 0xFF, false, 0xFF, true, 3);
+        TVariant answer;
+        c.Answer(answer.Ptr());
+        ASSERT_EQ(S_OK, Server->SetLinkStatesAnswer(c.Form, answer.Get()));
         ComPtr<IHTMLDocument2> document = Load(
             R"(<body><a id="l0" href="a.html">a</a><a id="l1" href="b.html">b</a><a id="l2" href="c.html">c</a></body>)");
         HighlightDocument(1, document.Get(), static_cast<IGUIServer*>(Server.Get()));
@@ -775,7 +610,7 @@ TEST_F(KepUtilsFuncTest, StateAnswersOfAnyShapeAreReadWithinTheirBounds) {
             EXPECT_EQ(c.Applied[i], colored) << "link " << i;
         }
     }
-    Server->StatesAnswer = nullptr;
+    EXPECT_EQ(S_OK, Server->SetLinkStatesAnswer(keptor::kStatesFromArchive, TVariant().Get()));
 }
 
 TEST_F(KepUtilsFuncTest, HighlightingARealPageStylesItsHeldLinksAndLeavesItsOwnLinksAlone) {
@@ -850,7 +685,9 @@ TEST_F(KepUtilsFuncTest, HighlightFailuresEndThePassWithTheirCode) {
         SCOPED_TRACE(c.Name);
         Dom = std::make_shared<TTestDom>();
         Dom->Failures = c.Failures;
-        Server->SettingsResult = c.SettingsResult;
+        Server->ClearFailures();
+        if (FAILED(c.SettingsResult))
+            Server->FailAlways(16, c.SettingsResult); // GetHighlightSettings
         ComPtr<IHTMLDocument2> document = Load(R"(<body><a href="a.html">a</a></body>)");
         HRESULT code = S_OK;
         try {
@@ -860,7 +697,7 @@ TEST_F(KepUtilsFuncTest, HighlightFailuresEndThePassWithTheirCode) {
         }
         EXPECT_EQ(c.Expected, code);
     }
-    Server->SettingsResult = S_OK;
+    Server->ClearFailures();
     // Nothing to highlight: no effect at all.
     EXPECT_NO_THROW(HighlightDocument(1, nullptr, static_cast<IGUIServer*>(Server.Get())));
 }
@@ -923,16 +760,16 @@ TEST_F(KepUtilsObjectTest, LateBoundCallsReachTheOperationsWithTheirArgumentsInO
     EXPECT_EQ(S_OK, InvokeByName(L"openlinks", 204, {zero.Get(), documentVariant.Get()}));
     // AddBanners (206): document, element.
     EXPECT_EQ(S_OK, InvokeByName(L"AddBanners", 206, {element.Get(), documentVariant.Get()}));
-    ASSERT_EQ(3u, Server->Lists.size());
-    EXPECT_EQ(9, Server->Lists[0].Slot);
-    EXPECT_EQ(std::vector<std::wstring>{L"http://example.test/dir/x.html"}, Server->Lists[0].Urls);
-    EXPECT_EQ(std::vector<std::wstring>{L"P"}, Server->Lists[0].Texts);
-    EXPECT_EQ(10, Server->Lists[1].Slot);
+    ASSERT_EQ(3u, Server->Lists().size());
+    EXPECT_EQ(L"AddLinkList", Server->Lists()[0].Kind);
+    EXPECT_EQ(std::vector<std::wstring>{L"http://example.test/dir/x.html"}, Server->Lists()[0].Urls);
+    EXPECT_EQ(std::vector<std::wstring>{L"P"}, Server->Lists()[0].Texts);
+    EXPECT_EQ(L"OpenLinkList", Server->Lists()[1].Kind);
     EXPECT_EQ(
         (std::vector<std::wstring>{L"http://example.test/dir/x.html", L"http://example.test/dir/y.html"}),
-        Server->Lists[1].Urls);
-    EXPECT_EQ(35, Server->Lists[2].Slot);
-    EXPECT_EQ(std::vector<std::wstring>{L"http://example.test/dir/p.png"}, Server->Lists[2].Urls);
+        Server->Lists()[1].Urls);
+    EXPECT_EQ(L"AddBannerList", Server->Lists()[2].Kind);
+    EXPECT_EQ(std::vector<std::wstring>{L"http://example.test/dir/p.png"}, Server->Lists()[2].Urls);
 
     // HighlightDocument (203): browser id, document, server.
     Dom->ResetRecords();
@@ -943,14 +780,14 @@ TEST_F(KepUtilsObjectTest, LateBoundCallsReachTheOperationsWithTheirArgumentsInO
     V_UNKNOWN(&unk) = document.Get();
     V_VT(&srv) = VT_UNKNOWN;
     V_UNKNOWN(&srv) = static_cast<IGUIServer*>(Server.Get());
-    Server->States = {{L"http://example.test/dir/y.html", 0}};
+    Server->Archive().LinkStates = {{L"http://example.test/dir/y.html", 0}};
     EXPECT_EQ(S_OK, InvokeByName(L"HighlightDocument", 203, {srv, unk, browserId}));
-    ASSERT_EQ(1u, Server->StateRequests.size());
+    ASSERT_EQ(1u, Server->StateRequests().size());
     EXPECT_FALSE(Dom->StyleWrites.empty());
 }
 
 TEST_F(KepUtilsObjectTest, VtableCallsWorkOnTheReferenceServerFromTheRunningObjectTable) {
-    Running.reset(); // the fake leaves the table
+    Running.reset(); // the fixture's server leaves the table for one registered the server's own way
     ComPtr<keptor::TKeptorServer> reference = keptor::TKeptorServer::Create();
     ASSERT_HRESULT_SUCCEEDED(reference->RegisterRunning());
     ComPtr<IHTMLDocument2> document = Load(R"(<body><a href="one.html#x">One</a><a href="ONE.html">dup</a>
@@ -972,6 +809,57 @@ TEST_F(KepUtilsObjectTest, VtableCallsWorkOnTheReferenceServerFromTheRunningObje
     EXPECT_EQ(std::vector<std::wstring>{L"http://example.test/dir/banner.gif"}, lists[1].Urls);
 }
 
+// The same server in its own process: the page operations reach it through the running object table,
+// and what it received and answers is read and shaped through its control surface.
+TEST_F(KepUtilsFuncTest, PageOperationsReachTheServerInItsOwnProcess) {
+    Running.reset();
+    test::TKeptorProcess keptor;
+    ASSERT_TRUE(keptor.Started());
+    IKeptorControl* control = keptor.Control();
+    ComPtr<IHTMLDocument2> document = Load(R"(<body><a id="l0" href="a.html#x">a</a><a href="b.html">b</a></body>)");
+    TVariant documentVariant = AsVariant(document);
+    TVariant noElement;
+    AddLinks(documentVariant.Get(), VARIANT_FALSE, noElement.Get());
+    LONG lists = 0;
+    ASSERT_EQ(S_OK, control->GetListCount(&lists));
+    ASSERT_EQ(1, lists);
+    TBStr kind, extra1, extra2;
+    TVariant urls, texts;
+    VARIANT_BOOL flag = VARIANT_FALSE, wellFormed = VARIANT_FALSE;
+    ASSERT_EQ(S_OK, control->GetList(0, kind.Receive(), urls.Receive(), texts.Receive(), extra1.Receive(),
+                                     extra2.Receive(), &flag));
+    EXPECT_EQ(L"AddLinkList", kind.Str());
+    EXPECT_EQ((std::vector<std::wstring>{L"http://example.test/dir/a.html", L"http://example.test/dir/b.html"}),
+              keptor::VariantStrings(urls.Get()));
+    ASSERT_EQ(S_OK, control->GetListWellFormed(0, &wellFormed));
+    EXPECT_EQ(VARIANT_TRUE, wellFormed);
+
+    // A state answer of another shape set across the process boundary: the second link only is held.
+    TVariant answer = TVariant(0L);
+    SAFEARRAYBOUND bound{2, 0};
+    SAFEARRAY* array = ::SafeArrayCreate(VT_I4, 1, &bound);
+    LONG states[2] = {-1, 4};
+    for (LONG i = 0; i < 2; ++i)
+        ::SafeArrayPutElement(array, &i, &states[i]);
+    V_VT(answer.Ptr()) = VT_ARRAY | VT_I4;
+    V_ARRAY(answer.Ptr()) = array;
+    ASSERT_EQ(S_OK, control->SetLinkStatesAnswer(keptor::kStatesAnswer, answer.Get()));
+    ComPtr<IGUIServer> server = keptor.Server();
+    ASSERT_TRUE(server);
+    HighlightDocument(3, document.Get(), server.Get());
+    LONG requests = 0;
+    ASSERT_EQ(S_OK, control->GetStateRequestCount(&requests));
+    ASSERT_EQ(1, requests);
+    TVariant asked;
+    ASSERT_EQ(S_OK, control->GetStateRequest(0, asked.Receive(), &wellFormed));
+    EXPECT_EQ(VARIANT_TRUE, wellFormed);
+    EXPECT_EQ(keptor::VariantStrings(urls.Get()), keptor::VariantStrings(asked.Get()));
+    std::set<std::wstring> styled;
+    for (const TStyleWrite& write : Dom->StyleWrites)
+        styled.insert(write.Id.empty() ? L"b" : write.Id);
+    EXPECT_EQ(std::set<std::wstring>{L"b"}, styled);
+}
+
 TEST_F(KepUtilsObjectTest, WithoutTheApplicationEveryOperationCompletesWithoutEffect) {
     Running.reset();
     ComPtr<IHTMLDocument2> document = Load(kSelectionPage);
@@ -982,7 +870,7 @@ TEST_F(KepUtilsObjectTest, WithoutTheApplicationEveryOperationCompletesWithoutEf
     EXPECT_EQ(S_OK, Utils->AddLinks(documentVariant.Get(), VARIANT_FALSE, element.Get()));
     EXPECT_EQ(S_OK, Utils->AddLinks(documentVariant.Get(), VARIANT_TRUE, element.Get()));
     EXPECT_EQ(S_OK, Utils->AddBanners(documentVariant.Get(), element.Get()));
-    EXPECT_TRUE(Server->Lists.empty());
+    EXPECT_TRUE(Server->Lists().empty());
     EXPECT_TRUE(Dom->StyleWrites.empty());
 }
 
@@ -1033,7 +921,10 @@ TEST_F(KepUtilsObjectTest, ErrorsBecomeFailureResultsWithADescriptionAndLeaveThe
         SCOPED_TRACE(c.Name);
         Dom = std::make_shared<TTestDom>();
         Dom->Failures = c.Failures;
-        Server->ListResult = c.ListResult;
+        Server->ClearFailures();
+        if (FAILED(c.ListResult))
+            for (LONG slot : {9L, 10L, 35L}) // AddLinkList, OpenLinkList, AddBannerList
+                Server->FailAlways(slot, c.ListResult);
         ComPtr<IHTMLDocument2> document =
             Load(R"(<body><a id="a" href="a.html">a</a><img src="i.png"></body>)");
         TVariant documentVariant = AsVariant(document);
@@ -1064,7 +955,7 @@ TEST_F(KepUtilsObjectTest, ErrorsBecomeFailureResultsWithADescriptionAndLeaveThe
         EXPECT_EQ(VT_DISPATCH, element.Type());
         EXPECT_EQ(elementObject, V_DISPATCH(&element.Get()));
     }
-    Server->ListResult = S_OK;
+    Server->ClearFailures();
 }
 
 } // namespace

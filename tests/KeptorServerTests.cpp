@@ -302,6 +302,45 @@ TEST_F(KeptorServerTest, QuickGroupsAndLinksAnswerByIndexAndRefuseOthers) {
     }
 }
 
+TEST_F(KeptorServerTest, QuickGroupsCanHaveUnreadableLinksAndLyingCounts) {
+    LONG index = -1;
+    ASSERT_EQ(S_OK, Control()->AddQuickGroup(B(L"News").Get(), VARIANT_TRUE, &index));
+    for (const wchar_t* caption : {L"One", L"Two", L"Three"})
+        ASSERT_EQ(S_OK, Control()->AddQuickLink(0, B(caption).Get(), B(L"http://q.test/").Get()));
+    EXPECT_EQ(S_OK, Control()->SetQuickLinkReadable(0, 1, VARIANT_FALSE));
+    EXPECT_EQ(E_INVALIDARG, Control()->SetQuickLinkReadable(0, 3, VARIANT_FALSE));
+    EXPECT_EQ(E_INVALIDARG, Control()->SetQuickLinkReadable(1, 0, VARIANT_FALSE));
+    const struct {
+        LONG Link;
+        const wchar_t* Caption;
+        VARIANT_BOOL Result;
+    } links[] = {{0, L"One", VARIANT_TRUE}, {1, L"", VARIANT_FALSE}, {2, L"Three", VARIANT_TRUE}};
+    for (const auto& row : links) {
+        TBStr caption, url;
+        VARIANT_BOOL result = 1;
+        EXPECT_EQ(S_OK, Gui()->GetQuickLink(0, row.Link, caption.Receive(), url.Receive(), &result));
+        EXPECT_EQ(row.Caption, caption.Str()) << row.Link;
+        EXPECT_EQ(row.Result, result) << row.Link;
+    }
+
+    LONG count = 0;
+    ASSERT_EQ(S_OK, Control()->SetQuickGroupCountAnswer(1000000));
+    EXPECT_EQ(S_OK, Gui()->GetQuickGroupCount(&count));
+    EXPECT_EQ(1000000, count);
+    ASSERT_EQ(S_OK, Control()->SetQuickGroupCountAnswer(-1));
+    EXPECT_EQ(S_OK, Gui()->GetQuickGroupCount(&count));
+    EXPECT_EQ(1, count) << "a negative answer is the truth again";
+
+    ASSERT_EQ(S_OK, Control()->SetQuickLinkCountAnswer(0, 99));
+    EXPECT_EQ(E_INVALIDARG, Control()->SetQuickLinkCountAnswer(1, 99));
+    VARIANT_BOOL shown = 0, result = 0;
+    TBStr name;
+    LONG linkCount = 0;
+    EXPECT_EQ(S_OK, Gui()->GetQuickGroup(0, &shown, name.Receive(), &linkCount, &result));
+    EXPECT_EQ(99, linkCount);
+    EXPECT_EQ(VARIANT_TRUE, result);
+}
+
 TEST_F(KeptorServerTest, DomainLinksAreLittleEndianIdsOfThePageHostUnlessAnAnswerIsSeeded) {
     ASSERT_EQ(S_OK, Control()->AddDomainLink(0x01020304, B(L"http://Example.test/a").Get()));
     ASSERT_EQ(S_OK, Control()->AddDomainLink(7, B(L"http://example.test/b").Get()));

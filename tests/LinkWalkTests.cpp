@@ -327,6 +327,59 @@ TEST_F(LinkWalkTest, FailingElementsCollectionsAndFramesAreSkipped) {
     }
 }
 
+// A page of `links` anchors (every fourth repeating an earlier target) and as many image-map areas
+// and images, in the top document and in a frame.
+std::string ManyLinks(int links) {
+    std::string html = "<body>";
+    for (int i = 0; i < links; ++i) {
+        const std::string target = "p" + std::to_string(i % 4 == 3 ? i - 1 : i) + ".html";
+        html += "<a href=\"" + target + "#f\">link " + std::to_string(i) + "</a><img src=\"i" +
+                std::to_string(i) + ".png\"><map><area href=\"m" + std::to_string(i) + ".html\" alt=\"m\"></map>";
+    }
+    return html + "<iframe src=\"frame.html\"></iframe></body>";
+}
+
+// Names are looked up once per kind of object, not per element: the lookups of a walk do not grow with
+// the page. Objects that answer identifiers of their own are read just the same, through the lookup
+// that a refused identifier brings.
+TEST_F(LinkWalkTest, NamesAreLookedUpOncePerKindOfObjectAndDistinctIdentifiersStillRead) {
+    struct TRun {
+        std::vector<TExpectedLink> Links;
+        std::vector<std::wstring> Images;
+        long Lookups = 0;
+        long Invokes = 0;
+    };
+    auto walk = [&](int links, bool distinct, bool selection) {
+        Dom = std::make_shared<TTestDom>();
+        Dom->DistinctDispIds = distinct;
+        Dom->FramePages = {{L"http://example.test/dir/frame.html", ManyLinks(links)}};
+        TVariant document = Load(ManyLinks(links));
+        Dom->ResetRecords();
+        TRun run;
+        TWideStringList texts, urls, images;
+        EXPECT_TRUE(GetLinks(document.Get(), true, selection, texts, urls));
+        EXPECT_TRUE(GetImageSources(document.Get(), true, selection, images));
+        run.Links = Zip(urls, texts);
+        run.Images = Items(images);
+        run.Lookups = Dom->GetIDsOfNamesCalls;
+        run.Invokes = Dom->InvokeCalls;
+        return run;
+    };
+    for (bool selection : {false, true}) {
+        SCOPED_TRACE(selection ? "selection" : "all");
+        const TRun small = walk(10, false, selection), large = walk(80, false, selection);
+        EXPECT_EQ(small.Lookups, large.Lookups);
+        EXPECT_LT(large.Lookups, 40);
+        const TRun distinct = walk(80, true, selection);
+        EXPECT_EQ(large.Links, distinct.Links);
+        EXPECT_EQ(large.Images, distinct.Images);
+        EXPECT_EQ(large.Invokes, distinct.Invokes - distinct.Lookups + large.Lookups) << "one refused call per lookup";
+        if (!selection) { // distinct anchors and areas; the frame repeats the page's targets
+            EXPECT_EQ(static_cast<size_t>(80 - 80 / 4 + 80), large.Links.size());
+        }
+    }
+}
+
 TEST_F(LinkWalkTest, ANullOrForeignDocumentEndsTheFullWalk) {
     TWideStringList texts, urls;
     TVariant empty;

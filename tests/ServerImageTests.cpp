@@ -1,6 +1,6 @@
 // Server images: bitmap files that load and files that must not (each field abused, every truncation,
 // pixels read from a buffer that ends at an inaccessible page), the variant forms of the data,
-// GetServerImage against an in-test Keptor server given directly or found in the running object
+// GetServerImage against the reference Keptor server given directly or found in the running object
 // table, and a seeded run of random and mutated data.
 #include <windows.h>
 #include <oleauto.h>
@@ -19,8 +19,10 @@
 #include "com/RegistryUnit.h"
 #include "page/ServerImageUnit.h"
 #include "com/ZorbexGUI_TLB.h"
+#include "support/BrowserHostUnit.h"
 #include "support/TestSupport.h"
 #include "page/BitmapUnit.h"
+#include "keptor/KeptorServerUnit.h"
 
 using Microsoft::WRL::ComPtr;
 using namespace zorbex;
@@ -510,7 +512,7 @@ std::vector<THostileCase> HostileCases() {
     };
     for (DWORD size : {0u, 4u, 11u, 13u, 16u, 39u, 41u, 52u, 56u, 64u, 109u, 125u, 0x7FFFFFFFu, 0xFFFFFFFFu})
         cases.push_back({"header size", kTrue24, SetDword(kHeaderSizeAt, size)});
-    for (WORD bits : {0, 2, 3, 5, 12, 15, 31, 33, 48, 64, 0xFFFF})
+    for (WORD bits : std::initializer_list<WORD>{0, 2, 3, 5, 12, 15, 31, 33, 48, 64, 0xFFFF})
         cases.push_back({"bit count", kTrue24, SetWord(kBitCountAt, bits)});
     return cases;
 }
@@ -634,126 +636,17 @@ TEST(BitmapTest, CreatedBitmapsHaveTheirSizeFormatAndACanvas) {
 
 // --- Keptor server ---------------------------------------------------------------------------------
 
-struct TLinkImageCall {
-    std::wstring Url;
-    LONG Index;
-    VARIANT_BOOL Flag;
-};
-
-// An in-test Keptor application: GetLinkImage answers with Found / Data / Result; every other method
-// is E_NOTIMPL. It can also withhold IGUIServer, as an unrelated object would.
-class TFakeServer : public IGUIServer {
-public:
-    static ComPtr<TFakeServer> Create() { return ComPtr<TFakeServer>(new TFakeServer); }
-
-    STDMETHODIMP QueryInterface(REFIID iid, void** object) override {
-        if (!object)
-            return E_POINTER;
-        if (iid == IID_IUnknown || (OfferGUIServer && (iid == IID_IDispatch || iid == IID_IGUIServer))) {
-            *object = static_cast<IGUIServer*>(this);
-            AddRef();
-            return S_OK;
-        }
-        *object = nullptr;
-        return E_NOINTERFACE;
-    }
-    STDMETHODIMP_(ULONG) AddRef() override { return static_cast<ULONG>(++RefCount); }
-    STDMETHODIMP_(ULONG) Release() override {
-        const LONG count = --RefCount;
-        if (count == 0)
-            delete this;
-        return static_cast<ULONG>(count);
-    }
-    STDMETHODIMP GetTypeInfoCount(UINT*) override { return E_NOTIMPL; }
-    STDMETHODIMP GetTypeInfo(UINT, LCID, ITypeInfo**) override { return E_NOTIMPL; }
-    STDMETHODIMP GetIDsOfNames(REFIID, LPOLESTR*, UINT, LCID, DISPID*) override { return E_NOTIMPL; }
-    STDMETHODIMP Invoke(DISPID, REFIID, LCID, WORD, DISPPARAMS*, VARIANT*, EXCEPINFO*, UINT*) override {
-        return E_NOTIMPL;
-    }
-
-    // Slot 14.
-    STDMETHODIMP GetLinkImage(BSTR AURL, LONG AIndex, VARIANT_BOOL* AFound, VARIANT* AData,
-                              VARIANT_BOOL AFlag) override {
-        Calls.push_back({AURL ? std::wstring(AURL, ::SysStringLen(AURL)) : std::wstring(), AIndex, AFlag});
-        if (FAILED(Result))
-            return Result;
-        *AFound = Found;
-        TVariant copy(Data.Get());
-        *AData = copy.Release();
-        return S_OK;
-    }
-
-    STDMETHODIMP Reserved07() override { return E_NOTIMPL; }
-    STDMETHODIMP AddDocumentToRubric(BSTR, BSTR, BSTR, BSTR, BSTR*, VARIANT_BOOL) override {
-        return E_NOTIMPL;
-    }
-    STDMETHODIMP AddLinkList(VARIANT, VARIANT, BSTR, BSTR) override { return E_NOTIMPL; }
-    STDMETHODIMP OpenLinkList(VARIANT, VARIANT, BSTR, VARIANT_BOOL) override { return E_NOTIMPL; }
-    STDMETHODIMP GetInternalBrowser(IDispatch**, VARIANT_BOOL) override { return E_NOTIMPL; }
-    STDMETHODIMP Reserved12() override { return E_NOTIMPL; }
-    STDMETHODIMP Reserved13() override { return E_NOTIMPL; }
-    STDMETHODIMP GetHintSettings(LONG*, LONG*, LONG*) override { return E_NOTIMPL; }
-    STDMETHODIMP GetHighlightSettings(LONG, VARIANT_BOOL*, VARIANT_BOOL*, VARIANT_BOOL*, LONG*, VARIANT_BOOL*,
-                                      LONG*, VARIANT_BOOL*, LONG*) override {
-        return E_NOTIMPL;
-    }
-    STDMETHODIMP GetLinkStates(VARIANT, VARIANT*) override { return E_NOTIMPL; }
-    STDMETHODIMP SetHighlightEnabled(VARIANT_BOOL) override { return E_NOTIMPL; }
-    STDMETHODIMP SetPopupKillerEnabled(VARIANT_BOOL) override { return E_NOTIMPL; }
-    STDMETHODIMP ShowPopupKillerSettings(BSTR) override { return E_NOTIMPL; }
-    STDMETHODIMP ShowLinkSearch() override { return E_NOTIMPL; }
-    STDMETHODIMP ShowDocumentProperties(BSTR) override { return E_NOTIMPL; }
-    STDMETHODIMP Reserved23() override { return E_NOTIMPL; }
-    STDMETHODIMP ShowSettings() override { return E_NOTIMPL; }
-    STDMETHODIMP Reserved25() override { return E_NOTIMPL; }
-    STDMETHODIMP Reserved26() override { return E_NOTIMPL; }
-    STDMETHODIMP Reserved27() override { return E_NOTIMPL; }
-    STDMETHODIMP Reserved28() override { return E_NOTIMPL; }
-    STDMETHODIMP Reserved29() override { return E_NOTIMPL; }
-    STDMETHODIMP Reserved30() override { return E_NOTIMPL; }
-    STDMETHODIMP Reserved31() override { return E_NOTIMPL; }
-    STDMETHODIMP GetLinkUrl(LONG, BSTR*) override { return E_NOTIMPL; }
-    STDMETHODIMP GetDomainLinks(BSTR, VARIANT*) override { return E_NOTIMPL; }
-    STDMETHODIMP ShowComments(LONG) override { return E_NOTIMPL; }
-    STDMETHODIMP AddBannerList(VARIANT) override { return E_NOTIMPL; }
-    STDMETHODIMP SetBannerKillerEnabled(VARIANT_BOOL) override { return E_NOTIMPL; }
-    STDMETHODIMP GetCurrentRubricName(BSTR*) override { return E_NOTIMPL; }
-    STDMETHODIMP Reserved38() override { return E_NOTIMPL; }
-    STDMETHODIMP SetLinkHintEnabled(VARIANT_BOOL) override { return E_NOTIMPL; }
-    STDMETHODIMP GetDomainLinkCount(BSTR, LONG*) override { return E_NOTIMPL; }
-    STDMETHODIMP GetRatingCount(LONG*) override { return E_NOTIMPL; }
-    STDMETHODIMP GetRatingColors(LONG, LONG*, LONG*) override { return E_NOTIMPL; }
-    STDMETHODIMP SetDocumentRating(LONG, LONG) override { return E_NOTIMPL; }
-    STDMETHODIMP Reserved44() override { return E_NOTIMPL; }
-    STDMETHODIMP GetDocumentId(BSTR, LONG*) override { return E_NOTIMPL; }
-    STDMETHODIMP GetCommentColors(LONG*, LONG*, LONG*, LONG*) override { return E_NOTIMPL; }
-    STDMETHODIMP GetDocumentInfo(BSTR, LONG*, BSTR*, LONG*, LONG*) override { return E_NOTIMPL; }
-    STDMETHODIMP GetScreenShotSettings(BSTR, VARIANT_BOOL, VARIANT_BOOL*, LONG*, LONG*, VARIANT_BOOL*, LONG*,
-                                       LONG*) override {
-        return E_NOTIMPL;
-    }
-    STDMETHODIMP StoreScreenShot(BSTR, VARIANT) override { return E_NOTIMPL; }
-    STDMETHODIMP StoreSecondScreenShot(BSTR, VARIANT) override { return E_NOTIMPL; }
-    STDMETHODIMP Reserved51() override { return E_NOTIMPL; }
-    STDMETHODIMP SetToolbarEnabled(VARIANT_BOOL) override { return E_NOTIMPL; }
-    STDMETHODIMP GetQuickGroupCount(LONG*) override { return E_NOTIMPL; }
-    STDMETHODIMP GetQuickGroup(LONG, VARIANT_BOOL*, BSTR*, LONG*, VARIANT_BOOL*) override {
-        return E_NOTIMPL;
-    }
-    STDMETHODIMP GetQuickLink(LONG, LONG, BSTR*, BSTR*, VARIANT_BOOL*) override { return E_NOTIMPL; }
-    STDMETHODIMP ShowQuickGroupManager() override { return E_NOTIMPL; }
-
-    bool OfferGUIServer = true;
-    VARIANT_BOOL Found = VARIANT_TRUE;
-    TVariant Data;
-    HRESULT Result = S_OK;
-    std::vector<TLinkImageCall> Calls;
-
-private:
-    TFakeServer() = default;
-    virtual ~TFakeServer() = default;
-    LONG RefCount = 0;
-};
+// The reference Keptor server answering GetLinkImage for (URL, index) with found, data and, when
+// result is a failure, failing the call.
+ComPtr<keptor::TKeptorServer> ImageServer(const std::wstring& url, LONG index, VARIANT_BOOL found,
+                                          const TVariant& data, HRESULT result = S_OK) {
+    ComPtr<keptor::TKeptorServer> server = keptor::TKeptorServer::Create();
+    TBStr urlText(url);
+    EXPECT_EQ(S_OK, server->SetLinkImage(urlText.Get(), index, found, data.Get()));
+    if (FAILED(result))
+        server->FailAlways(14, result); // GetLinkImage
+    return server;
+}
 
 constexpr wchar_t kServerProgID[] = L"VIRAZedado.TrovellaServer";
 
@@ -807,51 +700,51 @@ TEST_F(ServerImageTest, WithNoServerAndNoRunningApplicationTheResultIsFalse) {
 TEST_F(ServerImageTest, WithNoServerTheRunningApplicationIsFoundByItsProgramIdentifier) {
     ASSERT_FALSE(SomethingRuns()) << "another Keptor server runs in this prefix";
     RegisterProgID();
-    auto server = TFakeServer::Create();
     const TBmpFile file = BuildBmp(kValid[3]);
-    server->Data = ByteArray(file.Bytes);
+    auto server = ImageServer(L"", 12, VARIANT_TRUE, ByteArray(file.Bytes));
     PutRunning(static_cast<IGUIServer*>(server.Get()));
 
     TBitmap bitmap = Untouchable();
     EXPECT_TRUE(GetServerImage(nullptr, L"", 12, true, bitmap));
     ExpectLoaded(bitmap, file);
-    ASSERT_EQ(1u, server->Calls.size());
-    EXPECT_EQ(L"", server->Calls[0].Url);
-    EXPECT_EQ(12, server->Calls[0].Index);
-    EXPECT_EQ(VARIANT_TRUE, server->Calls[0].Flag);
+    ASSERT_EQ(1u, server->ImageRequests().size());
+    EXPECT_EQ(L"", server->ImageRequests()[0].Url);
+    EXPECT_EQ(12, server->ImageRequests()[0].Index);
+    EXPECT_EQ(VARIANT_TRUE, server->ImageRequests()[0].Flag);
 
     Revoke();
     TBitmap after = Untouchable();
     EXPECT_FALSE(GetServerImage(nullptr, L"", 12, true, after)) << "no longer running";
-    EXPECT_EQ(1u, server->Calls.size());
+    EXPECT_EQ(1u, server->ImageRequests().size());
 }
 
 TEST_F(ServerImageTest, ARunningObjectWithoutIGUIServerGivesFalse) {
     ASSERT_FALSE(SomethingRuns()) << "another Keptor server runs in this prefix";
     RegisterProgID();
-    auto other = TFakeServer::Create();
-    other->OfferGUIServer = false;
-    other->Data = ByteArray(BuildBmp(kTrue24).Bytes);
-    PutRunning(static_cast<IGUIServer*>(other.Get()));
+    // A running object under the application's name that is not its server (a browser object, which
+    // answers IDispatch but not IGUIServer); the real server is there to see that it is not asked.
+    auto server = ImageServer(L"", 0, VARIANT_TRUE, ByteArray(BuildBmp(kTrue24).Bytes));
+    ComPtr<TTestBrowser> other = TTestBrowser::Create();
+    PutRunning(static_cast<IWebBrowser2*>(other.Get()));
     TBitmap bitmap = Untouchable();
     const TBitmapState before = StateOf(bitmap);
     EXPECT_FALSE(GetServerImage(nullptr, L"", 0, true, bitmap));
-    EXPECT_TRUE(other->Calls.empty());
+    EXPECT_TRUE(server->ImageRequests().empty());
     EXPECT_TRUE(before == StateOf(bitmap));
 }
 
 TEST_F(ServerImageTest, TheServerGetsTheUrlIndexAndFlagAsPassed) {
-    auto server = TFakeServer::Create();
-    server->Found = VARIANT_FALSE;
+    auto server = ImageServer(L"", 7, VARIANT_FALSE, TVariant());
     TBitmap bitmap;
     GetServerImage(server.Get(), L"http://example.test/a?b=c", -1, false, bitmap);
     GetServerImage(server.Get(), L"", 7, true, bitmap);
-    ASSERT_EQ(2u, server->Calls.size());
-    EXPECT_EQ(L"http://example.test/a?b=c", server->Calls[0].Url);
-    EXPECT_EQ(-1, server->Calls[0].Index);
-    EXPECT_EQ(VARIANT_FALSE, server->Calls[0].Flag);
-    EXPECT_EQ(7, server->Calls[1].Index);
-    EXPECT_EQ(VARIANT_TRUE, server->Calls[1].Flag) << "true crosses as -1";
+    const auto& calls = server->ImageRequests();
+    ASSERT_EQ(2u, calls.size());
+    EXPECT_EQ(L"http://example.test/a?b=c", calls[0].Url);
+    EXPECT_EQ(-1, calls[0].Index);
+    EXPECT_EQ(VARIANT_FALSE, calls[0].Flag);
+    EXPECT_EQ(7, calls[1].Index);
+    EXPECT_EQ(VARIANT_TRUE, calls[1].Flag) << "true crosses as -1";
 }
 
 enum class TData { ValidFile, HostileFile, Empty, Number, Text, Variants };
@@ -901,10 +794,7 @@ TEST_F(ServerImageTest, TheResultFollowsTheServersAnswer) {
     };
     for (const TRow& row : rows) {
         SCOPED_TRACE(row.Name);
-        auto server = TFakeServer::Create();
-        server->Result = row.Result;
-        server->Found = row.Found;
-        server->Data = MakeData(row.Data);
+        auto server = ImageServer(L"", 0, row.Found, MakeData(row.Data), row.Result);
         TBitmap bitmap = Untouchable();
         const TBitmapState before = StateOf(bitmap);
         EXPECT_EQ(row.Expected, GetServerImage(server.Get(), L"", 0, true, bitmap));

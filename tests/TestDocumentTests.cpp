@@ -342,6 +342,31 @@ TEST_F(TDocumentTest, LateBindingMatchesNamesWithoutCaseAndMembersByElementKind)
     EXPECT_EQ(1, Dom->Invokes(L"HREF"));
 }
 
+// With DistinctDispIds every object answers its own identifier for a name and refuses another's.
+TEST_F(TDocumentTest, DistinctIdentifiersArePerObjectAndRefusedByOtherObjects) {
+    for (bool distinct : {false, true}) {
+        SCOPED_TRACE(distinct ? "distinct" : "shared");
+        Dom = std::make_shared<TTestDom>();
+        Dom->DistinctDispIds = distinct;
+        ComPtr<IDispatch> document = Load("<body><a id=a href=x>one</a><a id=b href=y>two</a></body>");
+        TVariant first = ById(document.Get(), L"a"), second = ById(document.Get(), L"b");
+        DISPID ids[2] = {DISPID_UNKNOWN, DISPID_UNKNOWN};
+        LPOLESTR href[] = {const_cast<LPOLESTR>(L"href")};
+        ASSERT_EQ(S_OK, Object(first)->GetIDsOfNames(IID_NULL, href, 1, 0, &ids[0]));
+        ASSERT_EQ(S_OK, Object(second)->GetIDsOfNames(IID_NULL, href, 1, 0, &ids[1]));
+        EXPECT_EQ(distinct, ids[0] != ids[1]);
+        DISPPARAMS none{};
+        TVariant result;
+        EXPECT_EQ(distinct ? DISP_E_MEMBERNOTFOUND : S_OK,
+                  Object(second)->Invoke(ids[0], IID_NULL, 0, DISPATCH_PROPERTYGET, &none, result.Receive(), nullptr,
+                                         nullptr));
+        TVariant own;
+        EXPECT_EQ(S_OK, Object(second)->Invoke(ids[1], IID_NULL, 0, DISPATCH_PROPERTYGET, &none, own.Receive(),
+                                               nullptr, nullptr));
+        EXPECT_EQ(L"http://example.test/dir/y", Text(own));
+    }
+}
+
 TEST_F(TDocumentTest, SelectionRangesContainTheMarkedElements) {
     const char* page =
         "<a id=before href=1>1</a><div data-selected><p><a id=in1 href=2>2</a></p>"

@@ -5,6 +5,7 @@
 #include "com/ComServerUnit.h"
 #include "com/ComSupportUnit.h"
 #include "com/ErrorsUnit.h"
+#include "com/FormatUnit.h"
 #include "com/RegistryUnit.h"
 
 #include <oleauto.h>
@@ -24,29 +25,13 @@ void ShowErrorMessageBox(const std::wstring& message) {
 
 TErrorBoxProc ErrorBox = ShowErrorMessageBox;
 
-// The error box of a failed creation shows the message as a sentence.
-void ReportCreateError(const std::wstring& message) {
-    std::wstring sentence = message;
-    if (!sentence.empty() && sentence.back() > L'.')
-        sentence += L'.';
-    ErrorBox(sentence);
-}
-
 const TInterfaceEntry kFactoryInterfaces[] = {InterfaceEntry<TComObjectFactory, IClassFactory>(IID_IClassFactory)};
-
-std::wstring Format(const wchar_t* pattern, const std::wstring& argument) {
-    std::wstring text(pattern);
-    size_t at = text.find(L"%s");
-    if (at != std::wstring::npos)
-        text.replace(at, 2, argument);
-    return text;
-}
 
 // Class name and help string of the co-class with this CLSID in the module's type library.
 void ReadCoClass(const CLSID& clsid, const std::wstring& objectClass, std::wstring& name, std::wstring& description) {
     ComPtr<ITypeInfo> info;
     if (FAILED(ComServer().TypeLib()->GetTypeInfoOfGuid(clsid, &info)))
-        RaiseError(Format(L"Type information missing for class %s", objectClass));
+        RaiseError(FormatText(L"Type information missing for class %s", {objectClass}));
     TBStr nameText, docText;
     OleCheck(info->GetDocumentation(MEMBERID_NIL, nameText.Receive(), docText.Receive(), nullptr, nullptr));
     name = nameText.Str();
@@ -75,6 +60,13 @@ void SetCreateErrorBox(TErrorBoxProc proc) {
     ErrorBox = proc ? proc : ShowErrorMessageBox;
 }
 
+void ShowErrorBox(const std::wstring& message) {
+    std::wstring sentence = message;
+    if (!sentence.empty() && sentence.back() > L'.')
+        sentence += L'.';
+    ErrorBox(sentence);
+}
+
 TComObjectFactory::TComObjectFactory(const CLSID& clsid, const wchar_t* objectClassName, TObjectCreator creator)
     : TComObject(TModuleCount::References, kFactoryInterfaces, nullptr), Clsid(clsid), ObjectClass(objectClassName),
       Creator(creator) {
@@ -89,7 +81,7 @@ STDMETHODIMP TComObjectFactory::CreateInstance(IUnknown* outer, REFIID iid, void
     if (outer && iid != IID_IUnknown)
         return CLASS_E_NOAGGREGATION;
     IUnknown* instance = nullptr;
-    const HRESULT created = ResultOr(E_UNEXPECTED, [&] { instance = Creator(outer); }, &ReportCreateError);
+    const HRESULT created = ResultOr(E_UNEXPECTED, [&] { instance = Creator(outer); }, &ShowErrorBox);
     if (FAILED(created))
         return created;
     if (!instance)
@@ -167,9 +159,9 @@ TAutoObjectFactory::TAutoObjectFactory(const CLSID& clsid, const wchar_t* object
         implInfo->ReleaseTypeAttr(implAttr);
     }
     if (!found)
-        RaiseError(Format(L"Incorrect type information for class %s", ObjectClassName()));
+        RaiseError(FormatText(L"Incorrect type information for class %s", {ObjectClassName()}));
     if (dispatchIID != implementedDispatch)
-        RaiseError(Format(L"Dispatch interface missing from class %s", ObjectClassName()));
+        RaiseError(FormatText(L"Dispatch interface missing from class %s", {ObjectClassName()}));
 }
 
 TComObjectFactory* TComClassManager::Find(const CLSID& clsid) const {

@@ -23,6 +23,9 @@ using TObjectCreator = IUnknown* (*)(IUnknown* outer);
 // Shows an error raised while creating an object; replaceable so tests never open a message box.
 using TErrorBoxProc = void (*)(const std::wstring& message);
 void SetCreateErrorBox(TErrorBoxProc proc);
+// Shows an error's message to the person through that same box, as a sentence (a full stop is added
+// when missing); the report of the guards for work the person started (ResultOr).
+void ShowErrorBox(const std::wstring& message);
 
 // A factory lives from load to unload, owned by the module's list; each reference a client holds counts
 // in the module's factory count (TModuleCount::References).

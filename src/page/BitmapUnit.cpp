@@ -1,4 +1,6 @@
-// TBitmap: DIB sections, their device context and the reading of Windows bitmap files.
+// TBitmap: DIB sections, their device context and the reading of Windows bitmap files. Every size and
+// offset of a file is checked against the file's length in 64-bit arithmetic before it is read: the
+// bytes come from another process.
 #include "page/BitmapUnit.h"
 
 #include <cstring>
@@ -83,24 +85,28 @@ WORD PixelFormatBitCount(TPixelFormat format) {
         return 4;
     case TPixelFormat::pf8bit:
         return 8;
+    case TPixelFormat::pf15bit:
     case TPixelFormat::pf16bit:
         return 16;
     case TPixelFormat::pf24bit:
         return 24;
     case TPixelFormat::pf32bit:
-    default:
         return 32;
+    default:
+        return 0;
     }
 }
 
-TBitmap::TBitmap(int width, int height, TPixelFormat format) {
+TBitmap::TBitmap(int width, int height, TPixelFormat format, TRowOrder order) {
     if (width <= 0 || height <= 0)
         RaiseError(L"Invalid bitmap size");
     const WORD bitCount = PixelFormatBitCount(format);
+    if (bitCount == 0)
+        RaiseError(L"Invalid bitmap format");
     BITMAPINFOHEADER header{};
     header.biSize = sizeof(header);
     header.biWidth = width;
-    header.biHeight = height;
+    header.biHeight = order == TRowOrder::TopDown ? -height : height;
     header.biPlanes = 1;
     header.biBitCount = bitCount;
     header.biCompression = BI_RGB;
@@ -118,6 +124,7 @@ TBitmap::TBitmap(int width, int height, TPixelFormat format) {
     }
     if (!CreateSection(info, *this))
         RaiseError(L"Out of system resources");
+    Format = format; // pf15bit stays itself: its 16-bit DIB reads back as pf16bit
 }
 
 TBitmap::TBitmap(TBitmap&& other) noexcept {
@@ -162,7 +169,14 @@ BYTE* TBitmap::ScanLine(int y) const {
     if (!Bits || y < 0 || y >= BitmapHeight)
         return nullptr;
     const int row = IsTopDown ? y : BitmapHeight - 1 - y;
-    return static_cast<BYTE*>(Bits) + static_cast<ptrdiff_t>(row) * Stride();
+    return static_cast<BYTE*>(Bits) + static_cast<ptrdiff_t>(row) * static_cast<ptrdiff_t>(Stride());
+}
+
+std::span<BYTE> TBitmap::Memory() const {
+    if (!Bits)
+        return {};
+    ::GdiFlush();
+    return {static_cast<BYTE*>(Bits), static_cast<size_t>(Stride()) * static_cast<size_t>(BitmapHeight)};
 }
 
 COLORREF TBitmap::Pixel(int x, int y) {

@@ -1,19 +1,27 @@
-// TBitmap: a device-independent bitmap (a DIB section) with its size and pixel format, a memory
-// device context for drawing, and loading from the bytes of a Windows bitmap file.
+// The library's one bitmap class: a device-independent bitmap (a DIB section) with its size, pixel
+// format and row order, a memory device context for drawing, and loading from the bytes of a Windows
+// bitmap file. Pictures from the Keptor application (server images) and page screenshots both live in
+// it: a DIB section gives GDI a canvas to draw and stretch into and the library direct access to the
+// pixels, so a screenshot is reduced to palette indices in the bitmap's own memory without a copy.
 #pragma once
 
 #include <windows.h>
 
 #include <cstddef>
 #include <cstdint>
+#include <span>
 #include <vector>
 
 #include "com/ComSupportUnit.h"
 
 namespace zorbex {
 
-enum class TPixelFormat { pf1bit, pf4bit, pf8bit, pf16bit, pf24bit, pf32bit };
+// Pixel formats, by the ordinals the Keptor application uses for screenshot formats. A bitmap is made
+// in pf1bit to pf32bit (pf15bit is a 16-bit DIB of 5 bits a channel); pfDevice (the screen's format)
+// and pfCustom only occur as screenshot codes.
+enum class TPixelFormat : uint8_t { pfDevice, pf1bit, pf4bit, pf8bit, pf15bit, pf16bit, pf24bit, pf32bit, pfCustom };
 
+// Bits per pixel of a format; 0 for pfDevice and pfCustom.
 WORD PixelFormatBitCount(TPixelFormat format);
 
 class TBitmap {
@@ -23,10 +31,14 @@ public:
     static constexpr LONG kMaxSide = 16384;
     static constexpr int64_t kMaxPixels = 16 * 1024 * 1024;
 
+    enum class TRowOrder { BottomUp, TopDown };
+
     TBitmap() = default; // empty: no handle, size 0 x 0
-    // A bottom-up bitmap of the given size, all pixels 0; formats of 8 bits and less get a grey scale
-    // palette. Raises TError when the size is not positive or the bitmap cannot be created.
-    TBitmap(int width, int height, TPixelFormat format = TPixelFormat::pf32bit);
+    // A bitmap of the given size, all pixels 0; formats of 8 bits and less get a grey scale palette.
+    // Raises TError when the size is not positive, the format is not one a bitmap has, or the system
+    // cannot make the bitmap.
+    TBitmap(int width, int height, TPixelFormat format = TPixelFormat::pf32bit,
+            TRowOrder order = TRowOrder::BottomUp);
     TBitmap(const TBitmap&) = delete;
     TBitmap& operator=(const TBitmap&) = delete;
     TBitmap(TBitmap&& other) noexcept;
@@ -47,6 +59,9 @@ public:
     // Bytes per row of pixels (rows are padded to 4 bytes) and the pixels of row y (0 is the top row).
     LONG Stride() const;
     BYTE* ScanLine(int y) const;
+    // Every byte of the pixels, rows in memory order (Stride() * Height() bytes), after pending GDI
+    // drawing has reached them; empty for an empty bitmap.
+    std::span<BYTE> Memory() const;
     // The colour of a pixel as 0x00BBGGRR (palette formats resolved through the palette); CLR_INVALID
     // outside the bitmap.
     COLORREF Pixel(int x, int y);

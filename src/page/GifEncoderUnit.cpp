@@ -1,5 +1,10 @@
 // GIF89a encoder: exact palettes for pictures with few colours, a histogram-based quantizer with k-means
 // refinement and optional Floyd-Steinberg dithering for the rest, and a hash-table LZW coder.
+//
+// It is shaped for screenshots taken on the browser's thread: every stage is a pass or two over the
+// pixels with no per-pixel allocation, colour lookups go through a direct-mapped cache (a page has few
+// distinct colours, so nearly every lookup is a hit), and the indices may overwrite the pixels they come
+// from, so a capture needs no second picture.
 #include "page/GifEncoderUnit.h"
 
 #include <algorithm>
@@ -22,6 +27,8 @@ constexpr uint32_t kMaxPaletteSize = 256;
 constexpr int kHistBits = 6;
 constexpr uint32_t kHistSide = 1u << kHistBits;
 constexpr uint32_t kHistBinCount = kHistSide * kHistSide * kHistSide;
+// Pictures with at most this many distinct colours get their palette from the exact colours.
+constexpr uint32_t kMaxExactColors = 1u << 15;
 // Per-bin sums are 32-bit; sampling rows above this many pixels keeps them from overflowing.
 constexpr uint64_t kMaxHistogramPixels = 16000000;
 
@@ -31,7 +38,7 @@ constexpr int kKMeansPasses = 4;
 // Nearest-colour grids: coarse for the k-means passes, where each pass builds a new one over few queries;
 // finer for mapping pixels, where each cell serves many queries.
 constexpr int kPaletteSearchCellBits = 3;
-constexpr int kPixelSearchCellBits = 4;
+constexpr int kPixelSearchCellBits = 5;
 
 constexpr uint32_t kCacheBits = 16;
 constexpr uint32_t kCacheEmpty = 0xFFFFFFFFu;
@@ -59,6 +66,16 @@ size_t CheckBuffer(size_t bufferSize, uint32_t width, uint32_t height, size_t st
     return static_cast<size_t>(effectiveStride);
 }
 
+// The stride of a valid true-colour picture and options; throws for invalid ones.
+size_t CheckRgbInput(const TRgbImage& image, const TGifOptions& options) {
+    CheckSize(image.Width, image.Height);
+    const size_t stride = CheckBuffer(image.Pixels.size(), image.Width, image.Height, image.Stride, 4);
+    if (options.MaxColors < 2 || options.MaxColors > kMaxPaletteSize) {
+        throw std::invalid_argument("GIF palette limit must be 2..256 colours");
+    }
+    return stride;
+}
+
 // 0x00RRGGBB from a B, G, R, X quadruple.
 inline uint32_t ReadRgb(const uint8_t* pixel) {
     return uint32_t{pixel[2]} << 16 | uint32_t{pixel[1]} << 8 | pixel[0];
@@ -73,42 +90,60 @@ inline uint32_t HashRgb(uint32_t rgb, uint32_t bits) {
 }
 
 // ---------------------------------------------------------------------------------------------------
-// Exact palettes
+// Exact colours
 
-// Collects the distinct colours of the picture into a small open-addressing set. Gives up (returns
-// false) as soon as there are more than maxColors of them.
-class TExactPalette {
+// The distinct colours of a picture with their pixel counts, in order of first appearance, in an
+// open-addressing table; collecting gives up past a limit. A page screenshot has a few hundred to some
+// thousands of colours (anti-aliased text, gradients): its palette is then built from the exact colours,
+// so that neighbouring grey levels of text are not merged before the palette is chosen, and each
+// distinct colour is matched to the palette once. Pictures with more colours (photographs) go through
+// the binned histogram instead.
+class TColorTable {
 public:
-    bool Collect(const TRgbImage& image, size_t stride, uint32_t maxColors) {
-        Keys.fill(kNoKey);
-        uint32_t last = kNoKey;
+    explicit TColorTable(uint32_t limit)
+        : Limit(limit), Mask(static_cast<uint32_t>(SlotsFor(limit) - 1)), Slots(SlotsFor(limit), kEmpty) {
+        Colors.reserve(std::min<size_t>(limit, 1024));
+        Counts.reserve(std::min<size_t>(limit, 1024));
+    }
+
+    // Counts the colours of the picture; false (the table then incomplete) at the first colour past the limit.
+    bool Collect(const TRgbImage& image, size_t stride) {
         for (uint32_t y = 0; y < image.Height; ++y) {
             const uint8_t* row = image.Pixels.data() + y * stride;
-            for (uint32_t x = 0; x < image.Width; ++x) {
+            uint32_t x = 0;
+            while (x < image.Width) {
                 const uint32_t rgb = ReadRgb(row + x * 4);
-                if (rgb == last) {
-                    continue;
+                uint32_t run = 1;
+                while (x + run < image.Width && ReadRgb(row + (x + run) * 4) == rgb) {
+                    ++run;
                 }
-                last = rgb;
-                const uint32_t slot = Find(rgb);
-                if (Keys[slot] == kNoKey) {
-                    if (Colors.size() == maxColors) {
+                x += run;
+                uint32_t& slot = Slots[Find(rgb)];
+                if (slot == kEmpty) {
+                    if (Colors.size() == Limit) {
                         return false;
                     }
-                    Keys[slot] = rgb;
-                    Values[slot] = static_cast<uint8_t>(Colors.size());
-                    Colors.push_back(ToColor(rgb));
+                    slot = static_cast<uint32_t>(Colors.size());
+                    Colors.push_back(rgb);
+                    Counts.push_back(0);
                 }
+                Counts[slot] += run;
             }
         }
+        Indices.assign(Colors.size(), 0);
         return true;
     }
 
-    TQuantizedImage Map(const TRgbImage& image, size_t stride) const {
-        TQuantizedImage result{image.Width, image.Height, {}, Colors};
-        result.Indices.resize(size_t{image.Width} * image.Height);
-        uint8_t* out = result.Indices.data();
-        uint32_t last = kNoKey;
+    size_t Count() const { return Colors.size(); }
+    TRgbColor Color(size_t position) const { return ToColor(Colors[position]); }
+    uint64_t Pixels(size_t position) const { return Counts[position]; }
+    // The palette index of the colour at this position (0 until set).
+    void SetIndex(size_t position, uint8_t index) { Indices[position] = index; }
+
+    // Writes the index of every pixel to out (Width * Height bytes; may be the picture's own memory).
+    // Every colour of the picture must be in the table.
+    void Map(const TRgbImage& image, size_t stride, uint8_t* out) const {
+        uint32_t last = kEmpty;
         uint8_t lastIndex = 0;
         for (uint32_t y = 0; y < image.Height; ++y) {
             const uint8_t* row = image.Pixels.data() + y * stride;
@@ -116,38 +151,48 @@ public:
                 const uint32_t rgb = ReadRgb(row + x * 4);
                 if (rgb != last) {
                     last = rgb;
-                    lastIndex = Values[Find(rgb)];
+                    lastIndex = Indices[Slots[Find(rgb)]];
                 }
                 *out++ = lastIndex;
             }
         }
-        return result;
     }
 
 private:
-    static constexpr uint32_t kSetBits = 10; // 1024 slots for at most 256 colours
-    static constexpr uint32_t kNoKey = 0xFFFFFFFFu;
+    static constexpr uint32_t kEmpty = 0xFFFFFFFFu;
+
+    // A power of two at least twice the limit: the load factor stays at most one half.
+    static size_t SlotsFor(uint32_t limit) {
+        size_t slots = 64;
+        while (slots < size_t{limit} * 2) {
+            slots *= 2;
+        }
+        return slots;
+    }
 
     uint32_t Find(uint32_t rgb) const {
-        uint32_t slot = HashRgb(rgb, kSetBits);
-        while (Keys[slot] != kNoKey && Keys[slot] != rgb) {
-            slot = (slot + 1) & ((1u << kSetBits) - 1);
+        uint32_t slot = (rgb * 2654435761u) & Mask;
+        while (Slots[slot] != kEmpty && Colors[Slots[slot]] != rgb) {
+            slot = (slot + 1) & Mask;
         }
         return slot;
     }
 
-    std::array<uint32_t, 1u << kSetBits> Keys{};
-    std::array<uint8_t, 1u << kSetBits> Values{};
-    std::vector<TRgbColor> Colors;
+    const uint32_t Limit;
+    const uint32_t Mask;
+    std::vector<uint32_t> Slots;   // position in Colors, or kEmpty
+    std::vector<uint32_t> Colors;  // 0x00RRGGBB, in order of first appearance
+    std::vector<uint64_t> Counts;  // pixels of each colour
+    std::vector<uint8_t> Indices;  // palette index of each colour
 };
 
 // ---------------------------------------------------------------------------------------------------
 // Nearest-colour search
 
-// Nearest palette entry by squared RGB distance. Colour space is cut into 16 x 16 x 16 cells; the first
-// query in a cell lists the entries that can be nearest to some point of it (those no farther from the
-// cell than the least farthest distance of any entry), later queries scan only that list. Ties go to the
-// lowest palette index, as a full scan would give.
+// Nearest palette entry by squared RGB distance. Colour space is cut into cells, 2^cellBits a channel;
+// the first query in a cell lists the entries that can be nearest to some point of it (those no farther
+// from the cell than the least farthest distance of any entry), later queries scan only that list. Ties
+// go to the lowest palette index, as a full scan would give.
 class TNearestSearch {
 public:
     TNearestSearch(std::span<const TRgbColor> palette, int cellBits)
@@ -193,38 +238,42 @@ private:
     };
 
     void BuildCell(uint32_t cell) {
-        const int count = static_cast<int>(Palette.size());
+        const size_t count = Palette.size();
         std::array<int, kMaxPaletteSize> nearest{};
         int bound = INT_MAX;
-        for (int axis = 0; axis < 3; ++axis) {
-            const int low = static_cast<int>((cell >> ((2 - axis) * CellBits)) & ((1u << CellBits) - 1))
-                            << CellShift;
-            const int high = low + (1 << CellShift) - 1;
+        // The lowest value of each channel in the cell (red, green, blue).
+        std::array<int, 3> lows{};
+        for (size_t axis = 0; axis < 3; ++axis) {
+            const uint32_t shift = static_cast<uint32_t>(CellBits) * static_cast<uint32_t>(2 - axis);
+            lows[axis] = static_cast<int>((cell >> shift) & ((1u << CellBits) - 1)) << CellShift;
+        }
+        const int span = (1 << CellShift) - 1;
+        for (size_t axis = 0; axis < 3; ++axis) {
+            const int low = lows[axis];
+            const int high = low + span;
             const int* values = Channels[axis].data();
-            for (int i = 0; i < count; ++i) {
+            for (size_t i = 0; i < count; ++i) {
                 const int gap = std::max(low - values[i], 0) + std::max(values[i] - high, 0);
                 nearest[i] += gap * gap;
             }
         }
-        for (int i = 0; i < count; ++i) {
+        for (size_t i = 0; i < count; ++i) {
             int farthest = 0;
-            for (int axis = 0; axis < 3; ++axis) {
-                const int low = static_cast<int>((cell >> ((2 - axis) * CellBits)) & ((1u << CellBits) - 1))
-                                << CellShift;
+            for (size_t axis = 0; axis < 3; ++axis) {
                 const int v = Channels[axis][i];
-                const int gap = std::max(v - low, low + (1 << CellShift) - 1 - v);
+                const int gap = std::max(v - lows[axis], lows[axis] + span - v);
                 farthest += gap * gap;
             }
             bound = std::min(bound, farthest);
         }
         CellStart[cell] = static_cast<int32_t>(Candidates.size());
-        for (int i = 0; i < count; ++i) {
+        for (size_t i = 0; i < count; ++i) {
             if (nearest[i] <= bound) {
                 Candidates.push_back(
                     {Palette[i].Red, Palette[i].Green, Palette[i].Blue, static_cast<uint8_t>(i)});
             }
         }
-        CellSize[cell] = static_cast<uint16_t>(Candidates.size() - CellStart[cell]);
+        CellSize[cell] = static_cast<uint16_t>(Candidates.size() - static_cast<size_t>(CellStart[cell]));
     }
 
     const int CellBits;
@@ -351,12 +400,12 @@ std::vector<TPoint> BuildHistogram(const TRgbImage& image, size_t stride) {
 std::vector<TBox> SplitBoxes(std::vector<TPoint>& points, uint32_t maxColors) {
     struct TCut {
         int Axis = -1;
-        int Value = 0; // points with channel <= Value go left
+        size_t Value = 0; // points with channel <= Value go left
         double LeftSse = 0;
         double RightSse = 0;
     };
     std::vector<TMoments> buckets(3 * 256);
-    auto bucketOf = [](float value) { return std::min(static_cast<int>(value), 255); };
+    auto bucketOf = [](float value) { return std::min(static_cast<size_t>(value), size_t{255}); };
 
     auto findCut = [&](const TBox& box) {
         std::fill(buckets.begin(), buckets.end(), TMoments{});
@@ -370,9 +419,9 @@ std::vector<TBox> SplitBoxes(std::vector<TPoint>& points, uint32_t maxColors) {
         }
         TCut best;
         double bestSse = 0;
-        for (int axis = 0; axis < 3; ++axis) {
+        for (size_t axis = 0; axis < 3; ++axis) {
             TMoments left;
-            for (int value = 0; value < 255; ++value) {
+            for (size_t value = 0; value < 255; ++value) {
                 const TMoments& bucket = buckets[axis * 256 + value];
                 if (bucket.Weight == 0) {
                     continue;
@@ -394,7 +443,7 @@ std::vector<TBox> SplitBoxes(std::vector<TPoint>& points, uint32_t maxColors) {
                 const double leftSse = left.Sse();
                 const double rightSse = right.Sse();
                 if (best.Axis < 0 || leftSse + rightSse < bestSse) {
-                    best = {axis, value, leftSse, rightSse};
+                    best = {static_cast<int>(axis), value, leftSse, rightSse};
                     bestSse = leftSse + rightSse;
                 }
             }
@@ -429,7 +478,7 @@ std::vector<TBox> SplitBoxes(std::vector<TPoint>& points, uint32_t maxColors) {
         const TBox box = boxes[pick];
         const TCut cut = cuts[pick];
         const auto middle =
-            std::partition(points.begin() + box.Begin, points.begin() + box.End,
+            std::partition(points.begin() + static_cast<ptrdiff_t>(box.Begin), points.begin() + static_cast<ptrdiff_t>(box.End),
                            [&](const TPoint& p) { return bucketOf(p.Channel(cut.Axis)) <= cut.Value; });
         const uint32_t split = static_cast<uint32_t>(middle - points.begin());
         boxes[pick] = {box.Begin, split, std::max(0.0, cut.LeftSse)};
@@ -466,10 +515,11 @@ std::vector<TRgbColor> BuildPalette(std::vector<TPoint>& points, uint32_t maxCol
         bool changed = pass == 0;
         for (size_t i = 0; i < points.size(); ++i) {
             const TPoint& p = points[i];
-            const int index = search.Find(static_cast<int>(p.Red + 0.5f), static_cast<int>(p.Green + 0.5f),
-                                          static_cast<int>(p.Blue + 0.5f));
+            const auto index = static_cast<uint8_t>(search.Find(static_cast<int>(p.Red + 0.5f),
+                                                                static_cast<int>(p.Green + 0.5f),
+                                                                static_cast<int>(p.Blue + 0.5f)));
             if (assignment[i] != index) {
-                assignment[i] = static_cast<uint8_t>(index);
+                assignment[i] = index;
                 changed = true;
             }
             clusters[index].Add(p);
@@ -633,37 +683,46 @@ private:
 };
 
 // String table of the LZW coder: (prefix code, next index) -> code, open addressing with linear probing
-// at a load factor of at most one half.
+// at a load factor of at most one half. A slot packs the 20-bit key above the 12-bit code in one word
+// (0: empty; a stored code is never 0), so the table is 32 KB and a probe one load: the coder spends
+// one lookup per pixel.
 class TLzwTable {
 public:
-    TLzwTable() : Keys(kSlots, kNoKey), Codes(kSlots, 0) {}
+    TLzwTable() : Slots(kSlots, 0) {}
 
-    void Clear() { std::fill(Keys.begin(), Keys.end(), kNoKey); }
+    void Clear() { std::fill(Slots.begin(), Slots.end(), 0u); }
 
-    // Returns the slot of key: holding it, or the empty slot where it would go.
-    uint32_t Slot(uint32_t key) const {
+    // The slot of key: holding it, or the empty slot where it would go.
+    uint32_t* Find(uint32_t key) {
         uint32_t slot = HashRgb(key, kSlotBits);
-        while (Keys[slot] != key && Keys[slot] != kNoKey) {
+        for (;;) {
+            uint32_t* entry = &Slots[slot];
+            if (*entry == 0 || (*entry >> 12) == key) {
+                return entry;
+            }
             slot = (slot + 1) & (kSlots - 1);
         }
-        return slot;
     }
-    bool Holds(uint32_t slot) const { return Keys[slot] != kNoKey; }
-    uint32_t Code(uint32_t slot) const { return Codes[slot]; }
-    void Insert(uint32_t slot, uint32_t key, uint32_t code) {
-        Keys[slot] = key;
-        Codes[slot] = static_cast<uint16_t>(code);
-    }
+    static bool Holds(const uint32_t* slot) { return *slot != 0; }
+    static uint32_t Code(const uint32_t* slot) { return *slot & 0xFFFu; }
+    static void Insert(uint32_t* slot, uint32_t key, uint32_t code) { *slot = key << 12 | code; }
 
 private:
     static constexpr uint32_t kSlotBits = 13;
     static constexpr uint32_t kSlots = 1u << kSlotBits;
-    static constexpr uint32_t kNoKey = 0xFFFFFFFFu;
 
-    std::vector<uint32_t> Keys;
-    std::vector<uint16_t> Codes;
+    std::vector<uint32_t> Slots;
 };
 
+// LZW with a clear code as soon as the string table is full. (Keeping a full table while it still codes
+// well was measured on rendered pages: 3 % smaller text pages, 3 % larger styled ones; not worth its
+// heuristics.)
+//
+// The strings that repeat one index (runs: the paper and flat areas of a page, most of its pixels) are
+// kept apart from the hash table, in a list per index of the codes for 2, 3, 4 ... copies, in the order
+// the coder made them: while the current string is a run and the pixel continues it, the next code is
+// the next entry of that list, found without hashing. No other string can ever be looked up under a
+// run's code (a string that leaves the run is no run), so the hash table never needs those entries.
 void WriteLzw(const TIndexedImage& image, size_t stride, int minCodeSize, std::vector<uint8_t>& out) {
     const uint32_t clearCode = 1u << minCodeSize;
     const uint32_t endCode = clearCode + 1;
@@ -671,37 +730,68 @@ void WriteLzw(const TIndexedImage& image, size_t stride, int minCodeSize, std::v
 
     TCodeWriter writer(out);
     TLzwTable table;
+    std::array<std::vector<uint16_t>, kMaxPaletteSize> runs; // runs[i][k]: the code of k + 2 copies of i
     int codeSize = minCodeSize + 1;
     uint32_t nextCode = firstFree;
     writer.Put(clearCode, codeSize);
 
+    // A new entry, or a clear code when the table is full.
+    auto grow = [&] {
+        if (nextCode < kLzwTableSize) {
+            ++nextCode;
+            // The decoder adds its entry one code later, so it widens when nextCode passes 2^size.
+            if (nextCode > (1u << codeSize) && codeSize < kLzwMaxBits) {
+                ++codeSize;
+            }
+            return true;
+        }
+        writer.Put(clearCode, codeSize);
+        table.Clear();
+        for (std::vector<uint16_t>& run : runs) {
+            run.clear();
+        }
+        codeSize = minCodeSize + 1;
+        nextCode = firstFree;
+        return false;
+    };
+
     const uint8_t* pixels = image.Indices.data();
     uint32_t prefix = pixels[0];
+    uint32_t runIndex = prefix; // the current string is runLength copies of runIndex, when runLength > 0
+    size_t runLength = 1;
     for (uint32_t y = 0; y < image.Height; ++y) {
         const uint8_t* row = pixels + y * stride;
         for (uint32_t x = y == 0 ? 1 : 0; x < image.Width; ++x) {
             const uint32_t index = row[x];
-            const uint32_t key = prefix << 8 | index;
-            const uint32_t slot = table.Slot(key);
-            if (table.Holds(slot)) {
-                prefix = table.Code(slot);
-                continue;
-            }
-            writer.Put(prefix, codeSize);
-            if (nextCode < kLzwTableSize) {
-                table.Insert(slot, key, nextCode);
-                ++nextCode;
-                // The decoder adds its entry one code later, so it widens when nextCode passes 2^size.
-                if (nextCode > (1u << codeSize) && codeSize < kLzwMaxBits) {
-                    ++codeSize;
+            if (runLength > 0 && index == runIndex) {
+                std::vector<uint16_t>& run = runs[index];
+                if (runLength - 1 < run.size()) {
+                    prefix = run[runLength - 1];
+                    ++runLength;
+                    continue;
+                }
+                writer.Put(prefix, codeSize);
+                const uint32_t code = nextCode;
+                if (grow()) {
+                    run.push_back(static_cast<uint16_t>(code));
                 }
             } else {
-                writer.Put(clearCode, codeSize);
-                table.Clear();
-                codeSize = minCodeSize + 1;
-                nextCode = firstFree;
+                const uint32_t key = prefix << 8 | index;
+                uint32_t* slot = table.Find(key);
+                if (TLzwTable::Holds(slot)) {
+                    prefix = TLzwTable::Code(slot);
+                    runLength = 0;
+                    continue;
+                }
+                writer.Put(prefix, codeSize);
+                const uint32_t code = nextCode;
+                if (grow()) {
+                    TLzwTable::Insert(slot, key, code);
+                }
             }
             prefix = index;
+            runIndex = index;
+            runLength = 1;
         }
     }
     writer.Put(prefix, codeSize);
@@ -718,31 +808,75 @@ void WriteLzw(const TIndexedImage& image, size_t stride, int minCodeSize, std::v
 // -------------------------------------------------------------------------------------------------------
 
 TQuantizedImage QuantizeImage(const TRgbImage& image, const TGifOptions& options) {
-    CheckSize(image.Width, image.Height);
-    const size_t stride = CheckBuffer(image.Pixels.size(), image.Width, image.Height, image.Stride, 4);
-    if (options.MaxColors < 2 || options.MaxColors > kMaxPaletteSize) {
-        throw std::invalid_argument("GIF palette limit must be 2..256 colours");
-    }
+    CheckRgbInput(image, options);
+    TQuantizedImage result{image.Width, image.Height, std::vector<uint8_t>(size_t{image.Width} * image.Height), {}};
+    result.Palette = QuantizeInto(image, result.Indices, options);
+    return result;
+}
 
-    {
-        auto exact = std::make_unique<TExactPalette>();
-        if (exact->Collect(image, stride, options.MaxColors)) {
-            return exact->Map(image, stride);
+std::vector<TRgbColor> QuantizeInto(const TRgbImage& image, std::span<uint8_t> indices, const TGifOptions& options) {
+    const size_t stride = CheckRgbInput(image, options);
+    CheckBuffer(indices.size(), image.Width, image.Height, 0, 1);
+
+    // Few enough colours: the palette is exactly the picture's colours (up to MaxColors), or is built
+    // from them, and each colour is matched once.
+    auto colors = std::make_unique<TColorTable>(kMaxExactColors);
+    if (colors->Collect(image, stride)) {
+        std::vector<TRgbColor> palette;
+        if (colors->Count() <= options.MaxColors) {
+            for (size_t i = 0; i < colors->Count(); ++i) {
+                palette.push_back(colors->Color(i));
+                colors->SetIndex(i, static_cast<uint8_t>(i));
+            }
+        } else {
+            std::vector<TPoint> points;
+            points.reserve(colors->Count());
+            for (size_t i = 0; i < colors->Count(); ++i) {
+                const TRgbColor color = colors->Color(i);
+                points.push_back({static_cast<float>(color.Red), static_cast<float>(color.Green),
+                                  static_cast<float>(color.Blue), static_cast<float>(colors->Pixels(i))});
+            }
+            palette = BuildPalette(points, options.MaxColors);
+            TNearestSearch search(palette, kPixelSearchCellBits);
+            if (options.Dither == TGifDither::FloydSteinberg) {
+                TColorCache cache(search);
+                MapFloydSteinberg(image, stride, palette, cache, indices.data());
+                return palette;
+            }
+            for (size_t i = 0; i < colors->Count(); ++i) {
+                const TRgbColor color = colors->Color(i);
+                colors->SetIndex(i, static_cast<uint8_t>(search.Find(color.Red, color.Green, color.Blue)));
+            }
         }
+        colors->Map(image, stride, indices.data());
+        return palette;
     }
+    colors.reset();
 
     std::vector<TPoint> points = BuildHistogram(image, stride);
-    TQuantizedImage result{image.Width, image.Height, {}, BuildPalette(points, options.MaxColors)};
-    result.Indices.resize(size_t{image.Width} * image.Height);
+    std::vector<TRgbColor> palette = BuildPalette(points, options.MaxColors);
+    points = {};
 
-    TNearestSearch search(result.Palette, kPixelSearchCellBits);
+    TNearestSearch search(palette, kPixelSearchCellBits);
     TColorCache cache(search);
     if (options.Dither == TGifDither::FloydSteinberg) {
-        MapFloydSteinberg(image, stride, result.Palette, cache, result.Indices.data());
+        MapFloydSteinberg(image, stride, palette, cache, indices.data());
     } else {
-        MapNearest(image, stride, cache, result.Indices.data());
+        MapNearest(image, stride, cache, indices.data());
     }
-    return result;
+    return palette;
+}
+
+void MapToPalette(const TRgbImage& image, std::span<const TRgbColor> palette, std::span<uint8_t> indices) {
+    CheckSize(image.Width, image.Height);
+    const size_t stride = CheckBuffer(image.Pixels.size(), image.Width, image.Height, image.Stride, 4);
+    CheckBuffer(indices.size(), image.Width, image.Height, 0, 1);
+    if (palette.empty() || palette.size() > kMaxPaletteSize) {
+        throw std::invalid_argument("GIF palette must have 1..256 colours");
+    }
+    TNearestSearch search(palette, kPixelSearchCellBits);
+    TColorCache cache(search);
+    MapNearest(image, stride, cache, indices.data());
 }
 
 std::vector<uint8_t> EncodeGif(const TRgbImage& image, const TGifOptions& options) {

@@ -1,4 +1,6 @@
-// Single-frame GIF89a encoder: 32-bit DIB pixels or 8-bit palette indices in, GIF file bytes out.
+// Single-frame GIF89a encoder: 32-bit DIB pixels or 8-bit palette indices in, GIF file bytes out. Page
+// screenshots are its input: mostly flat colours and anti-aliased text, some photographs. It is also the
+// library's one nearest-colour mapper (fixed palettes of screenshot formats use it too).
 //
 // A true-colour picture with at most `MaxColors` distinct colours is written losslessly with exactly
 // those colours as its palette. A picture with more colours is reduced first: variance-minimising box
@@ -71,6 +73,17 @@ struct TGifOptions {
 // Reduces a true-colour picture to at most options.MaxColors palette entries. Lossless when the
 // picture has no more distinct colours than that.
 TQuantizedImage QuantizeImage(const TRgbImage& image, const TGifOptions& options = {});
+
+// The same, writing one palette index a pixel into `indices` (at least Width * Height bytes, rows
+// without padding) and returning the palette. `indices` may be the picture's own memory (a reduction in
+// place, which needs no second picture): every index is written only after the pixels it lies over
+// were read, as long as the rows of the picture are at least Width * 4 bytes apart.
+std::vector<TRgbColor> QuantizeInto(const TRgbImage& image, std::span<uint8_t> indices,
+                                    const TGifOptions& options = {});
+
+// The nearest palette colour of every pixel (the smallest squared RGB distance; of equals, the lowest
+// index), written into `indices` under the same rules as QuantizeInto. The palette has 1..256 colours.
+void MapToPalette(const TRgbImage& image, std::span<const TRgbColor> palette, std::span<uint8_t> indices);
 
 // Encodes a true-colour picture as a single-frame GIF89a (QuantizeImage, then EncodeGifIndexed).
 std::vector<uint8_t> EncodeGif(const TRgbImage& image, const TGifOptions& options = {});

@@ -1,4 +1,6 @@
-// Page screenshot: CaptureScreenShot and the bitmap steps it runs for each image.
+// Page screenshot: CaptureScreenShot, the checks of a request and the bitmap steps of each image. The
+// checks come first and the steps hand one bitmap on to the next (drawn, stretched only when the scale is
+// not 100 %, reduced to indices in its own memory): see the header for why.
 #include "page/ImageCaptureUnit.h"
 
 #include <exdisp.h>
@@ -10,6 +12,7 @@
 #include <cmath>
 #include <cstring>
 #include <limits>
+#include <span>
 #include <utility>
 
 #include "com/ErrorsUnit.h"
@@ -20,52 +23,6 @@ using Microsoft::WRL::ComPtr;
 namespace zorbex {
 
 namespace {
-
-inline uint32_t PixelRgb(const uint8_t* pixel) {
-    return uint32_t{pixel[2]} << 16 | uint32_t{pixel[1]} << 8 | pixel[0];
-}
-
-// Nearest palette entry (smallest squared RGB distance, the first of equals) of each colour, with a
-// direct-mapped cache: a screenshot has few distinct colours, so nearly every pixel is a cache hit.
-class TNearestColor {
-public:
-    explicit TNearestColor(const std::vector<TRgbColor>& palette)
-        : Palette(palette), Keys(size_t{1} << kCacheBits, 0), Values(size_t{1} << kCacheBits, 0) {}
-
-    uint8_t operator()(uint32_t rgb) {
-        const uint32_t slot = (rgb * 2654435761u) >> (32 - kCacheBits);
-        const uint32_t key = rgb | kValid;
-        if (Keys[slot] != key) {
-            Keys[slot] = key;
-            Values[slot] = Search(rgb);
-        }
-        return Values[slot];
-    }
-
-private:
-    static constexpr uint32_t kCacheBits = 15;
-    static constexpr uint32_t kValid = 0x01000000;
-
-    uint8_t Search(uint32_t rgb) const {
-        const int red = static_cast<int>(rgb >> 16), green = static_cast<int>(rgb >> 8 & 0xFF),
-                  blue = static_cast<int>(rgb & 0xFF);
-        int best = 0;
-        int bestDistance = std::numeric_limits<int>::max();
-        for (size_t i = 0; i < Palette.size(); ++i) {
-            const int dr = red - Palette[i].Red, dg = green - Palette[i].Green, db = blue - Palette[i].Blue;
-            const int distance = dr * dr + dg * dg + db * db;
-            if (distance < bestDistance) {
-                bestDistance = distance;
-                best = static_cast<int>(i);
-            }
-        }
-        return static_cast<uint8_t>(best);
-    }
-
-    const std::vector<TRgbColor>& Palette;
-    std::vector<uint32_t> Keys;
-    std::vector<uint8_t> Values;
-};
 
 // Where a cast that the object refuses is an error, and nothing to cast is not.
 template <typename T> bool CastTo(IUnknown* object, ComPtr<T>& result) {
@@ -94,6 +51,53 @@ TVariant ByteArrayVariant(const std::vector<uint8_t>& bytes) {
     return result;
 }
 
+struct TCaptureSize {
+    LONG Width = 0;
+    LONG Height = 0;
+};
+
+// Raises unless a picture of this size may be made: both sides positive and within the bounds.
+void CheckCaptureSize(LONG width, LONG height) {
+    if (width <= 0 || height <= 0)
+        RaiseError(L"The picture is empty");
+    // The bounds also keep width * height * 4 well inside size_t on a 32-bit system.
+    if (width > kCaptureMaxSide || height > kCaptureMaxSide ||
+        static_cast<uint64_t>(width) * static_cast<uint64_t>(height) > kCaptureMaxPixels)
+        RaiseError(L"The picture is too large");
+}
+
+// The size of a picture scaled by a percentage; raises for a scale of 0 or below (an empty or mirrored
+// picture), a picture scaled down to nothing (a GIF cannot be empty), one past the bounds and a stretch
+// past kCaptureMaxStretchedPixels.
+TCaptureSize ScaledCaptureSize(LONG width, LONG height, LONG percent) {
+    if (percent <= 0)
+        RaiseError(L"Invalid scale");
+    const TCaptureSize size{ScaledSide(width, percent), ScaledSide(height, percent)};
+    CheckCaptureSize(size.Width, size.Height);
+    if ((size.Width != width || size.Height != height) &&
+        static_cast<uint64_t>(size.Width) * static_cast<uint64_t>(size.Height) > kCaptureMaxStretchedPixels)
+        RaiseError(L"The picture is too large to stretch");
+    return size;
+}
+
+// Each channel keeps its top bits and is widened again by repeating them, as a 16-bit DIB reads back.
+void ReduceChannels(std::span<BYTE> pixels, int redBits, int greenBits, int blueBits) {
+    auto table = [](int bits) {
+        std::array<uint8_t, 256> values{};
+        for (unsigned v = 0; v < 256; ++v) {
+            const unsigned kept = v >> (8 - bits);
+            values[v] = static_cast<uint8_t>(kept << (8 - bits) | kept >> (2 * bits - 8));
+        }
+        return values;
+    };
+    const auto red = table(redBits), green = table(greenBits), blue = table(blueBits);
+    for (size_t i = 0; i + 3 < pixels.size(); i += 4) {
+        pixels[i] = blue[pixels[i]];
+        pixels[i + 1] = green[pixels[i + 1]];
+        pixels[i + 2] = red[pixels[i + 2]];
+    }
+}
+
 LONG WindowSide(LONG low, LONG high) {
     const int64_t side = int64_t{high} - low;
     return static_cast<LONG>(std::clamp<int64_t>(side, 0, std::numeric_limits<LONG>::max()));
@@ -102,165 +106,35 @@ LONG WindowSide(LONG low, LONG high) {
 } // namespace
 
 // ---------------------------------------------------------------------------------------------------
-// TCaptureBitmap
-
-TCaptureBitmap::TCaptureBitmap() : DC(::CreateCompatibleDC(nullptr)) {
-    if (!DC)
-        RaiseError(L"Cannot create a device context");
-}
-
-TCaptureBitmap::TCaptureBitmap(TCaptureBitmap&& other) noexcept
-    : Bitmap(std::move(other.Bitmap)), DC(std::move(other.DC)), Bits(std::exchange(other.Bits, nullptr)),
-      PixelWidth(std::exchange(other.PixelWidth, 0)), PixelHeight(std::exchange(other.PixelHeight, 0)),
-      Format(other.Format), Palette(std::move(other.Palette)), Indices(std::move(other.Indices)) {}
-
-TCaptureBitmap& TCaptureBitmap::operator=(TCaptureBitmap&& other) noexcept {
-    if (this != &other) {
-        // The DC first: deleting it lets go of the bitmap selected into it, which can then be deleted.
-        DC = std::move(other.DC);
-        Bitmap = std::move(other.Bitmap);
-        Bits = std::exchange(other.Bits, nullptr);
-        PixelWidth = std::exchange(other.PixelWidth, 0);
-        PixelHeight = std::exchange(other.PixelHeight, 0);
-        Format = other.Format;
-        Palette = std::move(other.Palette);
-        Indices = std::move(other.Indices);
-    }
-    return *this;
-}
-
-void TCaptureBitmap::SetSize(LONG width, LONG height) {
-    // The bounds also keep width * height * 4 well inside size_t on a 32-bit system.
-    if (width > kCaptureMaxSide || height > kCaptureMaxSide ||
-        (width > 0 && height > 0 && uint64_t(width) * uint64_t(height) > kCaptureMaxPixels))
-        RaiseError(L"The picture is too large");
-    TMemoryDC dc(::CreateCompatibleDC(nullptr));
-    if (!dc)
-        RaiseError(L"Cannot create a device context");
-    TBitmapHandle bitmap;
-    uint8_t* bits = nullptr;
-    if (width > 0 && height > 0) {
-        BITMAPINFO info{};
-        info.bmiHeader.biSize = sizeof(info.bmiHeader);
-        info.bmiHeader.biWidth = width;
-        info.bmiHeader.biHeight = -height; // top-down
-        info.bmiHeader.biPlanes = 1;
-        info.bmiHeader.biBitCount = 32;
-        info.bmiHeader.biCompression = BI_RGB;
-        void* memory = nullptr;
-        bitmap.Reset(::CreateDIBSection(dc.Get(), &info, DIB_RGB_COLORS, &memory, nullptr, 0));
-        if (!bitmap || !memory)
-            RaiseError(L"Cannot create a bitmap");
-        ::SelectObject(dc.Get(), bitmap.Get());
-        bits = static_cast<uint8_t*>(memory);
-    } else {
-        width = height = 0;
-    }
-    DC = std::move(dc);
-    Bitmap = std::move(bitmap);
-    Bits = bits;
-    PixelWidth = width;
-    PixelHeight = height;
-    Format = TCaptureFormat::Bits32;
-    Palette.clear();
-    Indices.clear();
-}
-
-std::span<const uint8_t> TCaptureBitmap::Pixels() const {
-    if (Empty())
-        return {};
-    ::GdiFlush();
-    return {Bits, size_t(PixelWidth) * size_t(PixelHeight) * 4};
-}
-
-void TCaptureBitmap::SetPixelFormat(uint8_t code) {
-    ::GdiFlush();
-    auto format = static_cast<TCaptureFormat>(code);
-    if (format == TCaptureFormat::Device)
-        format = DevicePixelFormat();
-    Palette.clear();
-    Indices.clear();
-    switch (format) {
-    case TCaptureFormat::Bits1:
-        MapToPalette({{0, 0, 0}, {255, 255, 255}});
-        break;
-    case TCaptureFormat::Bits4:
-        MapToPalette(VgaPalette());
-        break;
-    case TCaptureFormat::Bits8:
-        MapToPalette(HalftonePalette());
-        break;
-    case TCaptureFormat::Bits15:
-        ReduceChannels(5, 5, 5);
-        break;
-    case TCaptureFormat::Bits16:
-        ReduceChannels(5, 6, 5);
-        break;
-    case TCaptureFormat::Bits24:
-    case TCaptureFormat::Bits32:
-        break;
-    default:
-        RaiseError(L"Unsupported pixel format");
-    }
-    Format = format;
-}
-
-void TCaptureBitmap::MapToPalette(std::vector<TRgbColor> palette) {
-    const size_t count = size_t(PixelWidth) * size_t(PixelHeight);
-    Indices.assign(count, 0);
-    TNearestColor nearest(palette);
-    uint8_t* pixel = Bits;
-    for (size_t i = 0; i < count; ++i, pixel += 4) {
-        const uint8_t index = nearest(PixelRgb(pixel));
-        const TRgbColor& color = palette[index];
-        pixel[0] = color.Blue;
-        pixel[1] = color.Green;
-        pixel[2] = color.Red;
-        Indices[i] = index;
-    }
-    Palette = std::move(palette);
-}
-
-void TCaptureBitmap::ReduceChannels(int redBits, int greenBits, int blueBits) {
-    // Each channel keeps its top bits and is widened again by repeating them, as a 16-bit DIB reads back.
-    auto table = [](int bits) {
-        std::array<uint8_t, 256> values{};
-        for (int v = 0; v < 256; ++v) {
-            const int kept = v >> (8 - bits);
-            values[v] = static_cast<uint8_t>(kept << (8 - bits) | kept >> (2 * bits - 8));
-        }
-        return values;
-    };
-    const auto red = table(redBits), green = table(greenBits), blue = table(blueBits);
-    const size_t count = size_t(PixelWidth) * size_t(PixelHeight);
-    uint8_t* pixel = Bits;
-    for (size_t i = 0; i < count; ++i, pixel += 4) {
-        pixel[0] = blue[pixel[0]];
-        pixel[1] = green[pixel[1]];
-        pixel[2] = red[pixel[2]];
-    }
-}
-
-// ---------------------------------------------------------------------------------------------------
 // Pixel formats and palettes
 
-TCaptureFormat DevicePixelFormat() {
+TPixelFormat DevicePixelFormat() {
     TWindowDC screen(nullptr);
     const int bits =
         screen.Get() ? ::GetDeviceCaps(screen.Get(), BITSPIXEL) * ::GetDeviceCaps(screen.Get(), PLANES) : 32;
     if (bits <= 1)
-        return TCaptureFormat::Bits1;
+        return TPixelFormat::pf1bit;
     if (bits <= 4)
-        return TCaptureFormat::Bits4;
+        return TPixelFormat::pf4bit;
     if (bits <= 8)
-        return TCaptureFormat::Bits8;
+        return TPixelFormat::pf8bit;
     if (bits == 15)
-        return TCaptureFormat::Bits15;
+        return TPixelFormat::pf15bit;
     if (bits == 16)
-        return TCaptureFormat::Bits16;
+        return TPixelFormat::pf16bit;
     if (bits == 24)
-        return TCaptureFormat::Bits24;
-    return TCaptureFormat::Bits32;
+        return TPixelFormat::pf24bit;
+    return TPixelFormat::pf32bit;
+}
+
+bool CapturePixelFormat(LONG code, TPixelFormat& format) {
+    const auto ordinal = static_cast<uint8_t>(static_cast<ULONG>(code) & 0xFFu);
+    if (ordinal >= static_cast<uint8_t>(TPixelFormat::pfCustom))
+        return false;
+    format = static_cast<TPixelFormat>(ordinal);
+    if (format == TPixelFormat::pfDevice)
+        format = DevicePixelFormat();
+    return true;
 }
 
 std::vector<TRgbColor> VgaPalette() {
@@ -303,46 +177,68 @@ LONG ScaledSide(LONG side, LONG percent) {
     return static_cast<LONG>(whole);
 }
 
-void DrawViewToBitmap(IViewObject* viewObject, TCaptureBitmap& bitmap, LONG width, LONG height) {
-    if (!viewObject)
-        return;
-    bitmap.SetSize(width, height);
+TBitmap DrawViewToBitmap(IViewObject* viewObject, LONG width, LONG height) {
+    CheckCaptureSize(width, height);
+    TBitmap bitmap(width, height, TPixelFormat::pf32bit, TBitmap::TRowOrder::TopDown);
     RECTL bounds{0, 0, width, height};
     // Index 1, as the browser has always been asked; the result does not matter: what was drawn is taken.
     viewObject->Draw(DVASPECT_CONTENT, 1, nullptr, nullptr, nullptr, bitmap.Canvas(), &bounds, nullptr,
                      nullptr, 0);
+    return bitmap;
 }
 
-void ScaleBitmap(TCaptureBitmap& bitmap, LONG xPercent, LONG yPercent, uint8_t formatCode) {
-    // A scale of 0 or below would make an empty or mirrored picture: no image.
-    if (xPercent <= 0 || yPercent <= 0)
-        RaiseError(L"Invalid scale");
-    const LONG width = ScaledSide(bitmap.Width(), xPercent);
-    const LONG height = ScaledSide(bitmap.Height(), yPercent);
-    // A picture scaled down to nothing cannot be stored as a GIF: no image.
-    if (width <= 0 || height <= 0)
-        RaiseError(L"The scaled picture is empty");
-    TCaptureBitmap scaled;
-    scaled.SetSize(width, height);
+TBitmap ScaleBitmap(TBitmap bitmap, LONG percent) {
+    const TCaptureSize size = ScaledCaptureSize(bitmap.Width(), bitmap.Height(), percent);
+    if (size.Width == bitmap.Width() && size.Height == bitmap.Height())
+        return bitmap; // 100 %: the halftone stretch would copy the picture as it is
+    TBitmap scaled(size.Width, size.Height, TPixelFormat::pf32bit, TBitmap::TRowOrder::TopDown);
     ::SetStretchBltMode(scaled.Canvas(), HALFTONE);
     ::SetBrushOrgEx(scaled.Canvas(), 0, 0, nullptr);
-    if (!::StretchBlt(scaled.Canvas(), 0, 0, width, height, bitmap.Canvas(), 0, 0, bitmap.Width(),
+    if (!::StretchBlt(scaled.Canvas(), 0, 0, size.Width, size.Height, bitmap.Canvas(), 0, 0, bitmap.Width(),
                       bitmap.Height(), SRCCOPY))
         RaiseError(L"Cannot scale the picture");
-    // The scaled picture replaces the source as a whole, which is what resizing the source and drawing
-    // the copy onto it gives, without holding a third bitmap.
-    bitmap = std::move(scaled);
-    bitmap.SetPixelFormat(formatCode);
+    return scaled;
 }
 
-void BitmapToGIF(const TCaptureBitmap& bitmap, std::vector<uint8_t>& gif) {
-    gif.clear();
+std::vector<uint8_t> BitmapToGIF(TBitmap& bitmap, TPixelFormat format) {
+    if (bitmap.Empty() || bitmap.BitCount() != 32 || !bitmap.TopDown())
+        RaiseError(L"The picture is not a 32-bit top-down bitmap");
+    const std::span<BYTE> memory = bitmap.Memory();
     const auto width = static_cast<uint32_t>(bitmap.Width());
     const auto height = static_cast<uint32_t>(bitmap.Height());
-    if (bitmap.HasPalette())
-        gif = EncodeGifIndexed({width, height, bitmap.PaletteIndices(), width, bitmap.PaletteColors()});
-    else
-        gif = EncodeGif({width, height, bitmap.Pixels(), size_t{width} * 4});
+    const TRgbImage image{width, height, memory, size_t{width} * 4};
+    // The palette indices take the first width × height bytes of the pixels they replace.
+    const std::span<uint8_t> indices = memory.first(size_t{width} * height);
+    std::vector<TRgbColor> palette;
+    switch (format) {
+    case TPixelFormat::pf1bit:
+        palette = {{0, 0, 0}, {255, 255, 255}};
+        MapToPalette(image, palette, indices);
+        break;
+    case TPixelFormat::pf4bit:
+        palette = VgaPalette();
+        MapToPalette(image, palette, indices);
+        break;
+    case TPixelFormat::pf8bit:
+        palette = HalftonePalette();
+        MapToPalette(image, palette, indices);
+        break;
+    case TPixelFormat::pf15bit:
+        ReduceChannels(memory, 5, 5, 5);
+        palette = QuantizeInto(image, indices);
+        break;
+    case TPixelFormat::pf16bit:
+        ReduceChannels(memory, 5, 6, 5);
+        palette = QuantizeInto(image, indices);
+        break;
+    case TPixelFormat::pf24bit:
+    case TPixelFormat::pf32bit:
+        palette = QuantizeInto(image, indices);
+        break;
+    default:
+        RaiseError(L"Unsupported pixel format");
+    }
+    return EncodeGifIndexed({width, height, indices, width, palette});
 }
 
 void CapturePageImage(IViewObject* viewObject, LONG width, LONG height, LONG percent, LONG formatCode,
@@ -350,14 +246,14 @@ void CapturePageImage(IViewObject* viewObject, LONG width, LONG height, LONG per
     imageData = TVariant(0L);
     TVariant result;
     Guarded([&] {
-        TCaptureBitmap bitmap;
-        std::vector<uint8_t> gif;
-        DrawViewToBitmap(viewObject, bitmap, width, height);
-        if (bitmap.Empty())
+        // Everything that can refuse the image is checked before the view is drawn.
+        TPixelFormat format = TPixelFormat::pf32bit;
+        if (!viewObject || !CapturePixelFormat(formatCode, format))
             return;
-        ScaleBitmap(bitmap, percent, percent, static_cast<uint8_t>(formatCode & 0xFF));
-        BitmapToGIF(bitmap, gif);
-        result = ByteArrayVariant(gif);
+        CheckCaptureSize(width, height);
+        ScaledCaptureSize(width, height, percent);
+        TBitmap bitmap = ScaleBitmap(DrawViewToBitmap(viewObject, width, height), percent);
+        result = ByteArrayVariant(BitmapToGIF(bitmap, format));
     });
     if (result.Type() != VT_EMPTY)
         imageData = std::move(result);

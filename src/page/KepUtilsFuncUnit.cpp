@@ -1,4 +1,7 @@
-// Page operations: link and banner lists for the Keptor application, and link highlighting.
+// Page operations: link and banner lists for the Keptor application, and link highlighting. Everything
+// that reads the page goes through the shared walks of LinkWalkUnit (frames, link filter) and late binding,
+// since the page's objects are the browser's and answer IDispatch only; the server is asked once per
+// operation (one list, one GetLinkStates for the whole page and its frames).
 #include "page/KepUtilsFuncUnit.h"
 
 #include "com/ErrorsUnit.h"
@@ -91,16 +94,16 @@ TVariant MakeStateArray(std::size_t count) {
 // --- Styles --------------------------------------------------------------------------------------------
 
 // A style property as text; an empty or null value reads as the empty string.
-std::wstring StyleText(IDispatch* style, const wchar_t* name) {
-    TVariant value = GetProperty(style, name);
+std::wstring StyleText(TMemberIds& styles, IDispatch* style, const wchar_t* name) {
+    TVariant value = styles.Get(style, name);
     if (value.Type() == VT_EMPTY || value.Type() == VT_NULL)
         return std::wstring();
     return AsString(value.Get());
 }
 
-void PutStyleText(IDispatch* style, const wchar_t* name, const std::wstring& text) {
+void PutStyleText(TMemberIds& styles, IDispatch* style, const wchar_t* name, const std::wstring& text) {
     TVariant value{std::wstring_view(text)};
-    PutProperty(style, name, value.Get());
+    styles.Put(style, name, value.Get());
 }
 
 // A colour as the page takes it: RRGGBB in upper-case hexadecimal without "#"; empty for -1.
@@ -112,29 +115,31 @@ std::wstring StyleColor(LONG color) {
     return text;
 }
 
-void ApplyHighlight(IDispatch* style, const THighlightStyle& highlight) {
-    if (StyleText(style, L"textDecoration") != highlight.Decoration)
-        PutStyleText(style, L"textDecoration", highlight.Decoration);
-    if (StyleText(style, L"fontWeight") != highlight.Weight)
-        PutStyleText(style, L"fontWeight", highlight.Weight);
-    PutStyleText(style, L"color", StyleColor(highlight.TextColor));
-    PutStyleText(style, L"backgroundColor", StyleColor(highlight.BackColor));
+// What a pass reads and writes: the colour and background are written whatever they were (the page may
+// have changed them since the last pass), decoration and weight only when they differ.
+void ApplyHighlight(TMemberIds& styles, IDispatch* style, const THighlightStyle& highlight) {
+    if (StyleText(styles, style, L"textDecoration") != highlight.Decoration)
+        PutStyleText(styles, style, L"textDecoration", highlight.Decoration);
+    if (StyleText(styles, style, L"fontWeight") != highlight.Weight)
+        PutStyleText(styles, style, L"fontWeight", highlight.Weight);
+    PutStyleText(styles, style, L"color", StyleColor(highlight.TextColor));
+    PutStyleText(styles, style, L"backgroundColor", StyleColor(highlight.BackColor));
 }
 
-void RemoveHighlight(IDispatch* style) {
+void RemoveHighlight(TMemberIds& styles, IDispatch* style) {
     for (const wchar_t* name : {L"textDecoration", L"fontWeight", L"color", L"backgroundColor"})
-        if (!StyleText(style, name).empty())
-            PutStyleText(style, name, std::wstring());
+        if (!StyleText(styles, style, name).empty())
+            PutStyleText(styles, style, name, std::wstring());
 }
 
 // Adds an item for every A element of a document's `all` with a non-empty normalized URL; with
 // pageURL, links to the page itself are left out.
-void CollectAnchors(IDispatch* all, const std::wstring* pageURL, TDocItems& items) {
-    ComPtr<IDispatch> anchors = GetTagCollection(all, L"A");
-    const long length = GetIntegerProperty(anchors.Get(), L"length");
+void CollectAnchors(TPageMembers& members, IDispatch* all, const std::wstring* pageURL, TDocItems& items) {
+    ComPtr<IDispatch> anchors = GetTagCollection(members, all, L"A");
+    const long length = members.Collections.GetInteger(anchors.Get(), L"length");
     for (long index = 0; index < length; ++index) {
-        ComPtr<IDispatch> element = GetCollectionItem(anchors.Get(), index);
-        std::wstring url = NormalizeLinkURL(GetStringProperty(element.Get(), L"href"));
+        ComPtr<IDispatch> element = GetCollectionItem(members, anchors.Get(), index);
+        std::wstring url = NormalizeLinkURL(members.Anchors.GetString(element.Get(), L"href"));
         if (url.empty() || (pageURL && SameURL(url, *pageURL)))
             continue;
         TDocItem& item = items.emplace_back();
@@ -303,24 +308,15 @@ void HighlightDocument(ULONG WB_ID, IUnknown* Unk, IUnknown* Srv) {
     pageURL = NormalizeLinkURL(pageURL);
 
     TDocItems items;
+    TPageMembers members;
     ComPtr<IHTMLElementCollection> all;
     OleCheck(document->get_all(&all));
-    CollectAnchors(all.Get(), &pageURL, items);
+    CollectAnchors(members, all.Get(), &pageURL, items);
 
-    ComPtr<IHTMLFramesCollection2> frames;
-    OleCheck(document->get_frames(&frames));
-    const long frameCount = GetIntegerProperty(frames.Get(), L"length");
-    for (long index = 0; index < frameCount; ++index) {
-        TVariant position(index);
-        ComPtr<IDispatch> frame = AsDispatch(CallMethod(frames.Get(), L"item", {&position.Get()}).Get());
-        // A frame whose document cannot be reached (another site's page) keeps its links as they are.
-        Guarded([&] {
-            ComPtr<IDispatch> window = GetObjectProperty(frame.Get(), L"window");
-            ComPtr<IDispatch> frameDocument = GetObjectProperty(window.Get(), L"document");
-            ComPtr<IDispatch> frameAll = GetObjectProperty(frameDocument.Get(), L"all");
-            CollectAnchors(frameAll.Get(), nullptr, items);
-        });
-    }
+    // A frame whose document cannot be reached (another site's page) keeps its links as they are.
+    ForEachFrameDocument(members, document.Get(), [&](IDispatch* frameDocument) {
+        CollectAnchors(members, members.Documents.GetObject(frameDocument, L"all").Get(), nullptr, items);
+    });
 
     TLinkStateArray states;
     if (server) {
@@ -335,7 +331,7 @@ void HighlightDocument(ULONG WB_ID, IUnknown* Unk, IUnknown* Srv) {
 
     for (std::size_t i = 0; i < items.size(); ++i) {
         TVariant element = items[i].TakeElement();
-        ComPtr<IDispatch> styleObject = GetObjectProperty(AsDispatch(element.Get()).Get(), L"style");
+        ComPtr<IDispatch> styleObject = members.Anchors.GetObject(AsDispatch(element.Get()).Get(), L"style");
         bool apply = false;
         if (server) {
             // A missing or unreadable state is neither "held" nor "not held".
@@ -343,9 +339,9 @@ void HighlightDocument(ULONG WB_ID, IUnknown* Unk, IUnknown* Srv) {
             apply = state && ((*state == -1 && !style.MarkSaved) || (*state >= 0 && style.MarkSaved));
         }
         if (apply)
-            ApplyHighlight(styleObject.Get(), style);
+            ApplyHighlight(members.Styles, styleObject.Get(), style);
         else
-            RemoveHighlight(styleObject.Get());
+            RemoveHighlight(members.Styles, styleObject.Get());
     }
 }
 

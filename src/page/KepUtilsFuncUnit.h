@@ -41,7 +41,6 @@ void AddBanners(const VARIANT& ADocument, const VARIANT& AElement);
 class TDocItem {
 public:
     const std::wstring& URL() const { return LinkURL; }
-    const VARIANT& Element() const { return LinkElement.Get(); }
     void SetURL(std::wstring url) { LinkURL = std::move(url); }
     void SetElement(const VARIANT& element) { LinkElement = TVariant(element); }
     // Hands the element over, leaving the item without it.

@@ -1,5 +1,7 @@
 // Link walking: the gathering routines over the page's object model (all by late-bound name), the
-// URL filter and the variant string array.
+// URL filter and the variant string array. Each walk guards the parts a broken page element may fail in
+// (one element, one tag collection, one frame) so that one bad part costs only itself, and gathers into
+// an ordered list with a seen set, so that the first occurrence wins in O(n log n).
 #include "page/LinkWalkUnit.h"
 
 #include "com/ErrorsUnit.h"
@@ -33,21 +35,22 @@ std::wstring AsciiUpper(std::wstring_view text) {
 }
 
 // The user's selection in a document as a text range.
-ComPtr<IDispatch> SelectionRange(IDispatch* document) {
-    ComPtr<IDispatch> selection = GetObjectProperty(document, L"selection");
-    return AsDispatch(CallMethod(selection.Get(), L"createRange").Get());
+ComPtr<IDispatch> SelectionRange(TPageMembers& members, IDispatch* document) {
+    ComPtr<IDispatch> selection = members.Documents.GetObject(document, L"selection");
+    return AsDispatch(members.Selections.Call(selection.Get(), L"createRange").Get());
 }
 
-// Whether the element lies inside the selection range; false for an element outside any text container.
-bool InSelection(IDispatch* selectionRange, IDispatch* element) {
-    ComPtr<IDispatch> textEdit = GetObjectProperty(element, L"parentTextEdit");
+// Whether the element (read through `elements`, the cache of its kind) lies inside the selection range;
+// false for an element outside any text container.
+bool InSelection(TPageMembers& members, TMemberIds& elements, IDispatch* selectionRange, IDispatch* element) {
+    ComPtr<IDispatch> textEdit = elements.GetObject(element, L"parentTextEdit");
     if (!textEdit)
         return false;
-    ComPtr<IDispatch> elementRange = AsDispatch(CallMethod(textEdit.Get(), L"createTextRange").Get());
+    ComPtr<IDispatch> elementRange = AsDispatch(members.Elements.Call(textEdit.Get(), L"createTextRange").Get());
     TVariant elementArg(element);
-    CallMethod(elementRange.Get(), L"moveToElementText", {&elementArg.Get()});
+    members.Ranges.Call(elementRange.Get(), L"moveToElementText", {&elementArg.Get()});
     TVariant rangeArg(elementRange.Get());
-    return AsBoolean(CallMethod(selectionRange, L"inRange", {&rangeArg.Get()}).Get());
+    return AsBoolean(members.Ranges.Call(selectionRange, L"inRange", {&rangeArg.Get()}).Get());
 }
 
 // --- Links ---------------------------------------------------------------------------------------------
@@ -61,6 +64,7 @@ class TLinkWalk {
 public:
     std::vector<TLinkEntry> Results; // in discovery order
     TURLSeenSet Seen;
+    TPageMembers Members;
 
     // Collects the links of one document: its A elements, then its AREA elements. selectionOnly: only
     // those inside the document's own selection. The per-tag and per-element parts are guarded; reading
@@ -68,18 +72,19 @@ public:
     void ScanDocument(IDispatch* document, bool selectionOnly) {
         ComPtr<IDispatch> range;
         if (selectionOnly)
-            range = SelectionRange(document);
-        ComPtr<IDispatch> all = GetObjectProperty(document, L"all");
+            range = SelectionRange(Members, document);
+        ComPtr<IDispatch> all = Members.Documents.GetObject(document, L"all");
         for (std::size_t position = 0; position < std::size(kLinkTags); ++position) {
+            TMemberIds& elements = position == 0 ? Members.Anchors : Members.Areas;
             Guarded([&] {
-                ComPtr<IDispatch> collection = GetTagCollection(all.Get(), kLinkTags[position]);
-                const long length = GetIntegerProperty(collection.Get(), L"length");
+                ComPtr<IDispatch> collection = GetTagCollection(Members, all.Get(), kLinkTags[position]);
+                const long length = Members.Collections.GetInteger(collection.Get(), L"length");
                 for (long index = 0; index < length; ++index) {
                     Guarded([&] {
-                        ComPtr<IDispatch> element = GetCollectionItem(collection.Get(), index);
-                        if (selectionOnly && !InSelection(range.Get(), element.Get()))
+                        ComPtr<IDispatch> element = GetCollectionItem(Members, collection.Get(), index);
+                        if (selectionOnly && !InSelection(Members, elements, range.Get(), element.Get()))
                             return;
-                        Accept(element.Get(), position);
+                        Accept(elements, element.Get(), position);
                     });
                 }
             });
@@ -87,15 +92,13 @@ public:
     }
 
 private:
-    void Accept(IDispatch* element, std::size_t position) {
-        std::wstring url = GetStringProperty(element, L"href");
-        if (const std::size_t hash = url.find(L'#'); hash != std::wstring::npos)
-            url.resize(hash);
-        if (!IsAllowedURL(url) || !Seen.Insert(url))
+    void Accept(TMemberIds& elements, IDispatch* element, std::size_t position) {
+        std::wstring url;
+        if (!NormalizeLinkURL(elements.GetString(element, L"href"), url) || !Seen.Insert(url))
             return;
         Results.push_back({std::move(url), {}});
         // The entry stays even when its text cannot be read: the link itself was readable.
-        Results.back().Text = GetStringProperty(element, kLinkTextMembers[position]);
+        Results.back().Text = elements.GetString(element, kLinkTextMembers[position]);
     }
 };
 
@@ -105,22 +108,23 @@ class TImageWalk {
 public:
     std::vector<std::wstring> Results;
     TURLSeenSet Seen;
+    TPageMembers Members;
 
     // Collects the image sources of one document. Only reading an element's src and the list update are
     // guarded; any other error ends the scan (and, in the top document, the walk).
     void ScanDocument(IDispatch* document, bool selectionOnly) {
         ComPtr<IDispatch> range;
         if (selectionOnly)
-            range = SelectionRange(document);
-        ComPtr<IDispatch> all = GetObjectProperty(document, L"all");
-        ComPtr<IDispatch> collection = GetTagCollection(all.Get(), L"IMG");
-        const long length = GetIntegerProperty(collection.Get(), L"length");
+            range = SelectionRange(Members, document);
+        ComPtr<IDispatch> all = Members.Documents.GetObject(document, L"all");
+        ComPtr<IDispatch> collection = GetTagCollection(Members, all.Get(), L"IMG");
+        const long length = Members.Collections.GetInteger(collection.Get(), L"length");
         for (long index = 0; index < length; ++index) {
-            ComPtr<IDispatch> element = GetCollectionItem(collection.Get(), index);
-            if (selectionOnly && !InSelection(range.Get(), element.Get()))
+            ComPtr<IDispatch> element = GetCollectionItem(Members, collection.Get(), index);
+            if (selectionOnly && !InSelection(Members, Members.Images, range.Get(), element.Get()))
                 continue;
             Guarded([&] {
-                std::wstring source = GetStringProperty(element.Get(), L"src");
+                std::wstring source = Members.Images.GetString(element.Get(), L"src");
                 if (Seen.Insert(source))
                     Results.push_back(std::move(source));
             });
@@ -132,33 +136,37 @@ public:
 
 // --- Object-model helpers ------------------------------------------------------------------------------
 
-ComPtr<IDispatch> GetCollectionItem(IDispatch* collection, long index) {
+ComPtr<IDispatch> GetCollectionItem(TPageMembers& members, IDispatch* collection, long index) {
     TVariant position(index);
     TVariant omitted = TVariant::Omitted();
-    return AsDispatch(CallMethod(collection, L"item", {&position.Get(), &omitted.Get()}).Get());
+    return AsDispatch(members.Collections.Call(collection, L"item", {&position.Get(), &omitted.Get()}).Get());
 }
 
-ComPtr<IDispatch> GetTagCollection(IDispatch* all, const wchar_t* tag) {
+ComPtr<IDispatch> GetTagCollection(TPageMembers& members, IDispatch* all, const wchar_t* tag) {
     TVariant name{std::wstring_view(tag)};
-    return AsDispatch(CallMethod(all, L"tags", {&name.Get()}).Get());
+    return AsDispatch(members.Collections.Call(all, L"tags", {&name.Get()}).Get());
 }
 
-ComPtr<IDispatch> GetFrameDocument(IDispatch* frames, long index) {
+ComPtr<IDispatch> GetFrameDocument(TPageMembers& members, IDispatch* frames, long index) {
     TVariant position(index);
-    ComPtr<IDispatch> frame = AsDispatch(CallMethod(frames, L"item", {&position.Get()}).Get());
-    ComPtr<IDispatch> window = GetObjectProperty(frame.Get(), L"window");
-    return GetObjectProperty(window.Get(), L"document");
+    ComPtr<IDispatch> frame = AsDispatch(members.Frames.Call(frames, L"item", {&position.Get()}).Get());
+    ComPtr<IDispatch> window = members.Windows.GetObject(frame.Get(), L"window");
+    return members.Windows.GetObject(window.Get(), L"document");
+}
+
+void ForEachFrameDocument(TPageMembers& members, IDispatch* top,
+                          const std::function<void(IDispatch* document)>& visit) {
+    ComPtr<IDispatch> frames = members.Documents.GetObject(top, L"frames");
+    const long count = members.Frames.GetInteger(frames.Get(), L"length");
+    for (long index = 0; index < count; ++index)
+        Guarded([&] { visit(GetFrameDocument(members, frames.Get(), index).Get()); });
 }
 
 namespace {
 
-// Scans the document of each frame of the top document, one guarded block a frame; reading the frames
-// collection and its length is not guarded here.
 template <typename TWalk> void ScanFrames(IDispatch* top, bool selectionOnly, TWalk& walk) {
-    ComPtr<IDispatch> frames = GetObjectProperty(top, L"frames");
-    const long count = GetIntegerProperty(frames.Get(), L"length");
-    for (long index = 0; index < count; ++index)
-        Guarded([&] { walk.ScanDocument(GetFrameDocument(frames.Get(), index).Get(), selectionOnly); });
+    ForEachFrameDocument(walk.Members, top,
+                         [&](IDispatch* document) { walk.ScanDocument(document, selectionOnly); });
 }
 
 } // namespace
@@ -201,9 +209,17 @@ bool IsAllowedURL(std::wstring_view url) {
     return true;
 }
 
-std::wstring NormalizeLinkURL(std::wstring_view url) {
+bool NormalizeLinkURL(std::wstring_view url, std::wstring& normalized) {
     url = url.substr(0, url.find(L'#'));
-    return IsAllowedURL(url) ? std::wstring(url) : std::wstring();
+    const bool allowed = IsAllowedURL(url);
+    normalized.assign(allowed ? url : std::wstring_view());
+    return allowed;
+}
+
+std::wstring NormalizeLinkURL(std::wstring_view url) {
+    std::wstring normalized;
+    NormalizeLinkURL(url, normalized);
+    return normalized;
 }
 
 TVariant MakeVariantStringArray(const TWideStringList& list) {
@@ -278,26 +294,28 @@ bool GetElementLinkInfo(const VARIANT& element, std::wstring& text, std::wstring
     text.clear();
     url.clear();
     Guarded([&] {
+        // One element and its ancestors: a cache for elements of any kind.
+        TMemberIds elements;
         ComPtr<IDispatch> self = AsDispatch(element);
-        const std::wstring tag = GetStringProperty(self.Get(), L"tagName");
+        const std::wstring tag = elements.GetString(self.Get(), L"tagName");
         if (tag == L"AREA") {
-            url = GetStringProperty(self.Get(), L"href");
-            text = GetStringProperty(self.Get(), L"Alt");
+            url = elements.GetString(self.Get(), L"href");
+            text = elements.GetString(self.Get(), L"Alt");
             return;
         }
         if (tag == L"A") {
-            url = GetStringProperty(self.Get(), L"href");
-            text = GetStringProperty(self.Get(), L"innerText");
+            url = elements.GetString(self.Get(), L"href");
+            text = elements.GetString(self.Get(), L"innerText");
             return;
         }
         // The nearest anchor at or above the element, or none.
         ComPtr<IDispatch> anchor = self;
-        while (anchor && GetStringProperty(anchor.Get(), L"tagName") != L"A")
-            anchor = GetObjectProperty(anchor.Get(), L"parentElement");
+        while (anchor && elements.GetString(anchor.Get(), L"tagName") != L"A")
+            anchor = elements.GetObject(anchor.Get(), L"parentElement");
         const bool image = tag == L"IMG";
         IDispatch* source = anchor ? anchor.Get() : self.Get();
-        url = GetStringProperty(source, L"href");
-        text = image ? GetStringProperty(self.Get(), L"Alt") : GetStringProperty(source, L"innerText");
+        url = elements.GetString(source, L"href");
+        text = image ? elements.GetString(self.Get(), L"Alt") : elements.GetString(source, L"innerText");
     });
     return !url.empty() && IsAllowedURL(url);
 }

@@ -14,12 +14,14 @@
 #include <wrl/client.h>
 
 #include <cstddef>
+#include <functional>
 #include <set>
 #include <string>
 #include <string_view>
 #include <vector>
 
 #include "com/ComSupportUnit.h"
+#include "com/LateBindUnit.h"
 
 namespace zorbex {
 
@@ -63,7 +65,10 @@ private:
 // False when the URL begins, ignoring case, with "javascript" or "mailto" (with or without the colon);
 // true otherwise, also for the empty string.
 bool IsAllowedURL(std::wstring_view url);
-// The URL cut before its first "#"; the empty string when the cut URL is not allowed.
+// The link filter of every gathering and of highlighting: the URL cut before its first "#" into
+// `normalized`, and whether the cut URL is allowed (normalized is then empty when it is not).
+bool NormalizeLinkURL(std::wstring_view url, std::wstring& normalized);
+// The same as a value: the empty string when the cut URL is not allowed.
 std::wstring NormalizeLinkURL(std::wstring_view url);
 
 // Every distinct allowed link target of the document's A elements (their innerText as text), then of
@@ -83,13 +88,35 @@ bool GetElementLinkInfo(const VARIANT& element, std::wstring& text, std::wstring
 bool GetImageSources(const VARIANT& document, bool includeFrames, bool selectionOnly,
                      TWideStringList& sources);
 
+// The member identifiers one pass over a page keeps, a cache for each kind of object it reads (see
+// TMemberIds): the name lookups of a pass stay a handful whatever the number of links.
+struct TPageMembers {
+    TMemberIds Documents;
+    TMemberIds Collections; // element collections (all, tags(...))
+    TMemberIds Frames;      // frames collections
+    TMemberIds Windows;
+    TMemberIds Selections;
+    TMemberIds Ranges;
+    TMemberIds Styles;
+    TMemberIds Anchors;  // A elements
+    TMemberIds Areas;    // AREA elements
+    TMemberIds Images;   // IMG elements
+    TMemberIds Elements; // other elements: text containers, parents
+};
+
 // Page object-model helpers shared with link highlighting (late-bound; they raise on failure).
 // The element collection of one tag: `tags(tag)` on a document's `all`.
-Microsoft::WRL::ComPtr<IDispatch> GetTagCollection(IDispatch* all, const wchar_t* tag);
+Microsoft::WRL::ComPtr<IDispatch> GetTagCollection(TPageMembers& members, IDispatch* all, const wchar_t* tag);
 // One element of a collection by position: `item(index, <omitted>)`; null past the end.
-Microsoft::WRL::ComPtr<IDispatch> GetCollectionItem(IDispatch* collection, long index);
+Microsoft::WRL::ComPtr<IDispatch> GetCollectionItem(TPageMembers& members, IDispatch* collection, long index);
 // The document shown in frame `index` of a frames collection: `item(index).window.document`.
-Microsoft::WRL::ComPtr<IDispatch> GetFrameDocument(IDispatch* frames, long index);
+Microsoft::WRL::ComPtr<IDispatch> GetFrameDocument(TPageMembers& members, IDispatch* frames, long index);
+// The one frame walk (one level deep, as the browser helper has always gone): calls visit(document)
+// for the document of each frame of `top`, each frame in a guarded block of its own, so that a frame
+// whose document cannot be reached (another site's page) is skipped. Reading the frames collection and
+// its length is not guarded: the caller decides what an unreadable collection means.
+void ForEachFrameDocument(TPageMembers& members, IDispatch* top,
+                          const std::function<void(IDispatch* document)>& visit);
 
 // Whether the host process is the browser (its executable's path contains "IExplore.exe").
 bool IsHostBrowserProcess();

@@ -1,4 +1,6 @@
-// Server images: GetServerImage and LoadBitmapFromVariant.
+// Server images: GetServerImage and LoadBitmapFromVariant. The server is the one given or the one the
+// running object table holds under the program identifier; the variant's bytes are read under the array's
+// lock and handed to TBitmap's checked loader.
 #include "page/ServerImageUnit.h"
 
 #include <wrl/client.h>

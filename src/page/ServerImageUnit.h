@@ -1,4 +1,6 @@
 // Server images: pictures fetched from the Keptor application (GetLinkImage) and loaded into bitmaps.
+// The data comes from another process and may be of any shape, so every function here checks it fully
+// and leaves the bitmap untouched unless a whole valid picture was read; none of them raises.
 #pragma once
 
 #include <windows.h>

@@ -4,6 +4,7 @@
 
 #include "com/ComSupportUnit.h"
 #include "com/ErrorsUnit.h"
+#include "com/FormatUnit.h"
 #include "com/ZorbexGUI_TLB.h"
 
 #include <vector>

@@ -177,6 +177,20 @@ TToolBar::~TToolBar() {
             button->Action->Unbind(button.get());
 }
 
+int TToolBar::NewCommandId() {
+    // Command ids are 16-bit (WM_COMMAND carries the low word): a toolbar whose buttons come and go
+    // takes the next id not in use, wrapping around.
+    constexpr int kFirstId = 100;
+    constexpr int kLastId = 0xFFFF;
+    for (int tried = kFirstId; tried <= kLastId; ++tried) {
+        const int id = NextCommandId;
+        NextCommandId = id >= kLastId ? kFirstId : id + 1;
+        if (!Find(id))
+            return id;
+    }
+    RaiseError(L"No free toolbar command id");
+}
+
 int TToolBar::IndexOf(int commandId) const {
     return static_cast<int>(::SendMessageW(Handle(), TB_COMMANDTOINDEX, static_cast<WPARAM>(commandId), 0));
 }
@@ -195,7 +209,7 @@ TToolBar::TButton& TToolBar::Insert(std::unique_ptr<TButton> button, TBBUTTON& i
 TToolBar::TButton& TToolBar::AddActionButton(std::wstring name, TAction& action, bool visible, int position) {
     auto button = std::make_unique<TButton>();
     button->Name = std::move(name);
-    button->CommandId = NextCommandId++;
+    button->CommandId = NewCommandId();
     button->Action = &action;
     TBBUTTON info{};
     info.iBitmap = action.ImageIndex();
@@ -212,7 +226,7 @@ TToolBar::TButton& TToolBar::AddButton(std::wstring name, const std::wstring& ca
                                        bool visible, int position) {
     auto button = std::make_unique<TButton>();
     button->Name = std::move(name);
-    button->CommandId = NextCommandId++;
+    button->CommandId = NewCommandId();
     TBBUTTON info{};
     info.iBitmap = imageIndex;
     info.fsState = static_cast<BYTE>(TBSTATE_ENABLED | (visible ? 0 : TBSTATE_HIDDEN));
@@ -225,7 +239,7 @@ TToolBar::TButton& TToolBar::AddButton(std::wstring name, const std::wstring& ca
 TToolBar::TButton& TToolBar::AddControl(std::wstring name, HWND control, bool visible) {
     auto button = std::make_unique<TButton>();
     button->Name = std::move(name);
-    button->CommandId = NextCommandId++;
+    button->CommandId = NewCommandId();
     button->Control = control;
     RECT rect{};
     ::GetWindowRect(control, &rect);
@@ -343,23 +357,39 @@ bool TToolBar::ReflectedMessage(UINT message, WPARAM wParam, LPARAM lParam, LRES
         TButton* button = Find(LOWORD(wParam));
         if (!button)
             return false;
-        if (button->Action)
+        if (button->Action) {
             button->Action->Execute();
-        else if (button->OnClick)
-            button->OnClick();
+        } else if (button->OnClick) {
+            // The handler may delete its own button: it runs from a copy.
+            const std::function<void()> click = button->OnClick;
+            click();
+        }
         result = 0;
         return true;
     }
     if (message == WM_NOTIFY && reinterpret_cast<const NMHDR*>(lParam)->code == TBN_DROPDOWN) {
         const auto* notify = reinterpret_cast<const NMTOOLBARW*>(lParam);
         TButton* button = Find(notify->iItem);
-        if (!button || !button->OnDropDown)
+        if (!button || (!button->OnDropDown && !button->DropDownMenu))
             return false;
-        button->OnDropDown();
+        if (button->OnDropDown) {
+            const std::function<void()> dropDown = button->OnDropDown;
+            dropDown();
+        } else {
+            DropDown(*button, *button->DropDownMenu);
+        }
         result = TBDDRET_DEFAULT;
         return true;
     }
     return false;
+}
+
+void TToolBar::DropDown(const TButton& button, TPopupMenu& menu) {
+    RECT rect{};
+    if (!::SendMessageW(Handle(), TB_GETRECT, static_cast<WPARAM>(button.CommandId), reinterpret_cast<LPARAM>(&rect)))
+        return;
+    ::MapWindowPoints(Handle(), nullptr, reinterpret_cast<POINT*>(&rect), 2);
+    menu.Popup(rect.left, rect.bottom);
 }
 
 // --- TLabel and TPanel -------------------------------------------------------------------------------
@@ -488,6 +518,8 @@ TPopupMenu::TPopupMenu(TForm& form, bool ownerDraw) : Owner(form), OwnerDraw(own
 TPopupMenu::~TPopupMenu() {
     Owner.RemoveOwnerDrawSource(this);
     ::DestroyMenu(Menu);
+    for (const auto& item : Items)
+        Owner.ReleaseMenuCommandId(item->CommandId);
 }
 
 TMenuItem& TPopupMenu::Add(LONG_PTR tag, std::wstring caption, int imageIndex, int position) {
@@ -503,16 +535,27 @@ TMenuItem& TPopupMenu::Add(LONG_PTR tag, std::wstring caption, int imageIndex, i
     info.wID = item->CommandId;
     info.dwItemData = reinterpret_cast<ULONG_PTR>(item.get());
     info.dwTypeData = item->Caption.data();
+    if (!OwnerDraw && Images && imageIndex >= 0) {
+        // The image is measured and drawn through the form's window; the caption stays the platform's.
+        info.fMask |= MIIM_BITMAP;
+        info.hbmpItem = HBMMENU_CALLBACK;
+    }
     const UINT at = position < 0 || position > Count() ? static_cast<UINT>(Count()) : static_cast<UINT>(position);
-    if (!::InsertMenuItemW(Menu, at, TRUE, &info))
-        RaiseComError(HRESULT_FROM_WIN32(::GetLastError()));
+    if (!::InsertMenuItemW(Menu, at, TRUE, &info)) {
+        const DWORD error = ::GetLastError();
+        Owner.ReleaseMenuCommandId(item->CommandId);
+        RaiseComError(HRESULT_FROM_WIN32(error));
+    }
     Items.insert(Items.begin() + static_cast<std::ptrdiff_t>(at), std::move(item));
     return *Items[at];
 }
 
 void TPopupMenu::Clear() {
     while (::GetMenuItemCount(Menu) > 0)
-        ::DeleteMenu(Menu, 0, MF_BYPOSITION);
+        if (!::DeleteMenu(Menu, 0, MF_BYPOSITION))
+            break;
+    for (const auto& item : Items)
+        Owner.ReleaseMenuCommandId(item->CommandId);
     Items.clear();
 }
 
@@ -531,16 +574,26 @@ void TPopupMenu::Popup(int x, int y) {
         Menu, TPM_RETURNCMD | TPM_NONOTIFY | TPM_LEFTALIGN | TPM_TOPALIGN | TPM_LEFTBUTTON, x, y, Owner.Handle(), nullptr));
     if (hold.Closed() || command == 0)
         return;
-    if (TMenuItem* item = FindCommand(command); item && item->OnClick)
-        item->OnClick(*item);
+    if (TMenuItem* item = FindCommand(command); item && item->OnClick) {
+        // The handler may clear its own menu: it runs from a copy.
+        const std::function<void(TMenuItem&)> click = item->OnClick;
+        click(*item);
+    }
 }
 
 bool TPopupMenu::MeasureItem(MEASUREITEMSTRUCT& item) {
     TMenuItem* found = FindCommand(item.itemID);
     if (!found)
         return false;
-    if (found->OnMeasure)
+    if (found->OnMeasure) {
         found->OnMeasure(*found, item);
+    } else if (!OwnerDraw && Images && found->ImageIndex >= 0) {
+        int width = 0, height = 0;
+        if (::ImageList_GetIconSize(Images, &width, &height)) {
+            item.itemWidth = static_cast<UINT>(width);
+            item.itemHeight = static_cast<UINT>(height);
+        }
+    }
     return true;
 }
 
@@ -548,8 +601,14 @@ bool TPopupMenu::DrawItem(const DRAWITEMSTRUCT& item) {
     TMenuItem* found = FindCommand(item.itemID);
     if (!found)
         return false;
-    if (found->OnDraw)
+    if (found->OnDraw) {
         found->OnDraw(*found, item);
+    } else if (!OwnerDraw && Images && found->ImageIndex >= 0) {
+        int width = 0, height = 0;
+        ::ImageList_GetIconSize(Images, &width, &height);
+        const int top = item.rcItem.top + (item.rcItem.bottom - item.rcItem.top - height) / 2;
+        ::ImageList_Draw(Images, found->ImageIndex, item.hDC, item.rcItem.left, top, ILD_TRANSPARENT);
+    }
     return true;
 }
 

@@ -126,6 +126,8 @@ private:
 
 // --- Toolbars ----------------------------------------------------------------------------------------
 
+class TPopupMenu;
+
 struct TToolBarStyle {
     bool List;         // image left of the caption
     bool ShowCaptions; // captions drawn; otherwise kept as button texts only
@@ -142,6 +144,7 @@ public:
         std::function<void()> OnDropDown; // the arrow part of a drop-down button
         HWND Control;             // a child control placed over a separator, or null
         LONG_PTR Tag;
+        TPopupMenu* DropDownMenu = nullptr; // opened by the arrow part when there is no OnDropDown
     };
 
     TToolBar(TForm& form, HWND parent, const TToolBarStyle& style, HIMAGELIST images, HIMAGELIST hotImages);
@@ -160,6 +163,9 @@ public:
     TButton* FindByName(std::wstring_view name);
     const std::vector<std::unique_ptr<TButton>>& Buttons() const { return ButtonList; }
 
+    // Opens a menu below a button, as its arrow part does (modal).
+    void DropDown(const TButton& button, TPopupMenu& menu);
+
     // Width from the left edge to the right edge of the last shown item.
     int ContentWidth() const;
     // Re-measures the controls placed on the toolbar and moves them over their separators.
@@ -176,6 +182,7 @@ private:
     TButton& Insert(std::unique_ptr<TButton> button, TBBUTTON& info, int position);
     void ShowAction(TButton& button, const TAction& action);
     int IndexOf(int commandId) const;
+    int NewCommandId();
 
     TForm& Owner;
     std::vector<std::unique_ptr<TButton>> ButtonList;
@@ -243,6 +250,7 @@ struct TMenuItem {
     LONG_PTR Tag = 0;
     std::wstring Caption;
     int ImageIndex = -1;
+    std::wstring Hint;
     std::function<void(TMenuItem&)> OnClick;
     // Owner-drawn items: their size and their picture.
     std::function<void(TMenuItem&, MEASUREITEMSTRUCT&)> OnMeasure;
@@ -258,6 +266,9 @@ public:
     ~TPopupMenu();
 
     HMENU Handle() const { return Menu; }
+    // Images of the items of a menu that is not owner-drawn: an item added with an image index shows
+    // that image beside its caption (drawn through the form's window). Set before adding items.
+    void SetImages(HIMAGELIST images) { Images = images; }
     TMenuItem& Add(LONG_PTR tag, std::wstring caption, int imageIndex = -1, int position = -1);
     void Clear();
     int Count() const { return static_cast<int>(Items.size()); }
@@ -274,6 +285,7 @@ private:
     TForm& Owner;
     bool OwnerDraw;
     HMENU Menu = nullptr;
+    HIMAGELIST Images = nullptr;
     std::vector<std::unique_ptr<TMenuItem>> Items;
 };
 

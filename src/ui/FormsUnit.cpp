@@ -228,6 +228,26 @@ void TForm::RemoveOwnerDrawSource(TOwnerDrawSource* source) noexcept {
     std::erase(OwnerDrawSources, source);
 }
 
+UINT TForm::NewMenuCommandId() {
+    constexpr UINT kLastId = 0xFFFF;
+    if (MenuCommandIdsInUse.empty())
+        MenuCommandIdsInUse.resize(kLastId + 1, false);
+    for (UINT tried = 0; tried < kLastId; ++tried) {
+        const UINT id = NextMenuCommandId;
+        NextMenuCommandId = id == kLastId ? 1 : id + 1;
+        if (!MenuCommandIdsInUse[id]) {
+            MenuCommandIdsInUse[id] = true;
+            return id;
+        }
+    }
+    RaiseError(L"No free menu command id");
+}
+
+void TForm::ReleaseMenuCommandId(UINT id) noexcept {
+    if (id < MenuCommandIdsInUse.size())
+        MenuCommandIdsInUse[id] = false;
+}
+
 LRESULT TForm::WndProc(UINT message, WPARAM wParam, LPARAM lParam) {
     switch (message) {
     case WM_MEASUREITEM:

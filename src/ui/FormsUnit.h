@@ -122,8 +122,11 @@ public:
 
     void AddOwnerDrawSource(TOwnerDrawSource* source);
     void RemoveOwnerDrawSource(TOwnerDrawSource* source) noexcept;
-    // A command id for a menu item, unique within the form.
-    UINT NewMenuCommandId() { return NextMenuCommandId++; }
+    // A command id for a menu item, unique within the form among the ids not yet given back; ids are
+    // 16-bit values (WM_COMMAND carries only the low word), so menus give theirs back when they are
+    // cleared or destroyed. Raises when every id is in use.
+    UINT NewMenuCommandId();
+    void ReleaseMenuCommandId(UINT id) noexcept;
 
     // Text height of "MS Sans Serif" 8 pt on this system, which forms are designed for at 13 pixels.
     static int DesignFontHeight();
@@ -161,6 +164,7 @@ private:
     UINT_PTR NextTimerId = 1;
     std::vector<TOwnerDrawSource*> OwnerDrawSources;
     UINT NextMenuCommandId = 1;
+    std::vector<bool> MenuCommandIdsInUse; // by id
     int HoldCount = 0;
     bool DeletePending = false;
     bool Created = false;

@@ -51,8 +51,22 @@ STDMETHODIMP TTestBrowser::Invoke(DISPID, REFIID, LCID, WORD, DISPPARAMS*, VARIA
     return E_NOTIMPL;
 }
 
-STDMETHODIMP TTestBrowser::Navigate(BSTR url, VARIANT*, VARIANT*, VARIANT*, VARIANT*) {
+STDMETHODIMP TTestBrowser::Navigate(BSTR url, VARIANT* flags, VARIANT* targetFrame, VARIANT* postData,
+                                    VARIANT* headers) {
     Navigations.emplace_back(url ? url : L"");
+    bool omitted = true;
+    for (const VARIANT* argument : {flags, targetFrame, postData, headers})
+        omitted = omitted && argument && V_VT(argument) == VT_ERROR && V_ERROR(argument) == DISP_E_PARAMNOTFOUND;
+    NavigateArgumentsOmitted.push_back(omitted);
+    if (OnNavigate) {
+        const auto onNavigate = OnNavigate; // the hook may replace itself
+        onNavigate(Navigations.back());
+    }
+    return NavigateResult;
+}
+
+STDMETHODIMP TTestBrowser::Quit() {
+    ++QuitCount;
     return S_OK;
 }
 
@@ -85,8 +99,10 @@ STDMETHODIMP TTestBrowser::get_Visible(VARIANT_BOOL* visible) {
 }
 
 STDMETHODIMP TTestBrowser::put_Visible(VARIANT_BOOL visible) {
-    IsVisible = visible;
     VisibleWrites.push_back(visible);
+    if (FAILED(VisibleResult))
+        return VisibleResult;
+    IsVisible = visible;
     return S_OK;
 }
 

@@ -12,6 +12,7 @@
 #include <shlobj.h>
 #include <wrl/client.h>
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -58,7 +59,7 @@ public:
     STDMETHODIMP get_LocationURL(BSTR* url) override;
     STDMETHODIMP get_Busy(VARIANT_BOOL*) override { return E_NOTIMPL; }
     // IWebBrowserApp
-    STDMETHODIMP Quit() override { return E_NOTIMPL; }
+    STDMETHODIMP Quit() override;
     STDMETHODIMP ClientToWindow(int*, int*) override { return E_NOTIMPL; }
     STDMETHODIMP PutProperty(BSTR, VARIANT) override { return E_NOTIMPL; }
     STDMETHODIMP GetProperty(BSTR, VARIANT*) override { return E_NOTIMPL; }
@@ -121,6 +122,14 @@ public:
 
     std::vector<std::wstring> Navigations; // Navigate and Navigate2 urls, in order
     std::vector<VARIANT_BOOL> VisibleWrites;
+    // Per Navigate call: whether the four arguments after the URL were each left out (VT_ERROR holding
+    // DISP_E_PARAMNOTFOUND).
+    std::vector<bool> NavigateArgumentsOmitted;
+    int QuitCount = 0;
+    // What Navigate and put_Visible answer (after recording the call); run at each Navigate first.
+    HRESULT NavigateResult = S_OK;
+    HRESULT VisibleResult = S_OK;
+    std::function<void(const std::wstring& url)> OnNavigate;
 
 private:
     TTestBrowser();

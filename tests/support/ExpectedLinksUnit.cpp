@@ -1,4 +1,5 @@
-// Expected link lists of test pages, from the HTML loader's tree.
+// Expected link lists of test pages, from the HTML loader's tree. Written apart from the library's walk
+// (its own scheme test and fragment cut) so that a fault in the library's filter cannot hide itself.
 #include "support/ExpectedLinksUnit.h"
 
 #include <windows.h>

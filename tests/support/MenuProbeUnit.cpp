@@ -6,7 +6,7 @@ namespace {
 
 struct TProbeState {
     TMenuProbe Result;
-    int Choose = -1;
+    std::function<int(const TMenuProbe&)> Decide;
     int Ticks = 0;
     bool Done = false;
 };
@@ -58,8 +58,9 @@ void CALLBACK ProbeTick(HWND, UINT, UINT_PTR, DWORD) {
         ::GetMenuStringW(menu, static_cast<UINT>(i), text, 512, MF_BYPOSITION);
         result.Texts.emplace_back(text);
     }
-    if (state->Choose >= 0 && state->Choose < result.Count) {
-        for (int i = 0; i <= state->Choose; ++i)
+    const int choose = state->Decide ? state->Decide(result) : -1;
+    if (choose >= 0 && choose < result.Count) {
+        for (int i = 0; i <= choose; ++i)
             Key(menuWindow, VK_DOWN);
         Key(menuWindow, VK_RETURN);
     } else {
@@ -70,8 +71,12 @@ void CALLBACK ProbeTick(HWND, UINT, UINT_PTR, DWORD) {
 } // namespace
 
 TMenuProbe ProbeMenu(const std::function<void()>& open, int choose) {
+    return ProbeMenu(open, [choose](const TMenuProbe&) { return choose; });
+}
+
+TMenuProbe ProbeMenu(const std::function<void()>& open, const std::function<int(const TMenuProbe&)>& decide) {
     TProbeState state;
-    state.Choose = choose;
+    state.Decide = decide;
     TProbeState* previous = Current;
     Current = &state;
     const UINT_PTR timer = ::SetTimer(nullptr, 0, 20, ProbeTick);

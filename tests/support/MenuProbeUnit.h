@@ -24,4 +24,9 @@ struct TMenuProbe {
 // with Escape. A menu still open after two seconds is ended.
 TMenuProbe ProbeMenu(const std::function<void()>& open, int choose = -1);
 
+// The same, with the choice made while the menu is open: `decide` sees what the menu holds (and may act
+// meanwhile, as an application that changes things under an open menu) and returns the index of the item
+// to choose, or -1 to close the menu.
+TMenuProbe ProbeMenu(const std::function<void()>& open, const std::function<int(const TMenuProbe&)>& decide);
+
 } // namespace zorbex::test

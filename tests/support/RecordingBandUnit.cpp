@@ -33,6 +33,8 @@ void TRecordingForm::DocumentDataChanged(TServerWrapper*, LONG id, bool present,
                                          LONG status, LONG rating) {
     Note(L"DocumentDataChanged(" + std::to_wstring(id) + L"," + (present ? L"true" : L"false") + L"," + comments +
          L"," + std::to_wstring(status) + L"," + std::to_wstring(rating) + L")");
+    if (OnDocumentData)
+        OnDocumentData();
     if (FailDocumentData)
         RaiseError(L"form failed");
 }

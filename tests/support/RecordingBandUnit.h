@@ -6,6 +6,7 @@
 #include <windows.h>
 #include <wrl/client.h>
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -26,6 +27,7 @@ public:
     bool FailDocumentData = false;
     bool FailDisconnected = false;
     bool SawWrapperAtCreate = false;
+    std::function<void()> OnDocumentData; // runs after the notification is recorded
     bool SawConnectedAtCreate = false;
 
     void ServerConnected(TServerWrapper* sender) override;

@@ -11,7 +11,6 @@
 #include <oleidl.h>
 
 #include <algorithm>
-#include <cstdlib>
 #include <iterator>
 
 namespace zorbex::test {
@@ -107,8 +106,13 @@ constexpr std::wstring_view kMemberNames[] = {L"",
 static_assert(std::size(kMemberNames) == static_cast<std::size_t>(TMember::Count));
 
 constexpr DISPID kFirstDispId = 1000;
+// Identifiers are kFirstDispId + serial * kSerialStride + member: serial 0 for every object, or the
+// object's own serial number when the objects answer identifiers of their own (TTestDom::DistinctDispIds).
+constexpr DISPID kSerialStride = 64;
+constexpr LONG kSerialLimit = 1 << 24;
 // Late binding reaches these only; GetWindow and Draw are interface methods.
 constexpr TMember kLastLateBound = TMember::BackgroundColor;
+static_assert(static_cast<DISPID>(TMember::Count) < kSerialStride);
 
 std::wstring_view MemberName(TMember member) {
     return kMemberNames[static_cast<std::size_t>(member)];
@@ -121,11 +125,19 @@ TMember MemberByName(std::wstring_view name) {
     return TMember::None;
 }
 
-TMember MemberByDispId(DISPID id) {
-    if (id > kFirstDispId && id <= kFirstDispId + static_cast<DISPID>(kLastLateBound))
-        return static_cast<TMember>(id - kFirstDispId);
-    return TMember::None;
+// The member an identifier names on an object whose identifiers carry `serial`; None for an identifier
+// of another object.
+TMember MemberByDispId(DISPID id, LONG serial) {
+    if (id <= kFirstDispId)
+        return TMember::None;
+    const DISPID relative = id - kFirstDispId;
+    const DISPID member = relative % kSerialStride;
+    if (relative / kSerialStride != serial || member > static_cast<DISPID>(kLastLateBound))
+        return TMember::None;
+    return static_cast<TMember>(member);
 }
+
+LONG NextSerial = 0;
 
 [[noreturn]] void Fail(HRESULT code) {
     RaiseComError(code);
@@ -411,7 +423,9 @@ void ExpectMethod(WORD flags, const TArgs& args, UINT minimum, UINT maximum) {
 
 class TDomObject {
 public:
-    explicit TDomObject(std::shared_ptr<TPage> page) : Page(std::move(page)) {
+    explicit TDomObject(std::shared_ptr<TPage> page)
+        : Page(std::move(page)), Serial(NextSerial % (kSerialLimit - 1) + 1) {
+        ++NextSerial;
         ::InterlockedIncrement(&LiveObjects);
     }
     TDomObject(const TDomObject&) = delete;
@@ -419,9 +433,12 @@ public:
     virtual ~TDomObject() { ::InterlockedDecrement(&LiveObjects); }
 
     const std::shared_ptr<TPage> Page;
+    const LONG Serial; // 1 and up, different for objects made one after another
 
 protected:
     TTestDom& Dom() const { return *Page->Dom; }
+    // The serial number this object's identifiers carry.
+    LONG IdSerial() const { return Dom().DistinctDispIds ? Serial : 0; }
     virtual std::wstring_view Kind() const = 0;
     virtual bool MatchesWhere(std::wstring_view where) const { return EqualsNoCase(where, Kind()); }
 
@@ -492,7 +509,7 @@ public:
             return E_INVALIDARG;
         TMember member = names[0] ? MemberByName(names[0]) : TMember::None;
         bool known = member != TMember::None && Has(member);
-        ids[0] = known ? kFirstDispId + static_cast<DISPID>(member) : DISPID_UNKNOWN;
+        ids[0] = known ? kFirstDispId + IdSerial() * kSerialStride + static_cast<DISPID>(member) : DISPID_UNKNOWN;
         for (UINT i = 1; i < count; ++i) // no member takes named arguments
             ids[i] = DISPID_UNKNOWN;
         return known && count == 1 ? S_OK : DISP_E_UNKNOWNNAME;
@@ -502,7 +519,7 @@ public:
         ++Dom().InvokeCalls;
         if (riid != IID_NULL)
             return DISP_E_UNKNOWNINTERFACE;
-        TMember member = id == DISPID_VALUE ? DefaultMember() : MemberByDispId(id);
+        TMember member = id == DISPID_VALUE ? DefaultMember() : MemberByDispId(id, IdSerial());
         if (member == TMember::None || !Has(member))
             return DISP_E_MEMBERNOTFOUND;
         ++Dom().InvokesByMember[std::wstring(MemberName(member))];
@@ -906,7 +923,7 @@ private:
             LONG position = VariantLong(name);
             if (position < 0 || static_cast<std::size_t>(position) >= Items.size())
                 return nullptr;
-            return ElementObject(Page, Items[position]);
+            return ElementObject(Page, Items[static_cast<std::size_t>(position)]);
         }
         std::wstring wanted = VariantString(name);
         std::vector<THtmlNode*> found;
@@ -920,7 +937,7 @@ private:
             LONG position = VariantLong(*index);
             if (position < 0 || static_cast<std::size_t>(position) >= found.size())
                 return nullptr;
-            return ElementObject(Page, found[position]);
+            return ElementObject(Page, found[static_cast<std::size_t>(position)]);
         }
         if (found.empty())
             return nullptr;
@@ -975,7 +992,8 @@ protected:
         if (member == TMember::Window)
             ReturnObject(result, ComPtr<IDispatch>(Dispatch()));
         else
-            ReturnObject(result, DocumentObject(Frame < 0 ? Page : FramePage(Page, Frame)));
+            ReturnObject(result,
+                         DocumentObject(Frame < 0 ? Page : FramePage(Page, static_cast<std::size_t>(Frame))));
     }
 
 private:
@@ -1050,11 +1068,12 @@ void PaintDefault(HDC dc, const RECT& bounds) {
     int height = bounds.bottom - bounds.top;
     if (width <= 0 || height <= 0)
         return;
-    std::vector<DWORD> bits(static_cast<std::size_t>(width) * height);
+    const auto columns = static_cast<std::size_t>(width);
+    std::vector<DWORD> bits(columns * static_cast<std::size_t>(height));
     for (int y = 0; y < height; ++y) {
         for (int x = 0; x < width; ++x) {
             COLORREF colour = DefaultViewPixel(x, y, width, height);
-            bits[static_cast<std::size_t>(y) * width + x] =
+            bits[static_cast<std::size_t>(y) * columns + static_cast<std::size_t>(x)] =
                 (GetRValue(colour) << 16) | (GetGValue(colour) << 8) | GetBValue(colour);
         }
     }
@@ -1065,8 +1084,8 @@ void PaintDefault(HDC dc, const RECT& bounds) {
     info.bmiHeader.biPlanes = 1;
     info.bmiHeader.biBitCount = 32;
     info.bmiHeader.biCompression = BI_RGB;
-    if (::SetDIBitsToDevice(dc, bounds.left, bounds.top, width, height, 0, 0, 0, height, bits.data(), &info,
-                            DIB_RGB_COLORS) == 0)
+    if (::SetDIBitsToDevice(dc, bounds.left, bounds.top, static_cast<DWORD>(width), static_cast<DWORD>(height), 0,
+                            0, 0, static_cast<UINT>(height), bits.data(), &info, DIB_RGB_COLORS) == 0)
         Fail(E_FAIL);
 }
 
@@ -1402,18 +1421,7 @@ long LiveTestDomObjects() {
 }
 
 std::wstring FixturePagePath(std::wstring_view fileName) {
-    std::wstring directory;
-    if (const char* configured = std::getenv("ZORBEX_FIXTURE_PAGES"); configured && *configured) {
-        std::string path = configured;
-        directory = path.front() == '/' ? WindowsPath(path) : std::wstring(path.begin(), path.end());
-    } else {
-        // This file lives in <work>/main/tests/support; the pages in <work>/shared/fixtures/pages.
-        std::string source = __FILE__;
-        for (int i = 0; i < 4; ++i)
-            source = source.substr(0, source.find_last_of("/\\"));
-        directory = WindowsPath(source + "/shared/fixtures/pages");
-    }
-    return directory + L"\\" + std::wstring(fileName);
+    return WindowsPath(std::string(ZORBEX_FIXTURE_DIR) + "/pages") + L"\\" + std::wstring(fileName);
 }
 
 } // namespace zorbex::test

@@ -11,7 +11,8 @@
 //               SCRIPT, FRAME, IFRAME, EMBED, SOURCE, TRACK, AUDIO, VIDEO, BGSOUND; resolved),
 //               alt (IMG, AREA, INPUT, APPLET), createTextRange() (BODY, BUTTON, INPUT, TEXTAREA).
 //               A member the element lacks fails in GetIDsOfNames with DISP_E_UNKNOWNNAME and in
-//               Invoke with DISP_E_MEMBERNOTFOUND.
+//               Invoke with DISP_E_MEMBERNOTFOUND. Identifiers name the same member on every
+//               object, unless TTestDom::DistinctDispIds gives each object its own.
 //   style       textDecoration, fontWeight, color, backgroundColor (read from the inline style
 //               attribute, writes kept verbatim and recorded in TTestDom::StyleWrites)
 //   selection   type ("None" or "Text"), createRange()
@@ -102,6 +103,10 @@ public:
     HWND Window = nullptr; // IOleWindow::GetWindow; nullptr: E_FAIL
     // IViewObject::Draw paints with this into the DC and bounds; empty: DefaultViewPixel pattern.
     std::function<HRESULT(HDC, const RECT&)> Painter;
+    // Every object answers identifiers of its own for the same member name, and refuses another
+    // object's identifier with DISP_E_MEMBERNOTFOUND (as objects whose members are added at run time
+    // may); false: an identifier names the same member on every object, as MSHTML's elements do.
+    bool DistinctDispIds = false;
     // Interfaces the documents refuse with E_NOINTERFACE: IID_IViewObject, IID_IOleWindow, or
     // IID_IHTMLDocument and IID_IHTMLDocument2 for a document that is not HTML. IUnknown and
     // IDispatch are always answered.
@@ -134,7 +139,7 @@ LoadTestDocument(std::shared_ptr<TTestDom> dom, std::string html,
 // Live objects of the test model (documents, collections, elements, styles, ranges, windows).
 long LiveTestDomObjects();
 
-// Windows path of a page in the shared fixture directory (ZORBEX_FIXTURE_PAGES overrides it).
+// Windows path of a page in the fixture directory (pages/ of ZORBEX_FIXTURE_DIR, which CMake defines).
 std::wstring FixturePagePath(std::wstring_view fileName);
 
 } // namespace zorbex::test

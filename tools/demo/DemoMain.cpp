@@ -1,6 +1,7 @@
 // The demo: shows what registration wrote and what each of the library's objects answers when a
 // client creates it through COM.
 #include <windows.h>
+#include <commctrl.h>
 #include <ole2.h>
 #include <shlobj.h>
 #include <wrl/client.h>
@@ -158,6 +159,29 @@ long SinkCount(IKeptorControl* control) {
     return count;
 }
 
+// The shown buttons of the quick-link toolbar (its two toolbars, left to right), read from the windows.
+void PrintQuickLinks(IDeskBand* band) {
+    HWND form = nullptr;
+    std::wstring shown;
+    if (band && SUCCEEDED(band->GetWindow(&form)))
+        for (const wchar_t* name : {L"QLMngToolBar", L"QLToolBar"}) {
+            HWND bar = ::FindWindowExW(form, nullptr, TOOLBARCLASSNAMEW, name);
+            const int count = static_cast<int>(::SendMessageW(bar, TB_BUTTONCOUNT, 0, 0));
+            for (int index = 0; index < count; ++index) {
+                TBBUTTON button{};
+                wchar_t text[128] = {};
+                if (::SendMessageW(bar, TB_GETBUTTON, static_cast<WPARAM>(index), reinterpret_cast<LPARAM>(&button)) &&
+                    !(button.fsState & TBSTATE_HIDDEN) &&
+                    ::SendMessageW(bar, TB_GETBUTTONTEXTW, static_cast<WPARAM>(button.idCommand), 0) < 128) {
+                    ::SendMessageW(bar, TB_GETBUTTONTEXTW, static_cast<WPARAM>(button.idCommand),
+                                   reinterpret_cast<LPARAM>(text));
+                    shown += L" [" + std::wstring(text) + L"]";
+                }
+            }
+        }
+    Print(L"    quick-link toolbar shows:" + (shown.empty() ? std::wstring(L" nothing") : shown));
+}
+
 // Starts the reference Keptor application, sites both toolbars and shows the connection and the events.
 void ConnectToKeptor() {
     Print(L"== The toolbars and the Keptor application (KeptorServer.exe, its own process)");
@@ -175,6 +199,7 @@ void ConnectToKeptor() {
     zorbex::test::TLibraryBand linksBand(CLSID_TrovellaQLToolbar, site);
     Print(L"  both toolbars sited: the application now has " + std::to_wstring(SinkCount(keptor.Control())) +
           L" event subscription (one per browser thread)");
+    PrintQuickLinks(linksBand.Band.Get());
 
     // This program's own toolbar form, built from the library's sources, shows what a toolbar form hears.
     size_t seen = 0;
@@ -204,6 +229,7 @@ void ConnectToKeptor() {
     PrintNotifications(seen);
     Print(std::wstring(L"  observer form connected: ") +
           (zorbex::TServerWrapper::Current()->IsConnected() ? L"yes" : L"no"));
+    PrintQuickLinks(linksBand.Band.Get());
 
     zorbex::test::TKeptorProcess again(L"--demo");
     Print(L"  the application starts again and posts message 0x0500 to the browser thread");
@@ -212,6 +238,7 @@ void ConnectToKeptor() {
         zorbex::test::PumpMessages(300);
         PrintNotifications(seen);
         Print(L"    event subscriptions now: " + std::to_wstring(SinkCount(again.Control())));
+        PrintQuickLinks(linksBand.Band.Get());
     }
     observer.Close();
     mainBand.Close();

@@ -170,6 +170,26 @@ std::vector<DISPID> DispidsOf(const VARIANT& value) {
     return result;
 }
 
+// Whether a value has the form the library sends lists in: VT_ARRAY | VT_VARIANT, one dimension, bounds
+// 0 to N-1, every element a VT_BSTR variant. count receives N when it does.
+bool WellFormedList(const VARIANT& value, size_t& count) {
+    if (V_VT(&value) != (VT_ARRAY | VT_VARIANT) || !V_ARRAY(&value))
+        return false;
+    SAFEARRAY* array = V_ARRAY(&value);
+    LONG low = -1;
+    if (::SafeArrayGetDim(array) != 1 || ElementType(array) != VT_VARIANT ||
+        FAILED(::SafeArrayGetLBound(array, 1, &low)) || low != 0)
+        return false;
+    count = SafeArrayLength(array);
+    TSafeArrayAccess<VARIANT> elements(array);
+    if (count > 0 && !elements)
+        return false;
+    for (size_t i = 0; i < count; ++i)
+        if (V_VT(&elements.Get()[i]) != VT_BSTR)
+            return false;
+    return true;
+}
+
 TVariant StringArray(const std::vector<std::wstring>& strings) {
     TSafeArray array(::SafeArrayCreateVector(VT_VARIANT, 0, static_cast<ULONG>(strings.size())));
     if (!array.Get())
@@ -415,6 +435,8 @@ HRESULT TKeptorServer::Serve(int slot, const wchar_t* name, const std::wstring& 
     return ResultOr(E_FAIL, [&]() -> HRESULT {
         Log.push_back(std::to_wstring(slot) + L" " + name + L"(" + args + L")");
         HRESULT injected = InjectedFailure(slot);
+        if (SUCCEEDED(injected) && OnServe)
+            injected = OnServe(slot);
         if (FAILED(injected))
             return injected;
         work();
@@ -492,6 +514,8 @@ HRESULT TKeptorServer::RecordList(int slot, const wchar_t* method, const VARIANT
                      list.Extra1 = extra1;
                      list.Extra2 = extra2;
                      list.Flag = flag;
+                     size_t count = 0, textCount = 0;
+                     list.WellFormed = WellFormedList(urls, count) && (!texts || WellFormedList(*texts, textCount));
                      ReceivedLists.push_back(std::move(list));
                  });
 }
@@ -528,6 +552,7 @@ STDMETHODIMP TKeptorServer::GetLinkImage(BSTR AURL, LONG AIndex, VARIANT_BOOL* A
     if (AData)
         ::VariantInit(AData);
     return Serve(14, L"GetLinkImage", Join({Q(AURL), N(AIndex), B(AFlag)}), [&] {
+        ReceivedImageRequests.push_back({Str(AURL), AIndex, AFlag});
         if (!AFound || !AData)
             RaiseComError(E_POINTER);
         auto image = Data.LinkImages.find({Str(AURL), AIndex});
@@ -544,7 +569,7 @@ STDMETHODIMP TKeptorServer::GetLinkImage(BSTR AURL, LONG AIndex, VARIANT_BOOL* A
             }
             return;
         }
-        *AFound = Flag(image->second.Found);
+        *AFound = image->second.Found;
         OleCheck(::VariantCopy(AData, const_cast<VARIANT*>(&image->second.Data.Get())));
     });
 }
@@ -584,6 +609,30 @@ STDMETHODIMP TKeptorServer::GetLinkStates(VARIANT AURLs, VARIANT* AStates) {
         if (!AStates)
             RaiseComError(E_POINTER);
         std::vector<std::wstring> urls = VariantStrings(AURLs);
+        {
+            size_t count = 0;
+            LONG stateLow = -1, stateHigh = -2;
+            const bool wellFormed = WellFormedList(AURLs, count) && V_VT(AStates) == (VT_ARRAY | VT_VARIANT) &&
+                                    SUCCEEDED(::SafeArrayGetLBound(V_ARRAY(AStates), 1, &stateLow)) &&
+                                    SUCCEEDED(::SafeArrayGetUBound(V_ARRAY(AStates), 1, &stateHigh)) &&
+                                    stateLow == 0 && stateHigh == static_cast<LONG>(count) - 1;
+            ReceivedStateRequests.push_back({urls, wellFormed});
+        }
+        if (Data.LinkStatesForm != kStatesFromArchive) {
+            OleCheck(::VariantClear(AStates));
+            TVariant& answer = Data.LinkStatesAnswer;
+            if (Data.LinkStatesForm == kStatesArrayRef && (answer.Type() & VT_ARRAY)) {
+                AnsweredStates = V_ARRAY(answer.Ptr());
+                V_VT(AStates) = static_cast<VARTYPE>(answer.Type() | VT_BYREF);
+                V_ARRAYREF(AStates) = &AnsweredStates;
+            } else if (Data.LinkStatesForm == kStatesVariantRef) {
+                V_VT(AStates) = VT_VARIANT | VT_BYREF;
+                V_VARIANTREF(AStates) = answer.Ptr();
+            } else {
+                OleCheck(::VariantCopy(AStates, answer.Ptr()));
+            }
+            return;
+        }
         LONG low = 0;
         if (SAFEARRAY* source = ArrayOf(Deref(AURLs)))
             ::SafeArrayGetLBound(source, 1, &low);
@@ -858,7 +907,8 @@ STDMETHODIMP TKeptorServer::GetQuickGroupCount(LONG* ACount) {
     return Serve(53, L"GetQuickGroupCount", L"", [&] {
         if (!ACount)
             RaiseComError(E_POINTER);
-        *ACount = static_cast<LONG>(Data.QuickGroups.size());
+        *ACount = Data.QuickGroupCountAnswer >= 0 ? Data.QuickGroupCountAnswer
+                                                  : static_cast<LONG>(Data.QuickGroups.size());
     });
 }
 
@@ -874,7 +924,7 @@ STDMETHODIMP TKeptorServer::GetQuickGroup(LONG AIndex, VARIANT_BOOL* AShown, BST
             valid ? Data.QuickGroups[static_cast<size_t>(AIndex)] : TKeptorQuickGroup{};
         *AShown = Flag(valid && group.Shown);
         *AName = NewBStr(group.Name);
-        *ALinkCount = static_cast<LONG>(group.Links.size());
+        *ALinkCount = group.LinkCountAnswer >= 0 ? group.LinkCountAnswer : static_cast<LONG>(group.Links.size());
         *AResult = Flag(valid);
     });
 }
@@ -892,7 +942,8 @@ STDMETHODIMP TKeptorServer::GetQuickLink(LONG AGroupIndex, LONG ALinkIndex, BSTR
         bool valid = AGroupIndex >= 0 && static_cast<size_t>(AGroupIndex) < Data.QuickGroups.size();
         if (valid) {
             const auto& links = Data.QuickGroups[static_cast<size_t>(AGroupIndex)].Links;
-            valid = ALinkIndex >= 0 && static_cast<size_t>(ALinkIndex) < links.size();
+            valid = ALinkIndex >= 0 && static_cast<size_t>(ALinkIndex) < links.size() &&
+                    links[static_cast<size_t>(ALinkIndex)].Readable;
             if (valid)
                 link = links[static_cast<size_t>(ALinkIndex)];
         }
@@ -1077,8 +1128,8 @@ void TKeptorServer::SeedDemoArchive() {
         Data.DomainLinks[11 + i] = kDomainLinks[i];
         // The domain-links menu shows each link as a picture of its address; the link hint, a card.
         Data.LinkImages[{L"", 11 + i}] = {
-            true, MakeByteArray(RenderCardBitmap(230, 20, kPictureColors[i], {kDomainLinks[i]}))};
-        Data.LinkImages[{kDomainLinks[i], -1}] = {true,
+            VARIANT_TRUE, MakeByteArray(RenderCardBitmap(230, 20, kPictureColors[i], {kDomainLinks[i]}))};
+        Data.LinkImages[{kDomainLinks[i], -1}] = {VARIANT_TRUE,
                                                   MakeByteArray(RenderUrlPreview(kDomainLinks[i], kPictureColors[i]))};
     }
     Data.RatingCount = 5;
@@ -1106,6 +1157,8 @@ STDMETHODIMP TKeptorServer::Reset() {
         Log.clear();
         Shots.clear();
         ReceivedLists.clear();
+        ReceivedStateRequests.clear();
+        ReceivedImageRequests.clear();
         Switches.clear();
         FailOnce.clear();
         FailEvery.clear();
@@ -1210,14 +1263,14 @@ STDMETHODIMP TKeptorServer::SetScreenShotDirectory(BSTR ADirectory) {
 
 STDMETHODIMP TKeptorServer::SetLinkImage(BSTR AURL, LONG AIndex, VARIANT_BOOL AFound, VARIANT AData) {
     return Control([&] {
-        Data.LinkImages[{Str(AURL), AIndex}] = {AFound != VARIANT_FALSE, TVariant(AData)};
+        Data.LinkImages[{Str(AURL), AIndex}] = {AFound, TVariant(AData)};
     });
 }
 
 STDMETHODIMP TKeptorServer::SetLinkPicture(BSTR AURL, LONG AIndex, LONG AWidth, LONG AHeight, LONG AColor) {
     return Control([&] {
         Data.LinkImages[{Str(AURL), AIndex}] = {
-            true, MakeByteArray(MakeBitmapFile(AWidth, AHeight, static_cast<COLORREF>(AColor)))};
+            VARIANT_TRUE, MakeByteArray(MakeBitmapFile(AWidth, AHeight, static_cast<COLORREF>(AColor)))};
     });
 }
 
@@ -1418,6 +1471,104 @@ STDMETHODIMP TKeptorServer::GetProcessId(LONG* AProcessId) {
         if (!AProcessId)
             RaiseComError(E_POINTER);
         *AProcessId = static_cast<LONG>(::GetCurrentProcessId());
+    });
+}
+
+// --- IKeptorControl: answers and records of the page operations
+
+STDMETHODIMP TKeptorServer::SetLinkStatesAnswer(LONG AForm, VARIANT AAnswer) {
+    return Control([&] {
+        if (AForm < kStatesFromArchive || AForm > kStatesVariantRef)
+            RaiseComError(E_INVALIDARG);
+        Data.LinkStatesForm = AForm;
+        Data.LinkStatesAnswer = AForm == kStatesFromArchive ? TVariant() : TVariant(AAnswer);
+    });
+}
+
+STDMETHODIMP TKeptorServer::ClearLists() {
+    return Control([&] {
+        ReceivedLists.clear();
+        ReceivedStateRequests.clear();
+        ReceivedImageRequests.clear();
+    });
+}
+
+STDMETHODIMP TKeptorServer::GetListWellFormed(LONG AIndex, VARIANT_BOOL* AWellFormed) {
+    return Control([&] {
+        if (!AWellFormed)
+            RaiseComError(E_POINTER);
+        if (AIndex < 0 || static_cast<size_t>(AIndex) >= ReceivedLists.size())
+            RaiseComError(E_INVALIDARG);
+        *AWellFormed = Flag(ReceivedLists[static_cast<size_t>(AIndex)].WellFormed);
+    });
+}
+
+STDMETHODIMP TKeptorServer::GetStateRequestCount(LONG* ACount) {
+    return Control([&] {
+        if (!ACount)
+            RaiseComError(E_POINTER);
+        *ACount = static_cast<LONG>(ReceivedStateRequests.size());
+    });
+}
+
+STDMETHODIMP TKeptorServer::GetStateRequest(LONG AIndex, VARIANT* AURLs, VARIANT_BOOL* AWellFormed) {
+    if (!AURLs || !AWellFormed)
+        return E_POINTER;
+    ::VariantInit(AURLs);
+    return Control([&] {
+        if (AIndex < 0 || static_cast<size_t>(AIndex) >= ReceivedStateRequests.size())
+            RaiseComError(E_INVALIDARG);
+        const TKeptorStateRequest& request = ReceivedStateRequests[static_cast<size_t>(AIndex)];
+        TVariant urls = StringArray(request.Urls);
+        *AWellFormed = Flag(request.WellFormed);
+        *AURLs = urls.Release();
+    });
+}
+
+STDMETHODIMP TKeptorServer::GetImageRequestCount(LONG* ACount) {
+    return Control([&] {
+        if (!ACount)
+            RaiseComError(E_POINTER);
+        *ACount = static_cast<LONG>(ReceivedImageRequests.size());
+    });
+}
+
+STDMETHODIMP TKeptorServer::GetImageRequest(LONG AIndex, BSTR* AURL, LONG* AImageIndex, VARIANT_BOOL* AFlag) {
+    if (!AURL || !AImageIndex || !AFlag)
+        return E_POINTER;
+    *AURL = nullptr;
+    return Control([&] {
+        if (AIndex < 0 || static_cast<size_t>(AIndex) >= ReceivedImageRequests.size())
+            RaiseComError(E_INVALIDARG);
+        const TKeptorImageRequest& request = ReceivedImageRequests[static_cast<size_t>(AIndex)];
+        *AImageIndex = request.Index;
+        *AFlag = request.Flag;
+        *AURL = NewBStr(request.Url);
+    });
+}
+
+// --- IKeptorControl: quick groups that answer badly
+
+STDMETHODIMP TKeptorServer::SetQuickLinkReadable(LONG AGroupIndex, LONG ALinkIndex, VARIANT_BOOL AReadable) {
+    return Control([&] {
+        if (AGroupIndex < 0 || static_cast<size_t>(AGroupIndex) >= Data.QuickGroups.size())
+            RaiseComError(E_INVALIDARG);
+        auto& links = Data.QuickGroups[static_cast<size_t>(AGroupIndex)].Links;
+        if (ALinkIndex < 0 || static_cast<size_t>(ALinkIndex) >= links.size())
+            RaiseComError(E_INVALIDARG);
+        links[static_cast<size_t>(ALinkIndex)].Readable = AReadable != VARIANT_FALSE;
+    });
+}
+
+STDMETHODIMP TKeptorServer::SetQuickGroupCountAnswer(LONG ACount) {
+    return Control([&] { Data.QuickGroupCountAnswer = ACount; });
+}
+
+STDMETHODIMP TKeptorServer::SetQuickLinkCountAnswer(LONG AGroupIndex, LONG ACount) {
+    return Control([&] {
+        if (AGroupIndex < 0 || static_cast<size_t>(AGroupIndex) >= Data.QuickGroups.size())
+            RaiseComError(E_INVALIDARG);
+        Data.QuickGroups[static_cast<size_t>(AGroupIndex)].LinkCountAnswer = ACount;
     });
 }
 

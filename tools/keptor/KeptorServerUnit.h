@@ -39,12 +39,14 @@ struct TKeptorDocument {
 struct TKeptorQuickLink {
     std::wstring Caption;
     std::wstring Url;
+    bool Readable = true; // false: GetQuickLink answers false for it
 };
 
 struct TKeptorQuickGroup {
     std::wstring Name;
     bool Shown = true;
     std::vector<TKeptorQuickLink> Links;
+    long LinkCountAnswer = -1; // when not negative: the link count GetQuickGroup answers, true or not
 };
 
 // The eight out values of GetHighlightSettings, in slot order.
@@ -96,11 +98,35 @@ struct TKeptorList {
     std::wstring Extra1; // document URL / reserved
     std::wstring Extra2; // character set
     bool Flag = false;   // OpenLinkList: outside the browser
+    // The arrays had the form the library sends: VT_ARRAY | VT_VARIANT, one dimension, bounds 0 to N-1,
+    // every element a VT_BSTR variant.
+    bool WellFormed = false;
+};
+
+// One GetLinkStates call: the URLs, and whether both arrays had the form of a list with the same bounds.
+struct TKeptorStateRequest {
+    std::vector<std::wstring> Urls;
+    bool WellFormed = false;
+};
+
+// One GetLinkImage call, its flag as it arrived.
+struct TKeptorImageRequest {
+    std::wstring Url;
+    long Index = 0;
+    VARIANT_BOOL Flag = VARIANT_FALSE;
 };
 
 struct TKeptorLinkImage {
-    bool Found = true;
+    VARIANT_BOOL Found = VARIANT_TRUE; // answered as it stands (a test may give a non-canonical true)
     TVariant Data;
+};
+
+// How GetLinkStates answers (IKeptorControl::SetLinkStatesAnswer).
+enum TKeptorStatesForm : long {
+    kStatesFromArchive = 0,  // the archive's state of each URL, -1 for a URL it does not hold
+    kStatesAnswer = 1,       // LinkStatesAnswer as it stands
+    kStatesArrayRef = 2,     // by reference to LinkStatesAnswer's array
+    kStatesVariantRef = 3,   // by reference to a variant holding LinkStatesAnswer
 };
 
 struct TKeptorArchive {
@@ -112,8 +138,11 @@ struct TKeptorArchive {
     std::map<long, std::pair<long, long>> RatingColors; // rating -> (text, back)
     long CommentColors[4] = {0x00808080, 0x00FFFFFF, 0x00000000, 0x00C0FFFF};
     std::vector<TKeptorQuickGroup> QuickGroups;
+    long QuickGroupCountAnswer = -1; // when not negative: what GetQuickGroupCount answers, true or not
     TKeptorHighlight Highlight;
     std::map<std::wstring, long> LinkStates; // by URL, exact; missing: -1
+    long LinkStatesForm = kStatesFromArchive;
+    TVariant LinkStatesAnswer;
     TKeptorHint Hint;
     TKeptorScreenShotSettings ScreenShot;
     std::map<std::pair<std::wstring, long>, TKeptorLinkImage> LinkImages; // (URL, index)
@@ -150,6 +179,8 @@ public:
     const std::vector<std::wstring>& CallLog() const { return Log; }
     const std::vector<TKeptorScreenShot>& ScreenShots() const { return Shots; }
     const std::vector<TKeptorList>& Lists() const { return ReceivedLists; }
+    const std::vector<TKeptorStateRequest>& StateRequests() const { return ReceivedStateRequests; }
+    const std::vector<TKeptorImageRequest>& ImageRequests() const { return ReceivedImageRequests; }
     long SinkCount() const;
     DWORD LastActivity() const { return LastActivityTick; }
     void SeedDemoArchive();
@@ -174,6 +205,8 @@ public:
     // The host program adds ending its message loop / its process.
     std::function<void()> OnQuitRequested;
     std::function<void(UINT exitCode)> OnDieRequested;
+    // Runs at every IGUIServer call after it is logged, with its slot; a failure code fails the call.
+    std::function<HRESULT(int slot)> OnServe;
 
     // IDispatch (of IGUIServer)
     STDMETHODIMP GetTypeInfoCount(UINT* count) override;
@@ -306,6 +339,16 @@ public:
     STDMETHODIMP Quit(VARIANT_BOOL APosted) override;
     STDMETHODIMP Die(LONG AExitCode) override;
     STDMETHODIMP GetProcessId(LONG* AProcessId) override;
+    STDMETHODIMP SetLinkStatesAnswer(LONG AForm, VARIANT AAnswer) override;
+    STDMETHODIMP ClearLists() override;
+    STDMETHODIMP GetListWellFormed(LONG AIndex, VARIANT_BOOL* AWellFormed) override;
+    STDMETHODIMP GetStateRequestCount(LONG* ACount) override;
+    STDMETHODIMP GetStateRequest(LONG AIndex, VARIANT* AURLs, VARIANT_BOOL* AWellFormed) override;
+    STDMETHODIMP GetImageRequestCount(LONG* ACount) override;
+    STDMETHODIMP GetImageRequest(LONG AIndex, BSTR* AURL, LONG* AImageIndex, VARIANT_BOOL* AFlag) override;
+    STDMETHODIMP SetQuickLinkReadable(LONG AGroupIndex, LONG ALinkIndex, VARIANT_BOOL AReadable) override;
+    STDMETHODIMP SetQuickGroupCountAnswer(LONG ACount) override;
+    STDMETHODIMP SetQuickLinkCountAnswer(LONG AGroupIndex, LONG ACount) override;
 
 private:
     struct TPendingEvent {
@@ -340,6 +383,9 @@ private:
     std::vector<std::wstring> Log;
     std::vector<TKeptorScreenShot> Shots;
     std::vector<TKeptorList> ReceivedLists;
+    std::vector<TKeptorStateRequest> ReceivedStateRequests;
+    std::vector<TKeptorImageRequest> ReceivedImageRequests;
+    SAFEARRAY* AnsweredStates = nullptr; // what a by-reference state answer points to
     std::map<std::wstring, long> Switches;
     std::map<long, HRESULT> FailOnce;  // slot (or kAnySlot) -> result of its next call
     std::map<long, HRESULT> FailEvery; // slot (or kAnySlot) -> result of every call
