@@ -7,7 +7,7 @@ packages=(
   cmake make ninja-build git file
   g++-mingw-w64-i686-posix gcc-mingw-w64-i686-posix binutils-mingw-w64-i686 mingw-w64-tools mingw-w64-i686-dev
   wine wine32:i386 wine64 libwine-dev:i386
-  imagemagick librsvg2-bin fonts-dejavu-core giflib-tools ffmpeg xvfb xauth
+  imagemagick librsvg2-bin fonts-dejavu-core giflib-tools ffmpeg xvfb xauth xcompmgr
   googletest
   wixl msitools
 )

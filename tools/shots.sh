@@ -19,8 +19,15 @@ done
 [ -n "$display" ] || { echo "no free X display"; exit 1; }
 /usr/bin/Xvfb "$display" -screen 0 1024x480x24 -nolisten tcp >/dev/null 2>&1 &
 xvfb=$!
-trap 'kill $xvfb 2>/dev/null || true; wait $xvfb 2>/dev/null || true' EXIT
+compositor=
+trap 'kill $compositor $xvfb 2>/dev/null || true; wait $compositor $xvfb 2>/dev/null || true' EXIT
 for _ in $(seq 50); do [ -e "/tmp/.X11-unix/X${display#:}" ] && break; sleep 0.1; done
+# A compositing manager, so that alpha-blended windows (the link hints) look blended.
+if [ -x /usr/bin/xcompmgr ]; then
+    DISPLAY=$display /usr/bin/xcompmgr -n >/dev/null 2>&1 &
+    compositor=$!
+    sleep 0.5
+fi
 
 export DISPLAY=$display ZORBEX_WINE_GRAPHICS=x11
 export ZORBEX_KEPTOR_EXE=$build/tools/keptor/KeptorServer.exe ZORBEX_KEPTOR_TLB=$build/generated/KeptorServer.tlb

@@ -1,10 +1,13 @@
-// TIEHelperBHOGUI: the link-hint automation object that the browser helper object calls as the mouse
-// moves over links. Its class, interface and registration are complete; its methods answer E_NOTIMPL
-// until the hint engine exists, so a caller learns that rather than seeing nothing happen.
+// TIEHelperBHOGUI: the link-hint automation object. The browser helper object (another library)
+// reports the pointer's movements over a page's links; each object shows its own hint through the
+// GUI data module it owns. The main toolbar's Info label uses it for the card of the current page.
 #pragma once
+
+#include <memory>
 
 #include "com/AutoObjectUnit.h"
 #include "com/ZorbexGUI_TLB.h"
+#include "ui/DataModuleUnit.h"
 
 namespace zorbex {
 
@@ -18,8 +21,13 @@ public:
     STDMETHODIMP MouseOutLink() override;
     STDMETHODIMP MouseMove(LONG X, LONG Y) override;
 
+    // The owned data module, for tests.
+    TGUIDataModule& DataModule() { return *Module; }
+
 private:
-    explicit TIEHelperBHOGUI(IUnknown* outer) : TAutoObject(outer) {}
+    explicit TIEHelperBHOGUI(IUnknown* outer);
+
+    std::unique_ptr<TGUIDataModule> Module;
 };
 
 } // namespace zorbex

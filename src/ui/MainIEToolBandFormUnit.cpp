@@ -10,6 +10,7 @@
 #include "com/ComServerUnit.h"
 #include "com/ErrorsUnit.h"
 #include "page/ServerImageUnit.h"
+#include "ui/HintDesktopUnit.h"
 
 using Microsoft::WRL::ComPtr;
 
@@ -194,6 +195,7 @@ void TMainIEToolBandForm::FormCreate() {
         TAction& versions = ActionList[L"VersionDialogAction"];
         versions.SetImageIndex(versions.ImageIndex() == 12 ? 13 : 12);
     });
+    WireHints();
     DomainLinksMenu = std::make_unique<TPopupMenu>(*this, true);
     RatingsMenu = std::make_unique<TPopupMenu>(*this, true);
     SettingsReader = std::make_unique<TKeptorBHO>();
@@ -224,6 +226,15 @@ void TMainIEToolBandForm::FormCreate() {
 }
 
 void TMainIEToolBandForm::FormDestroy() {
+    // The hints go first: no hint window outlives the toolbar.
+    if (ToolbarDM)
+        for (TTimer* timer : {&ToolbarDM->RefreshTimer, &ToolbarDM->SpyHintTimer, &ToolbarDM->CommonHintTimer,
+                              &ToolbarDM->CardHintTimer})
+            timer->Stop();
+    HoverControl = THintControl{};
+    Guarded([&] { HideCardHint(); });
+    CardHint.Reset();
+    BtnHintForm.reset();
     RatingsMenu.reset();
     DomainLinksMenu.reset();
     if (BrowserSink) {
@@ -231,7 +242,8 @@ void TMainIEToolBandForm::FormDestroy() {
         BrowserSink.Reset();
     }
     SettingsReader.reset();
-    ToolbarDM.reset();
+    // ToolbarDM stays, stopped, until the form is deleted: a handler of one of its timers may still
+    // be running when the form closes.
 }
 
 void TMainIEToolBandForm::UpdateActions() {
@@ -365,6 +377,8 @@ void TMainIEToolBandForm::DomainLinksActionUpdate(TAction& sender) {
 void TMainIEToolBandForm::HideButtonHint() {
     if (ToolbarDM)
         ToolbarDM->CommonHintTimer.Stop();
+    if (BtnHintForm)
+        BtnHintForm->HideHint();
 }
 
 void TMainIEToolBandForm::AddUrlToCurrActionExecute(TAction&) {
@@ -631,12 +645,175 @@ void TMainIEToolBandForm::RatingLabelClick() {
 }
 
 void TMainIEToolBandForm::CardLabelClick() {
+    HideCardHint();
     ActionList[L"DocumentPropertyAction"].Execute();
 }
 
 void TMainIEToolBandForm::CommentsLabelClick() {
     HideButtonHint();
     Wrapper().ShowComments(DocId);
+}
+
+// --- Hints -------------------------------------------------------------------------------------------
+
+void TMainIEToolBandForm::WireHints() {
+    ToolbarDM->SpyHintTimer.SetOnTimer([this] { WatchButtonHint(); });
+    ToolbarDM->CommonHintTimer.SetOnTimer([this] { ShowButtonHint(); });
+    ToolbarDM->CardHintTimer.SetOnTimer([this] { WatchCardHint(); });
+    BtnHintForm = TBtnHintForm::Create();
+    for (TToolBar* bar : {ToolBar1.get(), ToolBar2.get()})
+        bar->OnButtonMouseMove = [this, bar](TToolBar::TButton& button) {
+            BtnMouseMove(THintControl{bar, button.CommandId, nullptr});
+        };
+    for (TLabel* label : {RatingLabel, CommentsLabel})
+        label->OnMouseMove = [this, label](int, int) { BtnMouseMove(THintControl{nullptr, 0, label}); };
+    CardLabel->OnMouseMove = [this](int x, int y) { CardLabelMouseMove(x, y); };
+}
+
+TMainIEToolBandForm::THintControl TMainIEToolBandForm::FindHintControl(std::wstring_view name) const {
+    for (TToolBar* bar : {ToolBar1.get(), ToolBar2.get()})
+        if (TToolBar::TButton* button = bar ? bar->FindByName(name) : nullptr; button && !button->Control)
+            return THintControl{bar, button->CommandId, nullptr};
+    if (name == L"RatingLabel")
+        return THintControl{nullptr, 0, RatingLabel};
+    if (name == L"CardLabel")
+        return THintControl{nullptr, 0, CardLabel};
+    if (name == L"CommentsLabel")
+        return THintControl{nullptr, 0, CommentsLabel};
+    return THintControl{};
+}
+
+std::wstring TMainIEToolBandForm::ButtonHintText(const THintControl& control) {
+    if (control.Label)
+        return control.Label->Hint();
+    TToolBar::TButton* button = control.Bar ? control.Bar->Find(control.CommandId) : nullptr;
+    if (!button)
+        return std::wstring();
+    if (button->Name == L"AddUrlToCurrBtn") // names the rubric it adds to, as it is now
+        return L"Add to '" + Wrapper().GetCurrentRubricName() + L"'";
+    return button->Action ? button->Action->Hint() : std::wstring();
+}
+
+void TMainIEToolBandForm::BtnMouseMove(const THintControl& sender) {
+    if (!ToolbarDM || sender == HoverControl)
+        return; // moving within the control neither restarts nor shows the hint again
+    HideButtonHint();
+    HoverControl = sender;
+    ButtonHintShown = false;
+    ToolbarDM->CommonHintTimer.SetInterval(TToolbarDM::kHintPause);
+    ToolbarDM->CommonHintTimer.Start();
+    ToolbarDM->SpyHintTimer.Start();
+}
+
+void TMainIEToolBandForm::ShowButtonHint() {
+    if (!ToolbarDM || !ToolbarDM->CommonHintTimer.Enabled())
+        return;
+    ToolbarDM->CommonHintTimer.Stop();
+    if (ButtonHintShown || !HoverControl) {
+        // The display time is over; the hint stays away while the mouse stays on the control.
+        HideButtonHint();
+        return;
+    }
+    const THintControl control = HoverControl;
+    TFormHold hold(*this);
+    const std::wstring text = ButtonHintText(control); // may ask the application, letting messages in
+    if (hold.Closed() || !BtnHintForm || HoverControl != control || ButtonHintShown)
+        return;
+    ButtonHintShown = true;
+    if (text.empty())
+        return; // nothing to show: an empty box says nothing
+    BtnHintForm->SetHintText(text);
+    const SIZE label = BtnHintForm->LabelSize();
+    BtnHintForm->SetClientSize(2 * TBtnHintForm::kLabelLeft + label.cx, 2 * TBtnHintForm::kLabelTop + label.cy);
+    PlaceHintWindow(BtnHintForm->Handle(), THintDesktop::Current().CursorPos());
+    ToolbarDM->CommonHintTimer.SetInterval(TToolbarDM::kHintHidePause);
+    ToolbarDM->CommonHintTimer.Start();
+}
+
+void TMainIEToolBandForm::WatchButtonHint() {
+    if (!ToolbarDM || !ToolbarDM->SpyHintTimer.Enabled())
+        return;
+    if (!HoverControl) {
+        HideButtonHint();
+        ToolbarDM->SpyHintTimer.Stop();
+        return;
+    }
+    const THintDesktop& desktop = THintDesktop::Current();
+    const POINT cursor = desktop.CursorPos();
+    // A label has a window of its own; a button is a part of its toolbar's window.
+    const HWND window = HoverControl.Label ? HoverControl.Label->Handle() : HoverControl.Bar->Handle();
+    if (window && desktop.WindowAt(cursor) == window) {
+        if (HoverControl.Label)
+            return;
+        POINT client = cursor;
+        ::ScreenToClient(window, &client);
+        const int index = static_cast<int>(::SendMessageW(window, TB_HITTEST, 0, reinterpret_cast<LPARAM>(&client)));
+        TBBUTTON button{};
+        if (index >= 0 &&
+            ::SendMessageW(window, TB_GETBUTTON, static_cast<WPARAM>(index), reinterpret_cast<LPARAM>(&button)) &&
+            !(button.fsStyle & BTNS_SEP) && button.idCommand == HoverControl.CommandId)
+            return;
+    }
+    // The mouse has left the control.
+    HideButtonHint();
+    ToolbarDM->SpyHintTimer.Stop();
+    HoverControl = THintControl{};
+}
+
+void TMainIEToolBandForm::CardLabelMouseMove(int x, int y) {
+    if (!ToolbarDM || !Wrapper().GetServer()) {
+        HideCardHint();
+        return;
+    }
+    POINT screen{x, y};
+    ::ClientToScreen(CardLabel->Handle(), &screen);
+    if (CardHintOn) {
+        if (const ComPtr<IIEHelperBHOGUI> object = CardHint)
+            OleCheck(object->MouseMove(screen.x, screen.y));
+        return;
+    }
+    ComPtr<IIEHelperBHOGUI> object;
+    if (FAILED(::CoCreateInstance(CLSID_IEHelperBHOGUI, nullptr, CLSCTX_INPROC_SERVER, IID_PPV_ARGS(&object))) ||
+        !object)
+        return;
+    CardHint = object;
+    const ComPtr<IGUIServer> server = Wrapper().GetServer();
+    if (!server) {
+        CardHint.Reset();
+        return;
+    }
+    TFormHold hold(*this);
+    TBStr url(CurrentPageUrl);
+    // The object asks the application for its hint settings, which lets messages in.
+    const HRESULT result = object->MouseOverLink(static_cast<LONG>(reinterpret_cast<LONG_PTR>(Handle())), screen.x,
+                                                 screen.y, url.Get(), server.Get());
+    if (hold.Closed() || CardHint != object)
+        return;
+    OleCheck(result);
+    CardHintOn = true;
+    ToolbarDM->CardHintTimer.Start();
+}
+
+void TMainIEToolBandForm::WatchCardHint() {
+    const THintDesktop& desktop = THintDesktop::Current();
+    const POINT cursor = desktop.CursorPos();
+    if (CardLabel && CardPanel && desktop.WindowAt(cursor) == CardLabel->Handle()) {
+        POINT client = cursor;
+        ::ScreenToClient(CardPanel->Handle(), &client);
+        if (::ChildWindowFromPointEx(CardPanel->Handle(), client, CWP_ALL) == CardLabel->Handle())
+            return;
+    }
+    HideCardHint();
+}
+
+void TMainIEToolBandForm::HideCardHint() {
+    if (ToolbarDM)
+        ToolbarDM->CardHintTimer.Stop();
+    // The object goes whatever it answers; its failure is still the handler's.
+    const ComPtr<IIEHelperBHOGUI> object = std::move(CardHint);
+    CardHintOn = false;
+    if (object)
+        OleCheck(object->MouseOutLink());
 }
 
 } // namespace zorbex

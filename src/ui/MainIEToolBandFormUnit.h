@@ -17,6 +17,8 @@
 
 #include "server/BHOMngUnit.h"
 #include "server/SinkUnit.h"
+#include "com/ZorbexGUI_TLB.h"
+#include "ui/BtnHintFormUnit.h"
 #include "ui/ControlsUnit.h"
 #include "ui/KeptorIEToolBandFormUnit.h"
 #include "ui/ToolbarDMUnit.h"
@@ -84,6 +86,45 @@ public:
     // The largest rating menu and domain-links menu the form builds (the application may answer any count).
     static constexpr LONG kMaxMenuItems = 256;
 
+    // --- Hints. The toolbar draws its own: the button hint (BtnHintForm) for the buttons of both
+    // toolbars and the rating and comments labels, and the page card hint for the Info label, shown by
+    // the library's link-hint object. The timers' handlers are public, so that tests can drive them.
+
+    // A control with a button hint: a button of one of the toolbars (by its command), or a label.
+    struct THintControl {
+        TToolBar* Bar = nullptr;
+        int CommandId = 0;
+        TLabel* Label = nullptr;
+        explicit operator bool() const { return Bar || Label; }
+        bool operator==(const THintControl&) const = default;
+    };
+
+    // The mouse moved over a hinted control.
+    void BtnMouseMove(const THintControl& sender);
+    // Tick of CommonHintTimer: shows the pending hint, or ends the display time of the shown one.
+    void ShowButtonHint();
+    // Tick of SpyHintTimer: hides the hint when the mouse has left its control.
+    void WatchButtonHint();
+    // The text of a control's button hint.
+    std::wstring ButtonHintText(const THintControl& control);
+    // Mouse move over CardLabel, in its client coordinates.
+    void CardLabelMouseMove(int x, int y);
+    // Tick of CardHintTimer: ends the card hint when the mouse has left the Info label.
+    void WatchCardHint();
+    // Ends the page card hint.
+    void HideCardHint();
+
+    // The hover state and the hint windows, for tests.
+    const THintControl& HintControl() const { return HoverControl; }
+    bool HintShown() const { return ButtonHintShown; }
+    bool CardHintShown() const { return CardHintOn; }
+    IIEHelperBHOGUI* CardHintObject() const { return CardHint.Get(); }
+    TToolbarDM* Timers() const { return ToolbarDM.get(); }
+    HWND ButtonHintWindow() const { return BtnHintForm ? BtnHintForm->Handle() : nullptr; }
+    // The hinted control of a button (by name) of either toolbar, or of a label ("RatingLabel",
+    // "CardLabel", "CommentsLabel"); empty when there is none.
+    THintControl FindHintControl(std::wstring_view name) const;
+
 protected:
     void FormCreate() override;
     void FormDestroy() override;
@@ -114,6 +155,7 @@ private:
 
     void BuildToolBars();
     void Relayout();
+    void WireHints();
 
     // Components, in design order.
     TImageList HotImageList;
@@ -148,6 +190,13 @@ private:
     LONG CommentsBackColor = 0xFFFFFF;
     int LastContentWidth = -1;
     bool Built = false;
+
+    // Hints.
+    TFormPtr<TBtnHintForm> BtnHintForm;
+    THintControl HoverControl;
+    bool ButtonHintShown = false;
+    Microsoft::WRL::ComPtr<IIEHelperBHOGUI> CardHint;
+    bool CardHintOn = false;
 };
 
 } // namespace zorbex

@@ -13,6 +13,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <string>
+#include <vector>
 
 #include "com/ComSupportUnit.h"
 #include "com/ZorbexGUI_TLB.h"
@@ -250,6 +251,135 @@ void MainToolbarShots() {
     Pump(200);
 }
 
+// The labels of the main toolbar, left to right: rating, card ("Info"), comments.
+std::vector<HWND> ToolbarLabels(HWND form) {
+    std::vector<HWND> labels;
+    HWND bar = ::FindWindowExW(form, nullptr, TOOLBARCLASSNAMEW, nullptr);
+    for (HWND panel = ::GetWindow(bar, GW_CHILD); panel; panel = ::GetWindow(panel, GW_HWNDNEXT))
+        if (HWND label = ::FindWindowExW(panel, nullptr, L"Static", nullptr))
+            labels.push_back(label);
+    std::sort(labels.begin(), labels.end(), [](HWND a, HWND b) {
+        RECT ra{}, rb{};
+        ::GetWindowRect(a, &ra);
+        ::GetWindowRect(b, &rb);
+        return ra.left < rb.left;
+    });
+    return labels;
+}
+
+// The hints: a person rests the mouse on a button, on the Info label, and the browser helper object
+// asks for the preview of a link in the page. The toolbar's own timers show them (the hint delay is
+// 500 ms, the application's show delay 500 ms); each picture is taken while its hint shows.
+void HintShots() {
+    for (const wchar_t* name : {L"Enabled", L"Highlight enabled", L"Banner killer enabled", L"Link hint enabled"})
+        SetSwitch(name, 1);
+    SetSwitch(L"Popup killer enabled", 0);
+
+    ComPtr<TTestSite> site = TTestSite::Create();
+    MakeFrame(*site.Get());
+
+    TKeptorProcess keptor(L"--demo");
+    if (!keptor.Started()) {
+        Print(L"KeptorServer.exe did not start");
+        return;
+    }
+    keptor.Control()->ClearFailures();
+    ComPtr<IDeskBand> band;
+    if (FAILED(::CoCreateInstance(CLSID_ZorbexExplorerBar, nullptr, CLSCTX_INPROC_SERVER, IID_PPV_ARGS(&band)))) {
+        Print(L"the main toolbar could not be created: is ZorbexGUI.dll registered?");
+        return;
+    }
+    ComPtr<IObjectWithSite> withSite;
+    band.As(&withSite);
+    withSite->SetSite(static_cast<IOleWindow*>(site.Get()));
+    HWND form = nullptr;
+    band->GetWindow(&form);
+    auto place = [&] {
+        DESKBANDINFO info{};
+        info.dwMask = DBIM_ACTUAL;
+        band->GetBandInfo(1, DBIF_VIEWMODE_NORMAL, &info);
+        ::SetWindowPos(form, HWND_TOP, 0, 2, std::max<LONG>(info.ptActual.x, 858), info.ptActual.y, SWP_SHOWWINDOW);
+    };
+    Pump(300);
+    Navigate(*site.Get(), L"http://www.example.com/");
+    place();
+    const std::wstring link = L"http://www.example.com/news/";
+    const std::wstring page =
+        L"\r\n   Example Domain\r\n\r\n   This domain is for use in examples. Latest news: " + link +
+        L"\r\n   Documentation: http://www.example.com/docs/    About: http://www.example.com/about/"
+        L"\r\n\r\n   You may use this domain in literature without prior coordination or asking for permission."
+        L"\r\n   Its pages are kept in the archive with their ratings, comments and screenshots; the toolbar"
+        L"\r\n   above shows what the archive knows of the page, and resting the mouse on a link previews it.";
+    ::SetWindowTextW(PageLabel, page.c_str());
+    Pump(300);
+
+    Print(L"== The hints");
+    auto away = [] {
+        ::SetCursorPos(840, 230);
+        Pump(400);
+    };
+    // A button: the cursor onto it and the mouse message the system sends; the hint shows after 500 ms
+    // and stays 2500 ms: the picture is taken without handling messages meanwhile.
+    auto restOnButton = [&](int image, const std::wstring& name) {
+        HWND bar = nullptr;
+        RECT rect{};
+        if (!FindButton(form, image, bar, rect))
+            return;
+        POINT center{(rect.left + rect.right) / 2, (rect.top + rect.bottom) / 2};
+        POINT screen = center;
+        ::ClientToScreen(bar, &screen);
+        ::SetCursorPos(screen.x, screen.y);
+        ::SendMessageW(bar, WM_MOUSEMOVE, 0, MAKELPARAM(center.x, center.y));
+        Pump(900);
+        Snapshot(name, false);
+        away();
+    };
+    away();
+    restOnButton(3, L"hint-01-button-hint");
+    restOnButton(0, L"hint-02-add-to-rubric");
+
+    // The browser helper object reports the mouse over a link of the page.
+    ComPtr<IIEHelperBHOGUI> helper;
+    ComPtr<IGUIServer> server = keptor.Server();
+    if (SUCCEEDED(::CoCreateInstance(CLSID_IEHelperBHOGUI, nullptr, CLSCTX_INPROC_SERVER, IID_PPV_ARGS(&helper))) &&
+        server) {
+        const size_t at = page.find(link) + 8;
+        const LRESULT position = ::SendMessageW(PageLabel, EM_POSFROMCHAR, static_cast<WPARAM>(at), 0);
+        POINT point{static_cast<short>(LOWORD(position)), static_cast<short>(HIWORD(position)) + 8};
+        ::ClientToScreen(PageLabel, &point);
+        ::SetCursorPos(point.x, point.y);
+        TBStr url(link);
+        helper->MouseOverLink(0, point.x, point.y, url.Get(), server.Get());
+        Pump(1000);
+        Snapshot(L"hint-03-link-preview", false);
+        helper->MouseOutLink();
+        helper.Reset();
+    }
+    server.Reset();
+    away();
+
+    // The Info label: the application's picture of the page itself.
+    const std::vector<HWND> labels = ToolbarLabels(form);
+    if (labels.size() == 3) {
+        RECT rect{};
+        ::GetClientRect(labels[1], &rect);
+        POINT center{rect.right / 2, rect.bottom / 2};
+        POINT screen = center;
+        ::ClientToScreen(labels[1], &screen);
+        ::SetCursorPos(screen.x, screen.y);
+        ::SendMessageW(labels[1], WM_MOUSEMOVE, 0, MAKELPARAM(center.x, center.y));
+        Pump(1000);
+        Snapshot(L"hint-04-page-card", false);
+    }
+    away();
+
+    band->CloseDW(0);
+    withSite->SetSite(nullptr);
+    band.Reset();
+    site.Reset();
+    Pump(200);
+}
+
 // A person's click on the arrow part of a toolbar's drop-down button (which opens its menu).
 void ClickArrowPart(HWND bar, int index) {
     RECT rect{};
@@ -317,6 +447,7 @@ int wmain(int argc, wchar_t** argv) {
     INITCOMMONCONTROLSEX controls{sizeof(controls), ICC_BAR_CLASSES};
     ::InitCommonControlsEx(&controls);
     MainToolbarShots();
+    HintShots();
     QuickLinkShots();
     ::CoFreeUnusedLibraries();
     ::OleUninitialize();

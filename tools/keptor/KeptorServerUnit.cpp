@@ -556,8 +556,19 @@ STDMETHODIMP TKeptorServer::GetLinkImage(BSTR AURL, LONG AIndex, VARIANT_BOOL* A
         if (!AFound || !AData)
             RaiseComError(E_POINTER);
         auto image = Data.LinkImages.find({Str(AURL), AIndex});
-        if (image == Data.LinkImages.end())
+        if (image == Data.LinkImages.end()) {
+            if (Data.PreviewAnyUrl && AIndex == -1 && ::SysStringLen(AURL) > 0) {
+                // The link preview of any page: a card of its host and path in one of a few colours.
+                const std::wstring url = Str(AURL);
+                const COLORREF kAccents[] = {RGB(0x30, 0x60, 0xC0), RGB(0x30, 0xA0, 0x50), RGB(0xC0, 0x50, 0x30),
+                                             RGB(0x80, 0x40, 0xA0)};
+                const COLORREF accent = kAccents[std::hash<std::wstring>()(url) % std::size(kAccents)];
+                TVariant picture = MakeByteArray(RenderUrlPreview(url, accent));
+                *AFound = VARIANT_TRUE;
+                OleCheck(::VariantCopy(AData, picture.Ptr()));
+            }
             return;
+        }
         *AFound = image->second.Found;
         OleCheck(::VariantCopy(AData, const_cast<VARIANT*>(&image->second.Data.Get())));
     });
@@ -1129,6 +1140,7 @@ void TKeptorServer::SeedDemoArchive() {
     Data.LinkStates[L"http://www.example.com/docs/"] = 0;
     Data.LinkStates[L"http://www.example.com/"] = 0;
     Data.Hint = {220, 500, 4000};
+    Data.PreviewAnyUrl = true;
     Data.QuickGroups = {
         {L"News",
          true,

@@ -148,6 +148,9 @@ struct TKeptorArchive {
     std::map<std::pair<std::wstring, long>, TKeptorLinkImage> LinkImages; // (URL, index)
     Microsoft::WRL::ComPtr<IDispatch> InternalBrowser;
     std::wstring ScreenShotDirectory; // empty: screenshots are kept in memory only
+    // When set, GetLinkImage renders a preview card for any URL asked with index -1 that LinkImages
+    // does not hold (the demo seed sets it); otherwise such a URL is not found.
+    bool PreviewAnyUrl = false;
 };
 
 // A Windows bitmap file (file header included) of one colour, 24 bits per pixel.

@@ -1,0 +1,49 @@
+// TBtnHintForm: the small text window the main toolbar shows as the hint of its buttons and labels.
+//
+// A borderless top-level tool window (no taskbar button) in the info colours with a thin black frame;
+// HintLabel sits 3 pixels inside it and the window fits it with a 3-pixel margin at every showing.
+// The window's own text is the hint it shows, so that accessibility tools read it.
+#pragma once
+
+#include <windows.h>
+
+#include <string>
+
+#include "ui/FormsUnit.h"
+
+namespace zorbex {
+
+class TBtnHintForm : public TForm {
+public:
+    // Where HintLabel sits in the client area: the margin around the text.
+    static constexpr int kLabelLeft = 3;
+    static constexpr int kLabelTop = 3;
+    // Longest hint text shown; a longer one is cut and ends with an ellipsis.
+    static constexpr size_t kMaxHintLength = 4096;
+
+    // A new hidden hint window, without owner.
+    static TFormPtr<TBtnHintForm> Create();
+
+    // Replaces the caption of HintLabel, which sizes itself to the text, and the window's text.
+    void SetHintText(const std::wstring& text);
+    std::wstring HintText() const { return Text; }
+    // The size of HintLabel (its text), in pixels.
+    SIZE LabelSize() const { return LabelExtent; }
+    // Sets the client size (the window has no frame: also its outer size).
+    void SetClientSize(int width, int height);
+    // Hides the window without changing activation.
+    void HideHint();
+
+protected:
+    LRESULT WndProc(UINT message, WPARAM wParam, LPARAM lParam) override;
+
+private:
+    TBtnHintForm();
+    void Paint(HDC dc);
+
+    HWND HintLabel = nullptr; // a Static child window, destroyed with the form's window
+    std::wstring Text;
+    SIZE LabelExtent{};
+};
+
+} // namespace zorbex
