@@ -51,15 +51,6 @@ struct TButtonState {
     std::wstring Text;
 };
 
-void SetSwitch(const wchar_t* name, bool on) {
-    HKEY key = nullptr;
-    ASSERT_EQ(ERROR_SUCCESS, ::RegCreateKeyExW(HKEY_CURRENT_USER, SettingsKeyPath().c_str(), 0, nullptr, 0,
-                                               KEY_SET_VALUE, nullptr, &key, nullptr));
-    const DWORD value = on ? 1 : 0;
-    ::RegSetValueExW(key, name, 0, REG_DWORD, reinterpret_cast<const BYTE*>(&value), sizeof(value));
-    ::RegCloseKey(key);
-}
-
 class MainToolbarTest : public TComTest {
 protected:
     void SetUp() override {

@@ -3,6 +3,7 @@
 
 #include "com/ComServerUnit.h"
 #include "com/ErrorsUnit.h"
+#include "server/BHOMngUnit.h"
 
 #include <ocidl.h>
 
@@ -122,6 +123,15 @@ TGuiObjectCounts GuiObjectCounts() {
         }
     }
     return counts;
+}
+
+void SetSwitch(const wchar_t* name, bool on) {
+    HKEY key = nullptr;
+    ASSERT_EQ(ERROR_SUCCESS, ::RegCreateKeyExW(HKEY_CURRENT_USER, SettingsKeyPath().c_str(), 0, nullptr, 0,
+                                               KEY_SET_VALUE, nullptr, &key, nullptr));
+    const DWORD value = on ? 1 : 0;
+    ::RegSetValueExW(key, name, 0, REG_DWORD, reinterpret_cast<const BYTE*>(&value), sizeof(value));
+    ::RegCloseKey(key);
 }
 
 } // namespace zorbex::test

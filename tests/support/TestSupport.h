@@ -79,6 +79,10 @@ TGuiObjectCounts GuiObjectCounts();
 // The class an object names through IProvideClassInfo; GUID_NULL when it names none.
 GUID ProvidedClassID(IUnknown* object);
 
+// Stores one of the toolbar's switches ("Enabled", "Highlight enabled", ...) in the settings key of the
+// current user, as the Keptor application does.
+void SetSwitch(const wchar_t* name, bool on);
+
 // Pumps this thread's messages for about `milliseconds` (COM calls, timers, posted messages).
 void PumpMessages(DWORD milliseconds);
 
