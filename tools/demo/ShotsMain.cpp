@@ -171,6 +171,42 @@ void MakeFrame(TTestSite& site) {
     ::SetWindowPos(row, HWND_BOTTOM, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
 }
 
+// A band of the library sited in the frame, closed again at the end of the scene.
+struct TDemoBand {
+    ComPtr<IDeskBand> Band;
+    ComPtr<IObjectWithSite> WithSite;
+    HWND Form = nullptr;
+
+    TDemoBand(const CLSID& clsid, TTestSite& site) {
+        if (FAILED(::CoCreateInstance(clsid, nullptr, CLSCTX_INPROC_SERVER, IID_PPV_ARGS(&Band)))) {
+            Print(L"the toolbar could not be created: is ZorbexGUI.dll registered?");
+            return;
+        }
+        Band.As(&WithSite);
+        WithSite->SetSite(static_cast<IOleWindow*>(&site));
+        Band->GetWindow(&Form);
+        Place();
+    }
+    TDemoBand(const TDemoBand&) = delete;
+    TDemoBand& operator=(const TDemoBand&) = delete;
+    ~TDemoBand() {
+        if (!Band)
+            return;
+        Band->CloseDW(0);
+        WithSite->SetSite(nullptr);
+        Band.Reset();
+        Pump(200);
+    }
+    explicit operator bool() const { return Form != nullptr; }
+    // The browser gives the band the whole row, at least its actual width.
+    void Place() {
+        DESKBANDINFO info{};
+        info.dwMask = DBIM_ACTUAL;
+        Band->GetBandInfo(1, DBIF_VIEWMODE_NORMAL, &info);
+        ::SetWindowPos(Form, HWND_TOP, 0, 2, std::max<LONG>(info.ptActual.x, 858), info.ptActual.y, SWP_SHOWWINDOW);
+    }
+};
+
 void MainToolbarShots() {
     for (const wchar_t* name : {L"Enabled", L"Highlight enabled", L"Popup killer enabled", L"Banner killer enabled",
                                 L"Link hint enabled"})
@@ -180,24 +216,11 @@ void MainToolbarShots() {
     ComPtr<TTestSite> site = TTestSite::Create();
     MakeFrame(*site.Get());
 
-    ComPtr<IDeskBand> band;
-    if (FAILED(::CoCreateInstance(CLSID_ZorbexExplorerBar, nullptr, CLSCTX_INPROC_SERVER, IID_PPV_ARGS(&band)))) {
-        Print(L"the main toolbar could not be created: is ZorbexGUI.dll registered?");
+    TDemoBand band(CLSID_ZorbexExplorerBar, *site.Get());
+    if (!band)
         return;
-    }
-    ComPtr<IObjectWithSite> withSite;
-    band.As(&withSite);
-    withSite->SetSite(static_cast<IOleWindow*>(site.Get()));
-    HWND form = nullptr;
-    band->GetWindow(&form);
-    // The browser gives the band the whole row, at least its actual width.
-    auto place = [&] {
-        DESKBANDINFO info{};
-        info.dwMask = DBIM_ACTUAL;
-        band->GetBandInfo(1, DBIF_VIEWMODE_NORMAL, &info);
-        ::SetWindowPos(form, HWND_TOP, 0, 2, std::max<LONG>(info.ptActual.x, 858), info.ptActual.y, SWP_SHOWWINDOW);
-    };
-    place();
+    const HWND form = band.Form;
+    auto place = [&] { band.Place(); };
 
     Print(L"== The main toolbar, as a person sees it");
     Navigate(*site.Get(), L"http://www.example.com/");
@@ -244,11 +267,6 @@ void MainToolbarShots() {
     SnapshotMenu(L"main-06-domain-links-menu", [&] { ClickButton(form, 14); });
     Pump(300);
 
-    band->CloseDW(0);
-    withSite->SetSite(nullptr);
-    band.Reset();
-    site.Reset();
-    Pump(200);
 }
 
 // The labels of the main toolbar, left to right: rating, card ("Info"), comments.
@@ -284,22 +302,11 @@ void HintShots() {
         return;
     }
     keptor.Control()->ClearFailures();
-    ComPtr<IDeskBand> band;
-    if (FAILED(::CoCreateInstance(CLSID_ZorbexExplorerBar, nullptr, CLSCTX_INPROC_SERVER, IID_PPV_ARGS(&band)))) {
-        Print(L"the main toolbar could not be created: is ZorbexGUI.dll registered?");
+    TDemoBand band(CLSID_ZorbexExplorerBar, *site.Get());
+    if (!band)
         return;
-    }
-    ComPtr<IObjectWithSite> withSite;
-    band.As(&withSite);
-    withSite->SetSite(static_cast<IOleWindow*>(site.Get()));
-    HWND form = nullptr;
-    band->GetWindow(&form);
-    auto place = [&] {
-        DESKBANDINFO info{};
-        info.dwMask = DBIM_ACTUAL;
-        band->GetBandInfo(1, DBIF_VIEWMODE_NORMAL, &info);
-        ::SetWindowPos(form, HWND_TOP, 0, 2, std::max<LONG>(info.ptActual.x, 858), info.ptActual.y, SWP_SHOWWINDOW);
-    };
+    const HWND form = band.Form;
+    auto place = [&] { band.Place(); };
     Pump(300);
     Navigate(*site.Get(), L"http://www.example.com/");
     place();
@@ -373,11 +380,6 @@ void HintShots() {
     }
     away();
 
-    band->CloseDW(0);
-    withSite->SetSite(nullptr);
-    band.Reset();
-    site.Reset();
-    Pump(200);
 }
 
 // A person's click on the arrow part of a toolbar's drop-down button (which opens its menu).
@@ -404,15 +406,10 @@ void QuickLinkShots() {
         Print(L"KeptorServer.exe did not start");
         return;
     }
-    ComPtr<IDeskBand> band;
-    if (FAILED(::CoCreateInstance(CLSID_TrovellaQLToolbar, nullptr, CLSCTX_INPROC_SERVER, IID_PPV_ARGS(&band))))
+    TDemoBand band(CLSID_TrovellaQLToolbar, *site.Get());
+    if (!band)
         return;
-    ComPtr<IObjectWithSite> withSite;
-    band.As(&withSite);
-    withSite->SetSite(static_cast<IOleWindow*>(site.Get()));
-    HWND form = nullptr;
-    band->GetWindow(&form);
-    ::SetWindowPos(form, HWND_TOP, 0, 2, 858, 22, SWP_SHOWWINDOW);
+    const HWND form = band.Form;
     Navigate(*site.Get(), L"http://www.example.com/");
     Pump(300);
 
@@ -427,11 +424,6 @@ void QuickLinkShots() {
         SnapshotMenu(L"links-03-manage-groups", [&] { ClickArrowPart(manage, 0); });
     Pump(300);
 
-    band->CloseDW(0);
-    withSite->SetSite(nullptr);
-    band.Reset();
-    site.Reset();
-    Pump(200);
 }
 
 } // namespace
