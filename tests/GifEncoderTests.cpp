@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <climits>
 #include <cmath>
 #include <cstdint>
 #include <cstdlib>
@@ -681,6 +682,59 @@ INSTANTIATE_TEST_SUITE_P(
         TQualityCase{"gradient_fs", [] { return MakeGradient(509, 307); }, TGifDither::FloydSteinberg, 33.0}),
     [](const testing::TestParamInfo<TQualityCase>& test) { return std::string(test.param.Name); });
 
+// Mapping to a given palette gives exactly what a full scan gives: the nearest entry by squared RGB
+// distance, the lowest index among equals. Palettes: one entry, duplicates, a tight cluster (many entries
+// near each cell), spread entries, and 256 entries; pixels: random, and the corners of the cube.
+TEST(NearestColourTest, MappingMatchesAFullScan) {
+    std::mt19937 random(20261210);
+    auto channel = [&](int low, int high) { return static_cast<uint8_t>(std::uniform_int_distribution<int>(low, high)(random)); };
+    std::vector<std::vector<TRgbColor>> palettes;
+    palettes.push_back({{128, 128, 128}});
+    palettes.push_back({{10, 20, 30}, {10, 20, 30}, {200, 0, 0}, {10, 20, 30}});
+    for (size_t size : {17u, 64u, 256u}) {
+        std::vector<TRgbColor> spread;
+        std::vector<TRgbColor> cluster;
+        for (size_t i = 0; i < size; ++i) {
+            spread.push_back({channel(0, 255), channel(0, 255), channel(0, 255)});
+            cluster.push_back({channel(100, 140), channel(60, 75), channel(0, 255)});
+        }
+        palettes.push_back(spread);
+        palettes.push_back(cluster);
+    }
+    TBitmap bitmap(64, 64);
+    for (uint32_t y = 0; y < bitmap.Height; ++y) {
+        for (uint32_t x = 0; x < bitmap.Width; ++x) {
+            bitmap.Set(x, y, {channel(0, 255), channel(0, 255), channel(0, 255)});
+        }
+    }
+    for (uint32_t corner = 0; corner < 8; ++corner) {
+        bitmap.Set(corner, 0, {static_cast<uint8_t>(corner & 1 ? 255 : 0), static_cast<uint8_t>(corner & 2 ? 255 : 0),
+                               static_cast<uint8_t>(corner & 4 ? 255 : 0)});
+    }
+    for (const std::vector<TRgbColor>& palette : palettes) {
+        std::vector<uint8_t> indices(size_t{bitmap.Width} * bitmap.Height);
+        MapToPalette(bitmap.View(), palette, indices);
+        for (uint32_t y = 0; y < bitmap.Height; ++y) {
+            for (uint32_t x = 0; x < bitmap.Width; ++x) {
+                const TRgbColor pixel = bitmap.Get(x, y);
+                size_t nearest = 0;
+                int best = INT_MAX;
+                for (size_t i = 0; i < palette.size(); ++i) {
+                    const int dr = palette[i].Red - pixel.Red;
+                    const int dg = palette[i].Green - pixel.Green;
+                    const int db = palette[i].Blue - pixel.Blue;
+                    if (dr * dr + dg * dg + db * db < best) {
+                        best = dr * dr + dg * dg + db * db;
+                        nearest = i;
+                    }
+                }
+                ASSERT_EQ(indices[size_t{y} * bitmap.Width + x], nearest)
+                    << "pixel " << x << "," << y << " of a palette of " << palette.size();
+            }
+        }
+    }
+}
+
 TEST(QuantizerTest, DominantFlatColoursStayExact) {
     const TBitmap bitmap = MakeScreenshot(640, 400, 9);
     for (TGifDither dither : {TGifDither::None, TGifDither::FloydSteinberg}) {
@@ -863,6 +917,16 @@ INSTANTIATE_TEST_SUITE_P(
                                  [] {
                                      const std::vector<uint8_t> indices = {0, 1, 2, 1};
                                      EncodeGifIndexed({2, 2, indices, 0, kTwoColours});
+                                 }},
+                    TInvalidCase{"FirstIndexOutsidePalette",
+                                 [] {
+                                     const std::vector<uint8_t> indices = {7, 0, 0, 0};
+                                     EncodeGifIndexed({2, 2, indices, 0, kTwoColours});
+                                 }},
+                    TInvalidCase{"LastIndexOutsidePaletteAfterARun",
+                                 [] {
+                                     const std::vector<uint8_t> indices = {1, 1, 1, 1, 1, 255};
+                                     EncodeGifIndexed({3, 2, indices, 0, kTwoColours});
                                  }}),
     [](const testing::TestParamInfo<TInvalidCase>& test) { return std::string(test.param.Name); });
 
