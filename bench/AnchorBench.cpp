@@ -7,6 +7,8 @@
 //
 //   AnchorBench [--runs N] FILE.ppm...   writes FILE.<tool>.gif beside each input and prints for each tool
 //   RESULT <file> <tool> <width> <height> <best ms> <median ms> <bytes>
+//   AnchorBench --colors C [--runs N] FILE.ppm...   only the library's encoder, with a palette of at most
+//   C colours, as the tool "oursC" (the rate-distortion sweep of gif_bench.sh)
 // The time runs from the raw pixels in memory to the complete GIF file in memory: quantizing, mapping and
 // compressing, nothing of reading or writing files.
 #include <gif_lib.h>
@@ -86,8 +88,8 @@ TPicture ReadPpm(const std::string& path) {
 
 using TBytes = std::vector<uint8_t>;
 
-TBytes Ours(const TPicture& picture) {
-    return zorbex::EncodeGif({picture.Width, picture.Height, picture.Bgrx, 0});
+TBytes Ours(const TPicture& picture, uint32_t maxColors = 256) {
+    return zorbex::EncodeGif({picture.Width, picture.Height, picture.Bgrx, 0}, {maxColors, zorbex::TGifDither::None});
 }
 
 TBytes ImageMagick(const TPicture& picture) {
@@ -241,17 +243,24 @@ struct TTool {
 
 int main(int argc, char** argv) {
     int runs = 3;
+    uint32_t colors = 0;
     std::vector<std::string> files;
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
         if (arg == "--runs" && i + 1 < argc)
             runs = std::max(1, std::atoi(argv[++i]));
+        else if (arg == "--colors" && i + 1 < argc)
+            colors = static_cast<uint32_t>(std::clamp(std::atoi(argv[++i]), 2, 256));
         else
             files.push_back(arg);
     }
     MagickWandGenesis();
     av_log_set_level(AV_LOG_ERROR);
-    const TTool tools[] = {{"ours", Ours}, {"im", ImageMagick}, {"ffmpeg", Ffmpeg}, {"liq", ImageQuant}};
+    const std::string sweepName = "ours" + std::to_string(colors);
+    std::vector<TTool> tools = {{"ours", [](const TPicture& p) { return Ours(p); }}, {"im", ImageMagick},
+                                {"ffmpeg", Ffmpeg}, {"liq", ImageQuant}};
+    if (colors != 0)
+        tools = {{sweepName.c_str(), [colors](const TPicture& p) { return Ours(p, colors); }}};
     int status = 0;
     for (const std::string& path : files) {
         try {
