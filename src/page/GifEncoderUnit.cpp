@@ -265,25 +265,32 @@ private:
             lows[axis] = static_cast<int>((cell >> shift) & ((1u << CellBits) - 1)) << CellShift;
         }
         const int span = (1 << CellShift) - 1;
-        auto gaps = [&](const TCandidate& entry, bool farthest) {
+        // Squared distances from an entry to the nearest and to the farthest point of the cell.
+        auto nearestInCell = [&](const TCandidate& entry) {
             const std::array<int, 3> values{entry.Red, entry.Green, entry.Blue};
             int sum = 0;
             for (size_t axis = 0; axis < 3; ++axis) {
-                const int low = lows[axis];
-                const int high = low + span;
-                const int v = values[axis];
-                const int gap = farthest ? std::max(v - low, high - v) : std::max(low - v, 0) + std::max(v - high, 0);
+                const int gap = std::max(lows[axis] - values[axis], 0) + std::max(values[axis] - lows[axis] - span, 0);
+                sum += gap * gap;
+            }
+            return sum;
+        };
+        auto farthestInCell = [&](const TCandidate& entry) {
+            const std::array<int, 3> values{entry.Red, entry.Green, entry.Blue};
+            int sum = 0;
+            for (size_t axis = 0; axis < 3; ++axis) {
+                const int gap = std::max(values[axis] - lows[axis], lows[axis] + span - values[axis]);
                 sum += gap * gap;
             }
             return sum;
         };
         int bound = INT_MAX;
         for (const TCandidate& entry : source) {
-            bound = std::min(bound, gaps(entry, true));
+            bound = std::min(bound, farthestInCell(entry));
         }
         CellStart[cell] = static_cast<int32_t>(Candidates.size());
         for (const TCandidate& entry : source) {
-            if (gaps(entry, false) <= bound) {
+            if (nearestInCell(entry) <= bound) {
                 Candidates.push_back(entry);
             }
         }
