@@ -89,7 +89,8 @@ TPicture ReadPpm(const std::string& path) {
 using TBytes = std::vector<uint8_t>;
 
 TBytes Ours(const TPicture& picture, uint32_t maxColors = 256) {
-    return zorbex::EncodeGif({picture.Width, picture.Height, picture.Bgrx, 0}, {maxColors, zorbex::TGifDither::None});
+    return zorbex::EncodeGif({picture.Width, picture.Height, picture.Bgrx, 0},
+                             {maxColors, zorbex::TGifDither::None});
 }
 
 TBytes ImageMagick(const TPicture& picture) {
@@ -257,8 +258,10 @@ int main(int argc, char** argv) {
     MagickWandGenesis();
     av_log_set_level(AV_LOG_ERROR);
     const std::string sweepName = "ours" + std::to_string(colors);
-    std::vector<TTool> tools = {{"ours", [](const TPicture& p) { return Ours(p); }}, {"im", ImageMagick},
-                                {"ffmpeg", Ffmpeg}, {"liq", ImageQuant}};
+    std::vector<TTool> tools = {{"ours", [](const TPicture& p) { return Ours(p); }},
+                                {"im", ImageMagick},
+                                {"ffmpeg", Ffmpeg},
+                                {"liq", ImageQuant}};
     if (colors != 0)
         tools = {{sweepName.c_str(), [colors](const TPicture& p) { return Ours(p, colors); }}};
     int status = 0;

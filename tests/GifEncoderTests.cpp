@@ -687,7 +687,9 @@ INSTANTIATE_TEST_SUITE_P(
 // near each cell), spread entries, and 256 entries; pixels: random, and the corners of the cube.
 TEST(NearestColourTest, MappingMatchesAFullScan) {
     std::mt19937 random(20261210);
-    auto channel = [&](int low, int high) { return static_cast<uint8_t>(std::uniform_int_distribution<int>(low, high)(random)); };
+    auto channel = [&](int low, int high) {
+        return static_cast<uint8_t>(std::uniform_int_distribution<int>(low, high)(random));
+    };
     std::vector<std::vector<TRgbColor>> palettes;
     palettes.push_back({{128, 128, 128}});
     palettes.push_back({{10, 20, 30}, {10, 20, 30}, {200, 0, 0}, {10, 20, 30}});
@@ -708,8 +710,9 @@ TEST(NearestColourTest, MappingMatchesAFullScan) {
         }
     }
     for (uint32_t corner = 0; corner < 8; ++corner) {
-        bitmap.Set(corner, 0, {static_cast<uint8_t>(corner & 1 ? 255 : 0), static_cast<uint8_t>(corner & 2 ? 255 : 0),
-                               static_cast<uint8_t>(corner & 4 ? 255 : 0)});
+        bitmap.Set(corner, 0,
+                   {static_cast<uint8_t>(corner & 1 ? 255 : 0), static_cast<uint8_t>(corner & 2 ? 255 : 0),
+                    static_cast<uint8_t>(corner & 4 ? 255 : 0)});
     }
     for (const std::vector<TRgbColor>& palette : palettes) {
         std::vector<uint8_t> indices(size_t{bitmap.Width} * bitmap.Height);

@@ -96,6 +96,25 @@ inline uint32_t HashRgb(uint32_t rgb, uint32_t bits) {
     return (rgb * 2654435761u) >> (32 - bits);
 }
 
+// Calls visit(rgb, length) for each run of one colour along a row, left to right, until visit returns
+// false; returns whether it got to the end. Pages are mostly runs (paper, flat panels), so the passes that
+// count colours do their work once a run instead of once a pixel.
+template <typename TVisit> bool ForEachRun(const uint8_t* row, uint32_t width, TVisit&& visit) {
+    uint32_t x = 0;
+    while (x < width) {
+        const uint32_t rgb = ReadRgb(row + x * 4);
+        uint32_t run = 1;
+        while (x + run < width && ReadRgb(row + (x + run) * 4) == rgb) {
+            ++run;
+        }
+        x += run;
+        if (!visit(rgb, run)) {
+            return false;
+        }
+    }
+    return true;
+}
+
 // ---------------------------------------------------------------------------------------------------
 // Exact colours
 
@@ -117,14 +136,7 @@ public:
     bool Collect(const TRgbImage& image, size_t stride) {
         for (uint32_t y = 0; y < image.Height; ++y) {
             const uint8_t* row = image.Pixels.data() + y * stride;
-            uint32_t x = 0;
-            while (x < image.Width) {
-                const uint32_t rgb = ReadRgb(row + x * 4);
-                uint32_t run = 1;
-                while (x + run < image.Width && ReadRgb(row + (x + run) * 4) == rgb) {
-                    ++run;
-                }
-                x += run;
+            const bool complete = ForEachRun(row, image.Width, [this](uint32_t rgb, uint32_t run) {
                 uint32_t& slot = Slots[Find(rgb)];
                 if (slot == kEmpty) {
                     if (Colors.size() == Limit) {
@@ -135,6 +147,10 @@ public:
                     Counts.push_back(0);
                 }
                 Counts[slot] += run;
+                return true;
+            });
+            if (!complete) {
+                return false;
             }
         }
         Indices.assign(Colors.size(), 0);
@@ -214,7 +230,8 @@ public:
             Parent = std::make_unique<TNearestSearch>(palette, kCoarseCellBits);
         } else {
             for (size_t i = 0; i < palette.size(); ++i) {
-                Entries.push_back({palette[i].Red, palette[i].Green, palette[i].Blue, static_cast<uint8_t>(i)});
+                Entries.push_back(
+                    {palette[i].Red, palette[i].Green, palette[i].Blue, static_cast<uint8_t>(i)});
             }
         }
         Candidates.reserve(palette.size() * 16);
@@ -270,7 +287,8 @@ private:
             const std::array<int, 3> values{entry.Red, entry.Green, entry.Blue};
             int sum = 0;
             for (size_t axis = 0; axis < 3; ++axis) {
-                const int gap = std::max(lows[axis] - values[axis], 0) + std::max(values[axis] - lows[axis] - span, 0);
+                const int gap =
+                    std::max(lows[axis] - values[axis], 0) + std::max(values[axis] - lows[axis] - span, 0);
                 sum += gap * gap;
             }
             return sum;
@@ -383,14 +401,7 @@ std::vector<TPoint> BuildHistogram(const TRgbImage& image, size_t stride) {
         static_cast<uint32_t>((pixelCount + kMaxHistogramPixels - 1) / kMaxHistogramPixels);
     constexpr int kDrop = 8 - kHistBits;
     for (uint32_t y = 0; y < image.Height; y += rowStep) {
-        const uint8_t* row = image.Pixels.data() + y * stride;
-        uint32_t x = 0;
-        while (x < image.Width) {
-            const uint32_t rgb = ReadRgb(row + x * 4);
-            uint32_t run = 1;
-            while (x + run < image.Width && ReadRgb(row + (x + run) * 4) == rgb) {
-                ++run;
-            }
+        ForEachRun(image.Pixels.data() + y * stride, image.Width, [&bins](uint32_t rgb, uint32_t run) {
             const uint32_t r = rgb >> 16;
             const uint32_t g = (rgb >> 8) & 0xFF;
             const uint32_t b = rgb & 0xFF;
@@ -399,8 +410,8 @@ std::vector<TPoint> BuildHistogram(const TRgbImage& image, size_t stride) {
             bin.Red += r * run;
             bin.Green += g * run;
             bin.Blue += b * run;
-            x += run;
-        }
+            return true;
+        });
     }
 
     std::vector<TPoint> points;
@@ -444,7 +455,8 @@ std::vector<TBox> SplitBoxes(std::vector<TPoint>& points, uint32_t maxColors) {
         for (size_t axis = 0; axis < 3; ++axis) {
             if (low[axis] <= high[axis]) {
                 std::fill(buckets.begin() + static_cast<std::ptrdiff_t>(axis * 256 + low[axis]),
-                          buckets.begin() + static_cast<std::ptrdiff_t>(axis * 256 + high[axis] + 1), TMoments{});
+                          buckets.begin() + static_cast<std::ptrdiff_t>(axis * 256 + high[axis] + 1),
+                          TMoments{});
             }
         }
         TMoments total;
