@@ -115,6 +115,25 @@ template <typename TVisit> bool ForEachRun(const uint8_t* row, uint32_t width, T
     return true;
 }
 
+// Writes lookup(rgb) for every pixel to out, Width * Height bytes, looking up only where the colour
+// changes. out may be the picture's own memory: it advances one byte a pixel behind reads of four.
+template <typename TLookup>
+void MapPixels(const TRgbImage& image, size_t stride, uint8_t* out, TLookup&& lookup) {
+    uint32_t last = 0xFFFFFFFFu; // no colour: ReadRgb gives 24 bits
+    uint8_t lastIndex = 0;
+    for (uint32_t y = 0; y < image.Height; ++y) {
+        const uint8_t* row = image.Pixels.data() + y * stride;
+        for (uint32_t x = 0; x < image.Width; ++x) {
+            const uint32_t rgb = ReadRgb(row + x * 4);
+            if (rgb != last) {
+                last = rgb;
+                lastIndex = lookup(rgb);
+            }
+            *out++ = lastIndex;
+        }
+    }
+}
+
 // ---------------------------------------------------------------------------------------------------
 // Exact colours
 
@@ -166,19 +185,7 @@ public:
     // Writes the index of every pixel to out (Width * Height bytes; may be the picture's own memory).
     // Every colour of the picture must be in the table.
     void Map(const TRgbImage& image, size_t stride, uint8_t* out) const {
-        uint32_t last = kEmpty;
-        uint8_t lastIndex = 0;
-        for (uint32_t y = 0; y < image.Height; ++y) {
-            const uint8_t* row = image.Pixels.data() + y * stride;
-            for (uint32_t x = 0; x < image.Width; ++x) {
-                const uint32_t rgb = ReadRgb(row + x * 4);
-                if (rgb != last) {
-                    last = rgb;
-                    lastIndex = Indices[Slots[Find(rgb)]];
-                }
-                *out++ = lastIndex;
-            }
-        }
+        MapPixels(image, stride, out, [this](uint32_t rgb) { return Indices[Slots[Find(rgb)]]; });
     }
 
 private:
@@ -591,19 +598,7 @@ std::vector<TRgbColor> BuildPalette(std::vector<TPoint>& points, uint32_t maxCol
 // Mapping pixels to the palette
 
 void MapNearest(const TRgbImage& image, size_t stride, TColorCache& cache, uint8_t* out) {
-    uint32_t last = 0xFFFFFFFFu;
-    uint8_t lastIndex = 0;
-    for (uint32_t y = 0; y < image.Height; ++y) {
-        const uint8_t* row = image.Pixels.data() + y * stride;
-        for (uint32_t x = 0; x < image.Width; ++x) {
-            const uint32_t rgb = ReadRgb(row + x * 4);
-            if (rgb != last) {
-                last = rgb;
-                lastIndex = cache.Find(rgb);
-            }
-            *out++ = lastIndex;
-        }
-    }
+    MapPixels(image, stride, out, [&cache](uint32_t rgb) { return cache.Find(rgb); });
 }
 
 // Floyd-Steinberg with serpentine scan. Errors are kept in sixteenths in two rows of int32, with one
