@@ -15,7 +15,7 @@ const TFormDesign kBtnHintFormDesign{L"BtnHintForm", 104, 43, false};
 
 } // namespace
 
-TBtnHintForm::TBtnHintForm() : TForm(kBtnHintFormDesign) {}
+TBtnHintForm::TBtnHintForm() : THintWindow(kBtnHintFormDesign) {}
 
 TFormPtr<TBtnHintForm> TBtnHintForm::Create() {
     TFormPtr<TBtnHintForm> form(new TBtnHintForm);
@@ -59,12 +59,6 @@ void TBtnHintForm::SetClientSize(int width, int height) {
     ::InvalidateRect(Handle(), nullptr, TRUE);
 }
 
-void TBtnHintForm::HideHint() {
-    if (Handle())
-        ::SetWindowPos(Handle(), nullptr, 0, 0, 0, 0,
-                       SWP_HIDEWINDOW | SWP_NOMOVE | SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
-}
-
 void TBtnHintForm::Paint(HDC dc) {
     // Shape1: the whole client area in the info colour, outlined by a 1-pixel black pen.
     RECT client{};
@@ -75,17 +69,6 @@ void TBtnHintForm::Paint(HDC dc) {
 
 LRESULT TBtnHintForm::WndProc(UINT message, WPARAM wParam, LPARAM lParam) {
     switch (message) {
-    case WM_ERASEBKGND:
-        Paint(reinterpret_cast<HDC>(wParam));
-        return 1;
-    case WM_PAINT: {
-        PAINTSTRUCT paint{};
-        if (HDC dc = ::BeginPaint(Handle(), &paint)) {
-            Paint(dc);
-            ::EndPaint(Handle(), &paint);
-        }
-        return 0;
-    }
     case WM_CTLCOLORSTATIC:
         if (reinterpret_cast<HWND>(lParam) == HintLabel) {
             HDC dc = reinterpret_cast<HDC>(wParam);
@@ -97,7 +80,7 @@ LRESULT TBtnHintForm::WndProc(UINT message, WPARAM wParam, LPARAM lParam) {
     default:
         break;
     }
-    return TForm::WndProc(message, wParam, lParam);
+    return THintWindow::WndProc(message, wParam, lParam);
 }
 
 } // namespace zorbex

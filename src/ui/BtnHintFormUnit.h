@@ -9,11 +9,11 @@
 
 #include <string>
 
-#include "ui/FormsUnit.h"
+#include "ui/HintWindowUnit.h"
 
 namespace zorbex {
 
-class TBtnHintForm : public TForm {
+class TBtnHintForm : public THintWindow {
 public:
     // Where HintLabel sits in the client area: the margin around the text.
     static constexpr int kLabelLeft = 3;
@@ -31,15 +31,14 @@ public:
     SIZE LabelSize() const { return LabelExtent; }
     // Sets the client size (the window has no frame: also its outer size).
     void SetClientSize(int width, int height);
-    // Hides the window without changing activation.
-    void HideHint();
 
 protected:
     LRESULT WndProc(UINT message, WPARAM wParam, LPARAM lParam) override;
 
+    void Paint(HDC dc) override;
+
 private:
     TBtnHintForm();
-    void Paint(HDC dc);
 
     HWND HintLabel = nullptr; // a Static child window, destroyed with the form's window
     std::wstring Text;

@@ -13,7 +13,7 @@ const TFormDesign kHintFormDesign{L"HintForm", 169, 41, false};
 
 } // namespace
 
-THintForm::THintForm() : TForm(kHintFormDesign) {}
+THintForm::THintForm() : THintWindow(kHintFormDesign) {}
 
 TFormPtr<THintForm> THintForm::Create() {
     TFormPtr<THintForm> form(new THintForm);
@@ -50,12 +50,6 @@ void THintForm::SetPicture(TBitmap&& picture) {
     ::InvalidateRect(Handle(), nullptr, TRUE);
 }
 
-void THintForm::HideHint() {
-    if (Handle())
-        ::SetWindowPos(Handle(), nullptr, 0, 0, 0, 0,
-                       SWP_HIDEWINDOW | SWP_NOMOVE | SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
-}
-
 void THintForm::Paint(HDC dc) {
     RECT client{};
     ::GetClientRect(Handle(), &client);
@@ -67,24 +61,6 @@ void THintForm::Paint(HDC dc) {
     }
     ::BitBlt(dc, kBorder, kBorder, std::min(Image.Width(), static_cast<int>(client.right) - 2 * kBorder),
              std::min(Image.Height(), static_cast<int>(client.bottom) - 2 * kBorder), Image.Canvas(), 0, 0, SRCCOPY);
-}
-
-LRESULT THintForm::WndProc(UINT message, WPARAM wParam, LPARAM lParam) {
-    switch (message) {
-    case WM_ERASEBKGND:
-        return 1; // the picture covers the client area
-    case WM_PAINT: {
-        PAINTSTRUCT paint{};
-        if (HDC dc = ::BeginPaint(Handle(), &paint)) {
-            Paint(dc);
-            ::EndPaint(Handle(), &paint);
-        }
-        return 0;
-    }
-    default:
-        break;
-    }
-    return TForm::WndProc(message, wParam, lParam);
 }
 
 } // namespace zorbex

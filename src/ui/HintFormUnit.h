@@ -9,11 +9,11 @@
 #include <windows.h>
 
 #include "page/BitmapUnit.h"
-#include "ui/FormsUnit.h"
+#include "ui/HintWindowUnit.h"
 
 namespace zorbex {
 
-class THintForm : public TForm {
+class THintForm : public THintWindow {
 public:
     static constexpr int kBorder = 1;
     static constexpr BYTE kDesignAlpha = 100;
@@ -29,18 +29,15 @@ public:
     // Takes the picture into HintImage and fits the window to it (never beyond the screen).
     void SetPicture(TBitmap&& picture);
     const TBitmap& Picture() const { return Image; }
-    // Hides the window without changing activation.
-    void HideHint();
 
     // The data module's timer (on this window: a message timer needs one).
     TTimer& Timer() { return HintTimer; }
 
 protected:
-    LRESULT WndProc(UINT message, WPARAM wParam, LPARAM lParam) override;
+    void Paint(HDC dc) override;
 
 private:
     THintForm();
-    void Paint(HDC dc);
 
     TBitmap Image;
     bool Blend = true;
