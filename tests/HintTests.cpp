@@ -14,6 +14,7 @@
 #include <climits>
 #include <cstdio>
 #include <functional>
+#include <optional>
 #include <ostream>
 #include <string>
 #include <vector>
@@ -734,9 +735,7 @@ TEST_F(HelperObjectTest, AnswersThroughItsDispatchInterface) {
 class ToolbarHintTest : public TComTest {
 protected:
     void SetUp() override {
-        for (const wchar_t* name : {L"Enabled", L"Highlight enabled", L"Popup killer enabled",
-                                    L"Banner killer enabled", L"Link hint enabled"})
-            SetSwitch(name, true);
+        SetEverySwitch(true);
         Server = TKeptorServer::Create();
         auto& archive = Server->Archive();
         archive.Documents[kArchived] = {2001, L"Read later", 1, 3};
@@ -746,12 +745,9 @@ protected:
         archive.Hint = {-1, 20, 60000};
         archive.PreviewAnyUrl = true;
         ASSERT_EQ(S_OK, Server->RegisterRunning());
-        Site = TTestSite::Create();
-        Band = TakeCreated<IDeskBand>(TZorbexExplorerBar::CreateObject());
-        ComPtr<IObjectWithSite> withSite;
-        ASSERT_EQ(S_OK, Band.As(&withSite));
-        ASSERT_EQ(S_OK, withSite->SetSite(static_cast<IOleWindow*>(Site.Get())));
-        ASSERT_EQ(S_OK, Band->GetWindow(&Form));
+        Opened.emplace(TakeCreated<IDeskBand>(TZorbexExplorerBar::CreateObject()));
+        ASSERT_EQ(S_OK, Opened->SiteResult);
+        Form = Opened->Window();
         ToolBar1 = ::FindWindowExW(Form, nullptr, TOOLBARCLASSNAMEW, nullptr);
         ToolBar2 = ::FindWindowExW(Form, ToolBar1, TOOLBARCLASSNAMEW, nullptr);
         ASSERT_TRUE(ToolBar1 && ToolBar2);
@@ -759,14 +755,7 @@ protected:
         ASSERT_TRUE(FormObject().Active());
     }
     void TearDown() override {
-        if (Band) {
-            Band->CloseDW(0);
-            ComPtr<IObjectWithSite> withSite;
-            if (SUCCEEDED(Band.As(&withSite)))
-                withSite->SetSite(nullptr);
-            Band.Reset();
-        }
-        Site.Reset();
+        Opened.reset();
         PumpMessages(30);
         EXPECT_TRUE(LinkHintWindows().empty()) << "the card hint outlived the toolbar";
         if (Server) {
@@ -778,20 +767,13 @@ protected:
     }
 
     TMainIEToolBandForm& FormObject() {
-        return *static_cast<TMainIEToolBandForm*>(static_cast<TZorbexExplorerBar*>(Band.Get())->Form());
+        return *static_cast<TMainIEToolBandForm*>(static_cast<TZorbexExplorerBar*>(Opened->Band.Get())->Form());
     }
     TToolbarDM& Timers() { return *FormObject().Timers(); }
     HWND HintWindow() { return FormObject().ButtonHintWindow(); }
 
     void Navigate(const std::wstring& url) {
-        VARIANT disp{};
-        V_VT(&disp) = VT_DISPATCH;
-        V_DISPATCH(&disp) = static_cast<IDispatch*>(&Site->Browser());
-        TVariant text(url);
-        VARIANT byRef{};
-        V_VT(&byRef) = VT_BYREF | VT_VARIANT;
-        V_VARIANTREF(&byRef) = text.Ptr();
-        Site->Browser().Fire(DISPID_NAVIGATECOMPLETE2, {disp, byRef});
+        Opened->Site->Browser().FireNavigateComplete(url);
         PumpMessages(30);
     }
 
@@ -833,7 +815,7 @@ protected:
     }
     void Leave() {
         Desktop.Cursor = POINT{900, 700};
-        Desktop.Under = Site->Window();
+        Desktop.Under = Opened->Site->Window();
     }
     HWND Label(const wchar_t* name) {
         const auto control = FormObject().FindHintControl(name);
@@ -844,8 +826,7 @@ protected:
 
     TTestDesktop Desktop;
     ComPtr<TKeptorServer> Server;
-    ComPtr<TTestSite> Site;
-    ComPtr<IDeskBand> Band;
+    std::optional<TLibraryBand> Opened;
     HWND Form = nullptr;
     HWND ToolBar1 = nullptr;
     HWND ToolBar2 = nullptr;
@@ -1042,7 +1023,7 @@ TEST_F(ToolbarHintTest, LongTextsStayWithinTheScreen) {
 TEST_F(ToolbarHintTest, RealTimersShowAndHideTheButtonHint) {
     // The system's own cursor and windows: the browser frame on screen, the cursor moved for real.
     THintDesktop::Replace(nullptr);
-    ::SetWindowPos(Site->Window(), HWND_TOP, 0, 0, 900, 200, SWP_SHOWWINDOW | SWP_NOACTIVATE);
+    ::SetWindowPos(Opened->Site->Window(), HWND_TOP, 0, 0, 900, 200, SWP_SHOWWINDOW | SWP_NOACTIVATE);
     ::SetWindowPos(Form, nullptr, 0, 0, 880, 24, SWP_NOZORDER | SWP_NOACTIVATE | SWP_SHOWWINDOW);
     PumpMessages(30);
     HWND bar = nullptr;
@@ -1317,7 +1298,7 @@ TEST_F(ToolbarHintTest, ClosingTheToolbarTakesEveryHintWindow) {
     const HWND buttonHint = HintWindow();
     ASSERT_TRUE(Facts(buttonHint).Visible);
     ASSERT_EQ(1u, LinkHintWindows().size());
-    Band->CloseDW(0);
+    Opened->Band->CloseDW(0);
     EXPECT_FALSE(::IsWindow(buttonHint));
     EXPECT_TRUE(LinkHintWindows().empty());
 }

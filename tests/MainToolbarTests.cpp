@@ -10,6 +10,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <map>
+#include <optional>
 #include <set>
 #include <string>
 #include <vector>
@@ -54,9 +55,7 @@ struct TButtonState {
 class MainToolbarTest : public TComTest {
 protected:
     void SetUp() override {
-        for (const wchar_t* name : {L"Enabled", L"Highlight enabled", L"Popup killer enabled",
-                                    L"Banner killer enabled", L"Link hint enabled"})
-            SetSwitch(name, true);
+        SetEverySwitch(true);
         Server = TKeptorServer::Create();
         auto& archive = Server->Archive();
         archive.Documents[kArchived] = {2001, L"Read later", 1, 3};
@@ -82,31 +81,24 @@ protected:
     }
 
     void OpenBand() {
-        Site = TTestSite::Create();
-        Band = TakeCreated<IDeskBand>(TZorbexExplorerBar::CreateObject());
-        ComPtr<IObjectWithSite> withSite;
-        ASSERT_EQ(S_OK, Band.As(&withSite));
-        ASSERT_EQ(S_OK, withSite->SetSite(static_cast<IOleWindow*>(Site.Get())));
-        ASSERT_EQ(S_OK, Band->GetWindow(&Form));
+        Opened.emplace(TakeCreated<IDeskBand>(TZorbexExplorerBar::CreateObject()));
+        ASSERT_EQ(S_OK, Opened->SiteResult);
+        Form = Opened->Window();
         ToolBar1 = ::FindWindowExW(Form, nullptr, TOOLBARCLASSNAMEW, nullptr);
         ToolBar2 = ::FindWindowExW(Form, ToolBar1, TOOLBARCLASSNAMEW, nullptr);
         ASSERT_TRUE(ToolBar1 && ToolBar2);
         Pump();
     }
     void CloseBand() {
-        if (!Band)
+        if (!Opened)
             return;
-        Band->CloseDW(0);
-        ComPtr<IObjectWithSite> withSite;
-        if (SUCCEEDED(Band.As(&withSite)))
-            withSite->SetSite(nullptr);
-        Band.Reset();
-        Site.Reset();
+        Opened.reset();
         Pump();
     }
     TMainIEToolBandForm& FormObject() {
-        return *static_cast<TMainIEToolBandForm*>(static_cast<TZorbexExplorerBar*>(Band.Get())->Form());
+        return *static_cast<TMainIEToolBandForm*>(static_cast<TZorbexExplorerBar*>(Opened->Band.Get())->Form());
     }
+    TTestBrowser& Browser() { return Opened->Site->Browser(); }
 
     void Pump() { PumpMessages(30); }
     // Handles what is queued now, without waiting for more.
@@ -120,15 +112,7 @@ protected:
 
     // A top-level navigation of the band's browser (or of a frame object).
     void Navigate(const std::wstring& url, IDispatch* frame = nullptr) {
-        IDispatch* source = frame ? frame : static_cast<IDispatch*>(&Site->Browser());
-        VARIANT disp{};
-        V_VT(&disp) = VT_DISPATCH;
-        V_DISPATCH(&disp) = source;
-        TVariant text(url);
-        VARIANT byRef{};
-        V_VT(&byRef) = VT_BYREF | VT_VARIANT;
-        V_VARIANTREF(&byRef) = text.Ptr();
-        Site->Browser().Fire(DISPID_NAVIGATECOMPLETE2, {disp, byRef});
+        Browser().FireNavigateComplete(url, frame);
         Pump();
     }
 
@@ -238,8 +222,7 @@ protected:
     }
 
     ComPtr<TKeptorServer> Server;
-    ComPtr<TTestSite> Site;
-    ComPtr<IDeskBand> Band;
+    std::optional<TLibraryBand> Opened;
     HWND Form = nullptr;
     HWND ToolBar1 = nullptr;
     HWND ToolBar2 = nullptr;
@@ -411,7 +394,7 @@ TEST_P(MainToolbarCommandTest, ReachesTheApplication) {
     auto dom = std::make_shared<TTestDom>();
     ComPtr<IHTMLDocument2> document =
         LoadTestDocument(dom, "<title>Archived page</title><body>text</body>", kArchived);
-    Site->Browser().SetDocument(document.Get());
+    Browser().SetDocument(document.Get());
     Navigate(kArchived);
     NewCalls();
     Click(GetParam().Image);
@@ -571,8 +554,8 @@ TEST_P(MainToolbarDomainMenuTest, OffersTheApplicationsLinkPictures) {
         return;
     TMenuProbe menu = ProbeMenu([&] { Click(kDomainLinks); }, 0);
     EXPECT_EQ(GetParam().Expected, menu.Count);
-    ASSERT_FALSE(Site->Browser().Navigations.empty());
-    EXPECT_EQ(L"http://archive.example/other1", Site->Browser().Navigations.back());
+    ASSERT_FALSE(Browser().Navigations.empty());
+    EXPECT_EQ(L"http://archive.example/other1", Browser().Navigations.back());
 }
 
 INSTANTIATE_TEST_SUITE_P(DomainMenus, MainToolbarDomainMenuTest, ::testing::ValuesIn(kDomainMenus),

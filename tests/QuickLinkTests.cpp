@@ -138,34 +138,11 @@ std::wstring ErrorText(HRESULT code) {
 // --- The band ------------------------------------------------------------------------------------------
 
 // The quick-link band of this build, sited in a test host; closed at destruction.
-class TQuickLinkBand {
+class TQuickLinkBand : public TLibraryBand {
 public:
-    ComPtr<TTestSite> Site = TTestSite::Create();
-    ComPtr<IDeskBand> Band = TakeCreated<IDeskBand>(TTrovellaQLToolbar::CreateObject());
-    HRESULT SiteResult = E_FAIL;
+    TQuickLinkBand() : TLibraryBand(TakeCreated<IDeskBand>(TTrovellaQLToolbar::CreateObject())) {}
 
-    TQuickLinkBand() {
-        ComPtr<IObjectWithSite> withSite;
-        if (Band && SUCCEEDED(Band.As(&withSite)))
-            SiteResult = withSite->SetSite(static_cast<IOleWindow*>(Site.Get()));
-    }
-    TQuickLinkBand(const TQuickLinkBand&) = delete;
-    TQuickLinkBand& operator=(const TQuickLinkBand&) = delete;
-    ~TQuickLinkBand() { Close(); }
-
-    void Close() {
-        if (!Band)
-            return;
-        Band->CloseDW(0);
-        ComPtr<IObjectWithSite> withSite;
-        if (SUCCEEDED(Band.As(&withSite)))
-            withSite->SetSite(nullptr);
-        Band.Reset();
-    }
-    HWND Form() const {
-        HWND window = nullptr;
-        return Band && SUCCEEDED(Band->GetWindow(&window)) ? window : nullptr;
-    }
+    HWND Form() const { return Window(); }
     // The two toolbars carry their names as window texts.
     HWND MngBar() const { return ::FindWindowExW(Form(), nullptr, TOOLBARCLASSNAMEW, L"QLMngToolBar"); }
     HWND GroupBar() const { return ::FindWindowExW(Form(), nullptr, TOOLBARCLASSNAMEW, L"QLToolBar"); }

@@ -7,6 +7,8 @@
 
 #include <new>
 
+#include "com/ComSupportUnit.h"
+
 using Microsoft::WRL::ComPtr;
 
 namespace zorbex::test {
@@ -172,6 +174,17 @@ HRESULT TTestBrowser::Fire(DISPID id, std::vector<VARIANT> argsFirstToLast) {
     return result;
 }
 
+HRESULT TTestBrowser::FireNavigateComplete(const std::wstring& url, IDispatch* frame) {
+    VARIANT source{};
+    V_VT(&source) = VT_DISPATCH;
+    V_DISPATCH(&source) = frame ? frame : static_cast<IWebBrowser2*>(this);
+    TVariant text(url);
+    VARIANT byRef{};
+    V_VT(&byRef) = VT_BYREF | VT_VARIANT;
+    V_VARIANTREF(&byRef) = text.Ptr();
+    return Fire(DISPID_NAVIGATECOMPLETE2, {source, byRef});
+}
+
 size_t TTestBrowser::SinkCount() const {
     size_t count = 0;
     for (const auto& sink : Sinks)
@@ -258,12 +271,29 @@ STDMETHODIMP TTestSite::QueryService(REFGUID service, REFIID iid, void** object)
     return E_NOINTERFACE;
 }
 
+namespace {
+
+ComPtr<IDeskBand> CreateBand(const CLSID& clsid) {
+    ComPtr<IDeskBand> band;
+    ::CoCreateInstance(clsid, nullptr, CLSCTX_INPROC_SERVER, IID_PPV_ARGS(&band));
+    return band;
+}
+
+} // namespace
+
 TLibraryBand::TLibraryBand(const CLSID& clsid, ComPtr<TTestSite> site)
-    : Site(site ? std::move(site) : TTestSite::Create()) {
+    : TLibraryBand(CreateBand(clsid), std::move(site)) {}
+
+TLibraryBand::TLibraryBand(ComPtr<IDeskBand> band, ComPtr<TTestSite> site)
+    : Site(site ? std::move(site) : TTestSite::Create()), Band(std::move(band)) {
     ComPtr<IObjectWithSite> withSite;
-    if (SUCCEEDED(::CoCreateInstance(clsid, nullptr, CLSCTX_INPROC_SERVER, IID_PPV_ARGS(&Band))) &&
-        SUCCEEDED(Band.As(&withSite)))
+    if (Band && SUCCEEDED(Band.As(&withSite)))
         SiteResult = withSite->SetSite(static_cast<IOleWindow*>(Site.Get()));
+}
+
+HWND TLibraryBand::Window() const {
+    HWND window = nullptr;
+    return Band && SUCCEEDED(Band->GetWindow(&window)) ? window : nullptr;
 }
 
 void TLibraryBand::Close() {

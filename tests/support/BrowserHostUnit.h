@@ -116,6 +116,9 @@ public:
     void SetLocation(const std::wstring& url) { Location = url; }
     // Fires an event to every advised sink with arguments given first to last; returns the last result.
     HRESULT Fire(DISPID id, std::vector<VARIANT> argsFirstToLast);
+    // Fires NavigateComplete2 for url (by reference, as the browser passes it) from this browser, a
+    // top-level navigation, or from a frame object.
+    HRESULT FireNavigateComplete(const std::wstring& url, IDispatch* frame = nullptr);
     size_t SinkCount() const;
     bool RefuseConnectionPoint = false;
     bool RefuseAdvise = false;
@@ -193,14 +196,18 @@ private:
     Microsoft::WRL::ComPtr<TTestBrowser> BrowserObject;
 };
 
-// A band of the registered library, created through COM and sited in a host (its own host when none is
-// given); closed and released at destruction.
+// A band sited in a host (its own host when none is given): one of the registered library, created
+// through COM, or a band object the test made itself (to read its form). Closed and released at
+// destruction.
 struct TLibraryBand {
     Microsoft::WRL::ComPtr<TTestSite> Site;
     Microsoft::WRL::ComPtr<IDeskBand> Band;
     HRESULT SiteResult = E_FAIL;
 
     explicit TLibraryBand(const CLSID& clsid, Microsoft::WRL::ComPtr<TTestSite> site = nullptr);
+    explicit TLibraryBand(Microsoft::WRL::ComPtr<IDeskBand> band, Microsoft::WRL::ComPtr<TTestSite> site = nullptr);
+    // The band's window, the toolbar form (null when it has none).
+    HWND Window() const;
     TLibraryBand(const TLibraryBand&) = delete;
     TLibraryBand& operator=(const TLibraryBand&) = delete;
     ~TLibraryBand() { Close(); }

@@ -134,4 +134,10 @@ void SetSwitch(const wchar_t* name, bool on) {
     ::RegCloseKey(key);
 }
 
+void SetEverySwitch(bool on) {
+    for (const wchar_t* name : {L"Enabled", L"Highlight enabled", L"Popup killer enabled", L"Banner killer enabled",
+                                L"Link hint enabled"})
+        SetSwitch(name, on);
+}
+
 } // namespace zorbex::test

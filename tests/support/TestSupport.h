@@ -82,6 +82,8 @@ GUID ProvidedClassID(IUnknown* object);
 // Stores one of the toolbar's switches ("Enabled", "Highlight enabled", ...) in the settings key of the
 // current user, as the Keptor application does.
 void SetSwitch(const wchar_t* name, bool on);
+// Stores all five switches of the main toolbar.
+void SetEverySwitch(bool on);
 
 // Pumps this thread's messages for about `milliseconds` (COM calls, timers, posted messages).
 void PumpMessages(DWORD milliseconds);

@@ -87,14 +87,7 @@ template <typename F> void SnapshotMenu(const std::wstring& name, F&& open) {
 }
 
 void Navigate(TTestSite& site, const std::wstring& url) {
-    VARIANT disp{};
-    V_VT(&disp) = VT_DISPATCH;
-    V_DISPATCH(&disp) = static_cast<IDispatch*>(&site.Browser());
-    TVariant text(url);
-    VARIANT byRef{};
-    V_VT(&byRef) = VT_BYREF | VT_VARIANT;
-    V_VARIANTREF(&byRef) = text.Ptr();
-    site.Browser().Fire(DISPID_NAVIGATECOMPLETE2, {disp, byRef});
+    site.Browser().FireNavigateComplete(url);
     ::SetWindowTextW(PageLabel, (L"\r\n   " + url + L"\r\n\r\n   (the page the browser shows)").c_str());
     Pump(200);
 }
@@ -172,29 +165,21 @@ void MakeFrame(TTestSite& site) {
 }
 
 // A band of the library sited in the frame, closed again at the end of the scene.
-struct TDemoBand {
-    ComPtr<IDeskBand> Band;
-    ComPtr<IObjectWithSite> WithSite;
+struct TDemoBand : TLibraryBand {
     HWND Form = nullptr;
 
-    TDemoBand(const CLSID& clsid, TTestSite& site) {
-        if (FAILED(::CoCreateInstance(clsid, nullptr, CLSCTX_INPROC_SERVER, IID_PPV_ARGS(&Band)))) {
+    TDemoBand(const CLSID& clsid, ComPtr<TTestSite> site) : TLibraryBand(clsid, std::move(site)) {
+        if (!Band) {
             Print(L"the toolbar could not be created: is ZorbexGUI.dll registered?");
             return;
         }
-        Band.As(&WithSite);
-        WithSite->SetSite(static_cast<IOleWindow*>(&site));
-        Band->GetWindow(&Form);
+        Form = Window();
         Place();
     }
-    TDemoBand(const TDemoBand&) = delete;
-    TDemoBand& operator=(const TDemoBand&) = delete;
     ~TDemoBand() {
         if (!Band)
             return;
-        Band->CloseDW(0);
-        WithSite->SetSite(nullptr);
-        Band.Reset();
+        Close();
         Pump(200);
     }
     explicit operator bool() const { return Form != nullptr; }
@@ -216,7 +201,7 @@ void MainToolbarShots() {
     ComPtr<TTestSite> site = TTestSite::Create();
     MakeFrame(*site.Get());
 
-    TDemoBand band(CLSID_ZorbexExplorerBar, *site.Get());
+    TDemoBand band(CLSID_ZorbexExplorerBar, site);
     if (!band)
         return;
     const HWND form = band.Form;
@@ -302,7 +287,7 @@ void HintShots() {
         return;
     }
     keptor.Control()->ClearFailures();
-    TDemoBand band(CLSID_ZorbexExplorerBar, *site.Get());
+    TDemoBand band(CLSID_ZorbexExplorerBar, site);
     if (!band)
         return;
     const HWND form = band.Form;
@@ -406,7 +391,7 @@ void QuickLinkShots() {
         Print(L"KeptorServer.exe did not start");
         return;
     }
-    TDemoBand band(CLSID_TrovellaQLToolbar, *site.Get());
+    TDemoBand band(CLSID_TrovellaQLToolbar, site);
     if (!band)
         return;
     const HWND form = band.Form;
