@@ -30,6 +30,7 @@
 #include "support/BrowserHostUnit.h"
 #include "support/KeptorProcessUnit.h"
 #include "support/TestSupport.h"
+#include "support/ToolbarProbeUnit.h"
 #include "ui/DataModuleUnit.h"
 #include "ui/HintDesktopUnit.h"
 #include "ui/MainIEToolBandFormUnit.h"
@@ -779,19 +780,7 @@ protected:
 
     // The toolbar and client rectangle of the button with that image.
     bool FindButton(int image, HWND& bar, RECT& rect) const {
-        for (HWND candidate : {ToolBar1, ToolBar2}) {
-            const int count = static_cast<int>(::SendMessageW(candidate, TB_BUTTONCOUNT, 0, 0));
-            for (int i = 0; i < count; ++i) {
-                TBBUTTON button{};
-                ::SendMessageW(candidate, TB_GETBUTTON, static_cast<WPARAM>(i), reinterpret_cast<LPARAM>(&button));
-                if (button.iBitmap == image && !(button.fsStyle & BTNS_SEP)) {
-                    ::SendMessageW(candidate, TB_GETITEMRECT, static_cast<WPARAM>(i), reinterpret_cast<LPARAM>(&rect));
-                    bar = candidate;
-                    return true;
-                }
-            }
-        }
-        return false;
+        return FindToolbarButton(Form, image, bar, rect);
     }
     // The mouse onto a button: the test desktop's cursor and window, then the system's mouse message.
     void Hover(int image, int dx = 0) {

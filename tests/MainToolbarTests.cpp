@@ -24,6 +24,7 @@
 #include "support/MenuProbeUnit.h"
 #include "support/TestDocumentUnit.h"
 #include "support/TestSupport.h"
+#include "support/ToolbarProbeUnit.h"
 #include "ui/MainIEToolBandFormUnit.h"
 
 using Microsoft::WRL::ComPtr;
@@ -148,19 +149,7 @@ protected:
     }
 
     // The three labels, left to right: rating, card, comments.
-    std::vector<HWND> Labels() const {
-        std::vector<HWND> labels;
-        for (HWND panel = ::GetWindow(ToolBar1, GW_CHILD); panel; panel = ::GetWindow(panel, GW_HWNDNEXT))
-            if (HWND label = ::FindWindowExW(panel, nullptr, L"Static", nullptr))
-                labels.push_back(label);
-        std::sort(labels.begin(), labels.end(), [](HWND a, HWND b) {
-            RECT ra{}, rb{};
-            ::GetWindowRect(a, &ra);
-            ::GetWindowRect(b, &rb);
-            return ra.left < rb.left;
-        });
-        return labels;
-    }
+    std::vector<HWND> Labels() const { return ToolbarLabels(Form); }
     static std::wstring Text(HWND window) {
         wchar_t text[256]{};
         ::GetWindowTextW(window, text, 256);
@@ -178,28 +167,8 @@ protected:
 
     // A person's click: the cursor onto the button, then the left button down and up.
     void Click(int image) {
-        for (HWND bar : {ToolBar1, ToolBar2}) {
-            const int count = static_cast<int>(::SendMessageW(bar, TB_BUTTONCOUNT, 0, 0));
-            for (int i = 0; i < count; ++i) {
-                TBBUTTON button{};
-                ::SendMessageW(bar, TB_GETBUTTON, static_cast<WPARAM>(i), reinterpret_cast<LPARAM>(&button));
-                if (button.iBitmap != image || (button.fsStyle & BTNS_SEP))
-                    continue;
-                RECT rect{};
-                ::SendMessageW(bar, TB_GETITEMRECT, static_cast<WPARAM>(i), reinterpret_cast<LPARAM>(&rect));
-                POINT center{(rect.left + rect.right) / 2, (rect.top + rect.bottom) / 2};
-                POINT screen = center;
-                ::ClientToScreen(bar, &screen);
-                ::SetCursorPos(screen.x, screen.y);
-                const LPARAM at = MAKELPARAM(center.x, center.y);
-                ::SendMessageW(bar, WM_MOUSEMOVE, 0, at);
-                ::SendMessageW(bar, WM_LBUTTONDOWN, MK_LBUTTON, at);
-                ::SendMessageW(bar, WM_LBUTTONUP, 0, at);
-                Pump();
-                return;
-            }
-        }
-        ADD_FAILURE() << "no button with image " << image;
+        ASSERT_TRUE(ClickToolbarButton(Form, image)) << "no button with image " << image;
+        Pump();
     }
     void ClickLabel(HWND label) {
         ::SendMessageW(::GetParent(label), WM_COMMAND, MAKEWPARAM(::GetDlgCtrlID(label), STN_CLICKED),

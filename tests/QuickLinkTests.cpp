@@ -23,6 +23,7 @@
 #include "support/KeptorProcessUnit.h"
 #include "support/MenuProbeUnit.h"
 #include "support/TestSupport.h"
+#include "support/ToolbarProbeUnit.h"
 #include "ui/QLIEToolBandFormUnit.h"
 
 using Microsoft::WRL::ComPtr;
@@ -94,24 +95,10 @@ LONG WindowWidth(HWND window) {
     return ::GetWindowRect(window, &rect) ? rect.right - rect.left : -1;
 }
 
-// A press of the left mouse button on a point of a toolbar, as the person makes it.
-void ClickAt(HWND bar, int x, int y) {
-    const LPARAM point = MAKELPARAM(x, y);
-    ::SendMessageW(bar, WM_MOUSEMOVE, 0, point);
-    ::SendMessageW(bar, WM_LBUTTONDOWN, MK_LBUTTON, point);
-    ::SendMessageW(bar, WM_LBUTTONUP, 0, point);
-}
-
 // The button part of a drop-down button (its handler is reached through WM_COMMAND).
 void ClickButtonPart(HWND bar, int index) {
     const RECT rect = ItemRect(bar, index);
-    ClickAt(bar, rect.left + 4, (rect.top + rect.bottom) / 2);
-}
-
-// The arrow part of a drop-down button (TBN_DROPDOWN).
-void ClickArrowPart(HWND bar, int index) {
-    const RECT rect = ItemRect(bar, index);
-    ClickAt(bar, rect.right - 3, (rect.top + rect.bottom) / 2);
+    ClickAt(bar, {rect.left + 4, (rect.top + rect.bottom) / 2});
 }
 
 using TDecision = std::function<int(const TMenuProbe&)>;

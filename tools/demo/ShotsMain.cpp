@@ -20,6 +20,7 @@
 #include "server/ServerWrapperUnit.h"
 #include "support/BrowserHostUnit.h"
 #include "support/KeptorProcessUnit.h"
+#include "support/ToolbarProbeUnit.h"
 
 using Microsoft::WRL::ComPtr;
 using namespace zorbex;
@@ -90,38 +91,6 @@ void Navigate(TTestSite& site, const std::wstring& url) {
     site.Browser().FireNavigateComplete(url);
     ::SetWindowTextW(PageLabel, (L"\r\n   " + url + L"\r\n\r\n   (the page the browser shows)").c_str());
     Pump(200);
-}
-
-// The toolbar button with an image index (its identity from outside) and its toolbar.
-bool FindButton(HWND form, int image, HWND& bar, RECT& rect) {
-    for (bar = ::FindWindowExW(form, nullptr, TOOLBARCLASSNAMEW, nullptr); bar;
-         bar = ::FindWindowExW(form, bar, TOOLBARCLASSNAMEW, nullptr)) {
-        const int count = static_cast<int>(::SendMessageW(bar, TB_BUTTONCOUNT, 0, 0));
-        for (int i = 0; i < count; ++i) {
-            TBBUTTON button{};
-            ::SendMessageW(bar, TB_GETBUTTON, static_cast<WPARAM>(i), reinterpret_cast<LPARAM>(&button));
-            if (button.iBitmap == image && !(button.fsStyle & BTNS_SEP)) {
-                ::SendMessageW(bar, TB_GETITEMRECT, static_cast<WPARAM>(i), reinterpret_cast<LPARAM>(&rect));
-                return true;
-            }
-        }
-    }
-    return false;
-}
-
-void ClickButton(HWND form, int image) {
-    HWND bar = nullptr;
-    RECT rect{};
-    if (!FindButton(form, image, bar, rect))
-        return;
-    POINT center{(rect.left + rect.right) / 2, (rect.top + rect.bottom) / 2};
-    POINT screen = center;
-    ::ClientToScreen(bar, &screen);
-    ::SetCursorPos(screen.x, screen.y);
-    const LPARAM at = MAKELPARAM(center.x, center.y);
-    ::SendMessageW(bar, WM_MOUSEMOVE, 0, at);
-    ::SendMessageW(bar, WM_LBUTTONDOWN, MK_LBUTTON, at);
-    ::SendMessageW(bar, WM_LBUTTONUP, 0, at);
 }
 
 HWND RatingLabel(HWND form) {
@@ -249,25 +218,9 @@ void MainToolbarShots() {
         });
     }
     Pump(300);
-    SnapshotMenu(L"main-06-domain-links-menu", [&] { ClickButton(form, 14); });
+    SnapshotMenu(L"main-06-domain-links-menu", [&] { ClickToolbarButton(form, 14); });
     Pump(300);
 
-}
-
-// The labels of the main toolbar, left to right: rating, card ("Info"), comments.
-std::vector<HWND> ToolbarLabels(HWND form) {
-    std::vector<HWND> labels;
-    HWND bar = ::FindWindowExW(form, nullptr, TOOLBARCLASSNAMEW, nullptr);
-    for (HWND panel = ::GetWindow(bar, GW_CHILD); panel; panel = ::GetWindow(panel, GW_HWNDNEXT))
-        if (HWND label = ::FindWindowExW(panel, nullptr, L"Static", nullptr))
-            labels.push_back(label);
-    std::sort(labels.begin(), labels.end(), [](HWND a, HWND b) {
-        RECT ra{}, rb{};
-        ::GetWindowRect(a, &ra);
-        ::GetWindowRect(b, &rb);
-        return ra.left < rb.left;
-    });
-    return labels;
 }
 
 // The hints: a person rests the mouse on a button, on the Info label, and the browser helper object
@@ -313,15 +266,8 @@ void HintShots() {
     // A button: the cursor onto it and the mouse message the system sends; the hint shows after 500 ms
     // and stays 2500 ms: the picture is taken without handling messages meanwhile.
     auto restOnButton = [&](int image, const std::wstring& name) {
-        HWND bar = nullptr;
-        RECT rect{};
-        if (!FindButton(form, image, bar, rect))
+        if (!PointAtToolbarButton(form, image))
             return;
-        POINT center{(rect.left + rect.right) / 2, (rect.top + rect.bottom) / 2};
-        POINT screen = center;
-        ::ClientToScreen(bar, &screen);
-        ::SetCursorPos(screen.x, screen.y);
-        ::SendMessageW(bar, WM_MOUSEMOVE, 0, MAKELPARAM(center.x, center.y));
         Pump(900);
         Snapshot(name, false);
         away();
@@ -365,20 +311,6 @@ void HintShots() {
     }
     away();
 
-}
-
-// A person's click on the arrow part of a toolbar's drop-down button (which opens its menu).
-void ClickArrowPart(HWND bar, int index) {
-    RECT rect{};
-    ::SendMessageW(bar, TB_GETITEMRECT, static_cast<WPARAM>(index), reinterpret_cast<LPARAM>(&rect));
-    POINT at{rect.right - 3, (rect.top + rect.bottom) / 2};
-    POINT screen = at;
-    ::ClientToScreen(bar, &screen);
-    ::SetCursorPos(screen.x, screen.y);
-    const LPARAM where = MAKELPARAM(at.x, at.y);
-    ::SendMessageW(bar, WM_MOUSEMOVE, 0, where);
-    ::SendMessageW(bar, WM_LBUTTONDOWN, MK_LBUTTON, where);
-    ::SendMessageW(bar, WM_LBUTTONUP, 0, where);
 }
 
 // The quick-link toolbar connected to KeptorServer.exe with its demo groups ("Hidden" is not shown).
