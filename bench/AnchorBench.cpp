@@ -33,6 +33,7 @@ extern "C" {
 #include <string>
 #include <vector>
 
+#include "PpmReader.h"
 #include "page/GifEncoderUnit.h"
 
 namespace {
@@ -46,42 +47,13 @@ struct TPicture {
 };
 
 TPicture ReadPpm(const std::string& path) {
-    std::ifstream file(path, std::ios::binary);
-    if (!file)
-        throw std::runtime_error("cannot open " + path);
-    auto token = [&] {
-        std::string text;
-        for (;;) {
-            file >> text;
-            if (text.empty() || text.front() != '#')
-                return text;
-            std::getline(file, text);
-        }
-    };
-    if (token() != "P6")
-        throw std::runtime_error(path + " is not a binary PPM");
-    TPicture picture;
-    picture.Width = static_cast<uint32_t>(std::stoul(token()));
-    picture.Height = static_cast<uint32_t>(std::stoul(token()));
-    if (token() != "255")
-        throw std::runtime_error(path + ": only 8-bit PPM files");
-    file.get();
-    const size_t pixels = size_t{picture.Width} * picture.Height;
-    picture.Rgb.resize(pixels * 3);
-    if (!file.read(reinterpret_cast<char*>(picture.Rgb.data()), static_cast<std::streamsize>(picture.Rgb.size())))
-        throw std::runtime_error(path + " is cut short");
-    picture.Rgba.resize(pixels * 4);
-    picture.Bgrx.resize(pixels * 4);
-    for (size_t i = 0; i < pixels; ++i) {
-        const uint8_t* p = &picture.Rgb[i * 3];
-        picture.Rgba[i * 4] = p[0];
-        picture.Rgba[i * 4 + 1] = p[1];
-        picture.Rgba[i * 4 + 2] = p[2];
-        picture.Rgba[i * 4 + 3] = 255;
-        picture.Bgrx[i * 4] = p[2];
-        picture.Bgrx[i * 4 + 1] = p[1];
-        picture.Bgrx[i * 4 + 2] = p[0];
-        picture.Bgrx[i * 4 + 3] = 0;
+    zorbex::bench::TPpm ppm = zorbex::bench::ReadPpm(path, path);
+    TPicture picture{ppm.Width, ppm.Height, std::move(ppm.Rgb), {}, {}};
+    picture.Bgrx = zorbex::bench::ToBgrx(picture.Rgb);
+    picture.Rgba.resize(picture.Rgb.size() / 3 * 4);
+    for (size_t i = 0, j = 0; i < picture.Rgb.size(); i += 3, j += 4) {
+        std::copy_n(&picture.Rgb[i], 3, &picture.Rgba[j]);
+        picture.Rgba[j + 3] = 255;
     }
     return picture;
 }

@@ -17,6 +17,7 @@
 #include <string>
 #include <vector>
 
+#include "PpmReader.h"
 #include "page/GifEncoderUnit.h"
 #include "page/ImageCaptureUnit.h"
 
@@ -34,40 +35,10 @@ std::string WindowsPath(std::string path) {
     return !path.empty() && path.front() == '/' ? "Z:" + path : path; // Wine maps the Unix root to Z:
 }
 
-// A binary PPM (P6, maxval 255) as 32-bit pixels.
+// A binary PPM as 32-bit pixels.
 TPicture ReadPpm(const std::string& path) {
-    std::ifstream file(WindowsPath(path), std::ios::binary);
-    if (!file)
-        throw std::runtime_error("cannot open " + path);
-    auto token = [&] {
-        std::string text;
-        for (;;) {
-            file >> text;
-            if (text.empty() || text.front() != '#')
-                return text;
-            std::getline(file, text);
-            text.clear();
-        }
-    };
-    if (token() != "P6")
-        throw std::runtime_error(path + " is not a binary PPM");
-    TPicture picture;
-    picture.Width = static_cast<uint32_t>(std::stoul(token()));
-    picture.Height = static_cast<uint32_t>(std::stoul(token()));
-    if (token() != "255")
-        throw std::runtime_error(path + ": only 8-bit PPM files");
-    file.get();
-    std::vector<char> rgb(size_t{picture.Width} * picture.Height * 3);
-    if (!file.read(rgb.data(), static_cast<std::streamsize>(rgb.size())))
-        throw std::runtime_error(path + " is cut short");
-    picture.Bgrx.resize(size_t{picture.Width} * picture.Height * 4);
-    for (size_t i = 0, j = 0; i < rgb.size(); i += 3, j += 4) {
-        picture.Bgrx[j] = static_cast<uint8_t>(rgb[i + 2]);
-        picture.Bgrx[j + 1] = static_cast<uint8_t>(rgb[i + 1]);
-        picture.Bgrx[j + 2] = static_cast<uint8_t>(rgb[i]);
-        picture.Bgrx[j + 3] = 0;
-    }
-    return picture;
+    bench::TPpm ppm = bench::ReadPpm(WindowsPath(path), path);
+    return {ppm.Width, ppm.Height, bench::ToBgrx(ppm.Rgb)};
 }
 
 template <typename F> double Milliseconds(F&& work) {
