@@ -16,11 +16,13 @@
 #include <functional>
 #include <optional>
 #include <ostream>
+#include <span>
 #include <string>
 #include <vector>
 
 #include "KeptorServerUnit.h"
 #include "band/ZorbexExplorerBarUnit.h"
+#include "com/ComObjectUnit.h"
 #include "com/ComSupportUnit.h"
 #include "com/ZorbexGUI_TLB.h"
 #include "library/IEHelperBHOGUIUnit.h"
@@ -445,30 +447,13 @@ TEST_F(DataModuleTest, FreedWhileShownTakesItsWindow) {
 
 // An application that answers through a callback before it answers GetLinkImage or GetHintSettings:
 // what another process's answer may let in (the helper object asking again, hiding, or going).
-class TReentrantServer final : public IGUIServer {
+class TReentrantServer final : public TComObject<IGUIServer> {
 public:
-    explicit TReentrantServer(ComPtr<TKeptorServer> inner) : Inner(std::move(inner)) {}
+    explicit TReentrantServer(ComPtr<TKeptorServer> inner)
+        : TComObject(TModuleCount::None, Interfaces(), nullptr), Inner(std::move(inner)) {}
     std::function<void()> BeforeImage;
     std::function<void()> BeforeSettings;
 
-    STDMETHODIMP QueryInterface(REFIID iid, void** object) override {
-        if (!object)
-            return E_POINTER;
-        if (iid == IID_IUnknown || iid == IID_IDispatch || iid == IID_IGUIServer) {
-            *object = static_cast<IGUIServer*>(this);
-            AddRef();
-            return S_OK;
-        }
-        *object = nullptr;
-        return E_NOINTERFACE;
-    }
-    STDMETHODIMP_(ULONG) AddRef() override { return static_cast<ULONG>(++Count); }
-    STDMETHODIMP_(ULONG) Release() override {
-        const LONG count = --Count;
-        if (count == 0)
-            delete this;
-        return static_cast<ULONG>(count);
-    }
     STDMETHODIMP GetLinkImage(BSTR url, LONG index, VARIANT_BOOL* found, VARIANT* data, VARIANT_BOOL flag) override {
         if (BeforeImage)
             std::exchange(BeforeImage, nullptr)();
@@ -539,8 +524,12 @@ public:
 #undef NOT_IMPLEMENTED
 
 private:
-    ~TReentrantServer() = default;
-    LONG Count = 0;
+    static std::span<const TInterfaceEntry> Interfaces() {
+        static const TInterfaceEntry table[] = {InterfaceEntry<TReentrantServer, IDispatch>(IID_IDispatch),
+                                                InterfaceEntry<TReentrantServer, IGUIServer>(IID_IGUIServer)};
+        return table;
+    }
+    ~TReentrantServer() override = default;
     ComPtr<TKeptorServer> Inner;
 };
 
@@ -1085,35 +1074,16 @@ TEST_F(ToolbarHintTest, CardHintShowsThePagePictureUntilTheMouseLeaves) {
 
 // A link-hint object that records what the toolbar tells it, put in place of the library's class for
 // this thread's CoCreateInstance.
-class TRecordingHelper final : public IIEHelperBHOGUI {
+class TRecordingHelper final : public TComObject<IIEHelperBHOGUI> {
 public:
     struct TCall {
         std::wstring Text;
         size_t ServerCalls; // how many calls the application had received by then
     };
     TRecordingHelper(std::vector<TCall>& calls, TKeptorServer& server, HRESULT overResult)
-        : Calls(calls), Server(server), OverResult(overResult) {}
+        : TComObject(TModuleCount::None, Interfaces(), nullptr), Calls(calls), Server(server),
+          OverResult(overResult) {}
 
-    STDMETHODIMP QueryInterface(REFIID iid, void** object) override {
-        if (!object)
-            return E_POINTER;
-        if (iid == IID_IUnknown || iid == IID_IDispatch || iid == IID_IIEHelperBHOGUI) {
-            *object = static_cast<IIEHelperBHOGUI*>(this);
-            AddRef();
-            return S_OK;
-        }
-        *object = nullptr;
-        return E_NOINTERFACE;
-    }
-    STDMETHODIMP_(ULONG) AddRef() override { return static_cast<ULONG>(++Count); }
-    STDMETHODIMP_(ULONG) Release() override {
-        const LONG count = --Count;
-        if (count == 0) {
-            Record(L"released");
-            delete this;
-        }
-        return static_cast<ULONG>(count);
-    }
     STDMETHODIMP GetTypeInfoCount(UINT*) override { return E_NOTIMPL; }
     STDMETHODIMP GetTypeInfo(UINT, LCID, ITypeInfo**) override { return E_NOTIMPL; }
     STDMETHODIMP GetIDsOfNames(REFIID, LPOLESTR*, UINT, LCID, DISPID*) override { return E_NOTIMPL; }
@@ -1137,34 +1107,27 @@ public:
     }
 
 private:
-    ~TRecordingHelper() = default;
+    static std::span<const TInterfaceEntry> Interfaces() {
+        static const TInterfaceEntry table[] = {
+            InterfaceEntry<TRecordingHelper, IDispatch>(IID_IDispatch),
+            InterfaceEntry<TRecordingHelper, IIEHelperBHOGUI>(IID_IIEHelperBHOGUI)};
+        return table;
+    }
+    ~TRecordingHelper() override { Record(L"released"); }
     void Record(std::wstring text) { Calls.push_back({std::move(text), Server.CallLog().size()}); }
 
     std::vector<TCall>& Calls;
     TKeptorServer& Server;
     HRESULT OverResult;
-    LONG Count = 0;
 };
 
-class TRecordingHelperFactory final : public IClassFactory {
+class TRecordingHelperFactory final : public TComObject<IClassFactory> {
 public:
     TRecordingHelperFactory(std::vector<TRecordingHelper::TCall>& calls, TKeptorServer& server)
-        : Calls(calls), Server(server) {}
+        : TComObject(TModuleCount::None, Interfaces(), nullptr), Calls(calls), Server(server) {}
     HRESULT OverResult = S_OK;
     int Created = 0;
 
-    STDMETHODIMP QueryInterface(REFIID iid, void** object) override {
-        if (!object)
-            return E_POINTER;
-        if (iid == IID_IUnknown || iid == IID_IClassFactory) {
-            *object = static_cast<IClassFactory*>(this);
-            return S_OK; // lives on the test's stack
-        }
-        *object = nullptr;
-        return E_NOINTERFACE;
-    }
-    STDMETHODIMP_(ULONG) AddRef() override { return 2; }
-    STDMETHODIMP_(ULONG) Release() override { return 1; }
     STDMETHODIMP CreateInstance(IUnknown* outer, REFIID iid, void** object) override {
         if (outer)
             return CLASS_E_NOAGGREGATION;
@@ -1175,16 +1138,23 @@ public:
     STDMETHODIMP LockServer(BOOL) override { return S_OK; }
 
 private:
+    static std::span<const TInterfaceEntry> Interfaces() {
+        static const TInterfaceEntry table[] = {
+            InterfaceEntry<TRecordingHelperFactory, IClassFactory>(IID_IClassFactory)};
+        return table;
+    }
+    ~TRecordingHelperFactory() override = default;
+
     std::vector<TRecordingHelper::TCall>& Calls;
     TKeptorServer& Server;
 };
 
 TEST_F(ToolbarHintTest, CardHintTellsItsObjectWhatTheMouseDoes) {
     std::vector<TRecordingHelper::TCall> calls;
-    TRecordingHelperFactory factory(calls, *Server.Get());
+    ComPtr<TRecordingHelperFactory> factory(new TRecordingHelperFactory(calls, *Server.Get()));
     DWORD cookie = 0;
-    ASSERT_EQ(S_OK, ::CoRegisterClassObject(CLSID_IEHelperBHOGUI, &factory, CLSCTX_INPROC_SERVER, REGCLS_MULTIPLEUSE,
-                                            &cookie));
+    ASSERT_EQ(S_OK, ::CoRegisterClassObject(CLSID_IEHelperBHOGUI, factory.Get(), CLSCTX_INPROC_SERVER,
+                                            REGCLS_MULTIPLEUSE, &cookie));
     // Whatever happens, the toolbar lets its object go and the class is the library's again before the
     // recording ends.
     struct TRestore {
@@ -1219,7 +1189,7 @@ TEST_F(ToolbarHintTest, CardHintTellsItsObjectWhatTheMouseDoes) {
                                              L", " + screen(4, 5) + L", " + kArchived + L", server)",
                                          L"MouseMove(" + screen(9, 6) + L")"}),
               texts());
-    EXPECT_EQ(1, factory.Created);
+    EXPECT_EQ(1, factory->Created);
 
     // A click ends the hint before the properties open.
     const size_t before = Server->CallLog().size();
@@ -1235,14 +1205,14 @@ TEST_F(ToolbarHintTest, CardHintTellsItsObjectWhatTheMouseDoes) {
     calls.clear();
 
     // A failing MouseOverLink is the handler's failure: no card hint, and the next move starts again.
-    factory.OverResult = E_FAIL;
+    factory->OverResult = E_FAIL;
     ::SendMessageW(card, WM_MOUSEMOVE, 0, MAKELPARAM(4, 5));
     EXPECT_FALSE(FormObject().CardHintShown());
     EXPECT_FALSE(Timers().CardHintTimer.Enabled());
-    factory.OverResult = S_OK;
+    factory->OverResult = S_OK;
     ::SendMessageW(card, WM_MOUSEMOVE, 0, MAKELPARAM(4, 5));
     EXPECT_TRUE(FormObject().CardHintShown());
-    EXPECT_EQ(3, factory.Created);
+    EXPECT_EQ(3, factory->Created);
     EXPECT_EQ(L"released", calls[1].Text) << "the failed object is let go when the next one comes";
 
     Leave();

@@ -3,34 +3,21 @@
 
 #include <objbase.h>
 
+#include <span>
+
+#include "com/ComObjectUnit.h"
+
 using Microsoft::WRL::ComPtr;
 
 namespace zorbex::test {
 
 const CLSID kBrowserApplicationClass = {0x0002DF01, 0x0000, 0x0000, {0xC0, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x46}};
 
-class TBrowserApplication::TFactory : public IClassFactory {
+class TBrowserApplication::TFactory : public TComObject<IClassFactory> {
 public:
-    explicit TFactory(TBrowserApplication& owner) : Owner(owner) {}
+    explicit TFactory(TBrowserApplication& owner)
+        : TComObject(TModuleCount::None, Interfaces(), nullptr), Owner(owner) {}
 
-    STDMETHODIMP QueryInterface(REFIID iid, void** object) override {
-        if (!object)
-            return E_POINTER;
-        if (iid == IID_IUnknown || iid == IID_IClassFactory) {
-            *object = static_cast<IClassFactory*>(this);
-            AddRef();
-            return S_OK;
-        }
-        *object = nullptr;
-        return E_NOINTERFACE;
-    }
-    STDMETHODIMP_(ULONG) AddRef() override { return static_cast<ULONG>(++RefCount); }
-    STDMETHODIMP_(ULONG) Release() override {
-        const LONG count = --RefCount;
-        if (count == 0)
-            delete this;
-        return static_cast<ULONG>(count);
-    }
     STDMETHODIMP CreateInstance(IUnknown* outer, REFIID iid, void** object) override {
         if (!object)
             return E_POINTER;
@@ -57,9 +44,12 @@ public:
     std::vector<ComPtr<TTestBrowser>> Created;
 
 private:
-    virtual ~TFactory() = default;
+    static std::span<const TInterfaceEntry> Interfaces() {
+        static const TInterfaceEntry table[] = {InterfaceEntry<TFactory, IClassFactory>(IID_IClassFactory)};
+        return table;
+    }
+    ~TFactory() override = default;
     TBrowserApplication& Owner;
-    LONG RefCount = 0;
 };
 
 TBrowserApplication::TBrowserApplication() : Factory(new TFactory(*this)) {
