@@ -271,7 +271,7 @@ double Psnr(const std::vector<TRgbColor>& a, const std::vector<TRgbColor>& b) {
         const double db = a[i].Blue - b[i].Blue;
         sum += dr * dr + dg * dg + db * db;
     }
-    const double mse = sum / (3.0 * a.size());
+    const double mse = sum / (3.0 * static_cast<double>(a.size()));
     return mse == 0 ? 99.0 : 10.0 * std::log10(255.0 * 255.0 / mse);
 }
 

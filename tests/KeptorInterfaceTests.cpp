@@ -66,7 +66,7 @@ TEST(KeptorInterfaceTest, CalledMethodsSitAtTheirSlotsInTheTypeLibrary) {
     TYPEATTR* attr = nullptr;
     ASSERT_EQ(S_OK, info->GetTypeAttr(&attr));
     EXPECT_EQ(50, attr->cFuncs);
-    EXPECT_EQ(57 * 4, attr->cbSizeVft);
+    EXPECT_EQ(57 * test::kSlotBytes, attr->cbSizeVft);
     info->ReleaseTypeAttr(attr);
     for (const auto& row : kCalledSlots) {
         LPOLESTR name = const_cast<LPOLESTR>(row.Name);
@@ -77,7 +77,7 @@ TEST(KeptorInterfaceTest, CalledMethodsSitAtTheirSlotsInTheTypeLibrary) {
             FUNCDESC* func = nullptr;
             ASSERT_EQ(S_OK, info->GetFuncDesc(i, &func));
             if (func->memid == id) {
-                EXPECT_EQ(row.Slot * 4, func->oVft) << row.Name;
+                EXPECT_EQ(row.Slot * test::kSlotBytes, func->oVft) << row.Name;
                 found = true;
             }
             info->ReleaseFuncDesc(func);

@@ -132,7 +132,8 @@ TEST_F(RegistrationTest, WritesEveryKeyAndValue) {
         else
             EXPECT_EQ(L"<missing>", Value(HKEY_LOCAL_MACHINE, kToolbarList, clsid));
     }
-    EXPECT_EQ(0, _wcsicmp(path, Value(HKEY_CLASSES_ROOT, std::wstring(L"TypeLib\\") + kLibId + L"\\1.0\\409\\win32")
+    EXPECT_EQ(0, _wcsicmp(path, Value(HKEY_CLASSES_ROOT, std::wstring(L"TypeLib\\") + kLibId + L"\\1.0\\409\\" +
+                                                  test::kTypeLibPlatformKey)
                                     .c_str()));
 }
 
@@ -484,7 +485,7 @@ protected:
             FUNCDESC* func = nullptr;
             ASSERT_EQ(S_OK, info->GetFuncDesc(i, &func));
             EXPECT_EQ(row.Dispid, func->memid);
-            EXPECT_EQ(row.Slot * 4, func->oVft);
+            EXPECT_EQ(row.Slot * test::kSlotBytes, func->oVft);
             EXPECT_EQ(CC_STDCALL, func->callconv);
             EXPECT_EQ(VT_HRESULT, func->elemdescFunc.tdesc.vt);
             ASSERT_EQ(row.Params.size(), static_cast<size_t>(func->cParams));
@@ -519,7 +520,7 @@ TEST_F(TypeLibraryTest, LibraryAttributesAndImport) {
     EXPECT_EQ(1, attr->wMajorVerNum);
     EXPECT_EQ(0, attr->wMinorVerNum);
     EXPECT_EQ(0x0409u, attr->lcid);
-    EXPECT_EQ(SYS_WIN32, attr->syskind);
+    EXPECT_EQ(test::kSysKind, attr->syskind);
     Library->ReleaseTLibAttr(attr);
     TBStr name, help;
     ASSERT_EQ(S_OK, Library->GetDocumentation(-1, name.Receive(), help.Receive(), nullptr, nullptr));
@@ -573,7 +574,7 @@ TEST_F(TypeLibraryTest, TypesInOrderWithTheirAttributes) {
         EXPECT_EQ(0, attr->wMinorVerNum);
         if (row.Kind == TKIND_INTERFACE) {
             EXPECT_EQ(0, attr->cFuncs);
-            EXPECT_EQ(3 * 4, attr->cbSizeVft) << "the three functions of IUnknown";
+            EXPECT_EQ(3 * test::kSlotBytes, attr->cbSizeVft) << "the three functions of IUnknown";
         }
         if (row.Kind == TKIND_COCLASS) {
             ASSERT_EQ(1, attr->cImplTypes);

@@ -5,7 +5,9 @@ set -euo pipefail
 
 packages=(
   cmake make ninja-build git file
-  g++-mingw-w64-i686-posix gcc-mingw-w64-i686-posix binutils-mingw-w64-i686 mingw-w64-tools mingw-w64-i686-dev
+  g++-mingw-w64-i686-posix gcc-mingw-w64-i686-posix binutils-mingw-w64-i686 mingw-w64-i686-dev
+  g++-mingw-w64-x86-64-posix gcc-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 mingw-w64-x86-64-dev
+  mingw-w64-tools
   wine wine32:i386 wine64 libwine-dev:i386
   imagemagick librsvg2-bin fonts-dejavu-core giflib-tools ffmpeg xvfb xauth xcompmgr
   googletest

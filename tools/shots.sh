@@ -2,10 +2,11 @@
 # Pictures of the toolbars as a person sees them: runs ZorbexShots.exe in a Wine prefix with the X11
 # driver on a private Xvfb screen and takes a screenshot (ImageMagick's import) each time the program
 # asks for one. The PNG files go to docs/screenshots/.
-#   shots.sh BUILD_DIR
+#   shots.sh [BUILD_DIR]    (default build-x64: the pictures come from either architecture's build)
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
-build=$(realpath "${1:-$here/../build}")
+. "$here/arch.sh"
+build=$(realpath "${1:-$here/../build-x64}")
 out=$here/../docs/screenshots
 work=$build/shots
 prefix=$build/shots-prefix
@@ -29,7 +30,7 @@ if [ -x /usr/bin/xcompmgr ]; then
     sleep 0.5
 fi
 
-export DISPLAY=$display ZORBEX_WINE_GRAPHICS=x11
+export DISPLAY=$display ZORBEX_WINE_GRAPHICS=x11 ZORBEX_ARCH=$(zorbex_arch_of "$build/ZorbexGUI.dll")
 export ZORBEX_KEPTOR_EXE=$build/tools/keptor/KeptorServer.exe ZORBEX_KEPTOR_TLB=$build/generated/KeptorServer.tlb
 "$here/register.sh" "$prefix" "$build/ZorbexGUI.dll"
 

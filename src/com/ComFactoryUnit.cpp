@@ -38,14 +38,10 @@ void ReadCoClass(const CLSID& clsid, const std::wstring& objectClass, std::wstri
     description = docText.Str();
 }
 
-TYPEATTR LibraryAttributes(ITypeLib* library) {
+TLIBATTR LibraryAttributes(ITypeLib* library) {
     TLIBATTR* attr = nullptr;
     OleCheck(library->GetLibAttr(&attr));
-    TYPEATTR result{};
-    result.guid = attr->guid;
-    result.wMajorVerNum = attr->wMajorVerNum;
-    result.wMinorVerNum = attr->wMinorVerNum;
-    result.lcid = attr->lcid;
+    const TLIBATTR result = *attr;
     library->ReleaseTLibAttr(attr);
     return result;
 }
@@ -113,7 +109,7 @@ void TComObjectFactory::UpdateRegistration(bool doRegister) {
         CreateRegKey(HKEY_CLASSES_ROOT, progId, L"", CoClassDescription);
         CreateRegKey(HKEY_CLASSES_ROOT, progId + L"\\Clsid", L"", clsid);
         CreateRegKey(HKEY_CLASSES_ROOT, classKey + L"\\ProgID", L"", progId);
-        TYPEATTR lib = LibraryAttributes(server.TypeLib());
+        TLIBATTR lib = LibraryAttributes(server.TypeLib());
         wchar_t version[32];
         std::swprintf(version, 32, L"%d.%d", lib.wMajorVerNum, lib.wMinorVerNum);
         CreateRegKey(HKEY_CLASSES_ROOT, classKey + L"\\Version", L"", version);
@@ -185,8 +181,10 @@ HRESULT RegisterServer(bool doRegister) noexcept {
             std::wstring directory = path.substr(0, path.find_last_of(L'\\'));
             OleCheck(::RegisterTypeLib(library, path.data(), directory.data()));
         } else {
-            TYPEATTR lib = LibraryAttributes(library);
-            ::UnRegisterTypeLib(lib.guid, lib.wMajorVerNum, lib.wMinorVerNum, lib.lcid, SYS_WIN32);
+            TLIBATTR lib = LibraryAttributes(library);
+            // The library's own syskind: SYS_WIN32 in the 32-bit build, SYS_WIN64 in the 64-bit one, as
+            // RegisterTypeLib wrote it (the win32 or win64 key).
+            ::UnRegisterTypeLib(lib.guid, lib.wMajorVerNum, lib.wMinorVerNum, lib.lcid, lib.syskind);
         }
         for (const auto& factory : ComClassManager().All())
             factory->UpdateRegistration(doRegister);

@@ -78,6 +78,11 @@ using TKernelHandle = TUniqueAny<HANDLE, detail::CloseHandleValue>;
 using TLibraryHandle = TUniqueAny<HMODULE, detail::CloseLibrary>;
 using TGlobalMemory = TUniqueAny<HGLOBAL, detail::CloseGlobal>;
 
+// SelectObject's failure for a region: HGDI_ERROR, which MinGW spells as LongToHandle(0xFFFFFFFF), an
+// unsigned constant squeezed into a LONG that the sign-conversion warning rejects on 64-bit. It is the
+// handle with every bit set on both architectures.
+inline HGDIOBJ GdiError() { return reinterpret_cast<HGDIOBJ>(static_cast<LONG_PTR>(-1)); }
+
 // Selects a GDI object into a device context and restores the previous one on scope exit.
 class TSelectGuard {
 public:
@@ -85,7 +90,7 @@ public:
     TSelectGuard(const TSelectGuard&) = delete;
     TSelectGuard& operator=(const TSelectGuard&) = delete;
     ~TSelectGuard() {
-        if (Previous && Previous != HGDI_ERROR)
+        if (Previous && Previous != GdiError())
             ::SelectObject(DC, Previous);
     }
 

@@ -4,6 +4,7 @@
 
 #include <windows.h>
 #include <objbase.h>
+#include <oleauto.h>
 
 #include <string>
 
@@ -12,6 +13,13 @@
 #include <gtest/gtest.h>
 
 namespace zorbex::test {
+
+// What this build's architecture puts into type libraries and the registry: a vtable slot is one pointer
+// wide, type libraries describe SYS_WIN32 or SYS_WIN64 code and register under the win32 or win64 key.
+constexpr bool kIs64Bit = sizeof(void*) == 8;
+constexpr SHORT kSlotBytes = static_cast<SHORT>(sizeof(void*));
+constexpr SYSKIND kSysKind = kIs64Bit ? SYS_WIN64 : SYS_WIN32;
+constexpr const wchar_t* kTypeLibPlatformKey = kIs64Bit ? L"win64" : L"win32";
 
 // UTF-8 bytes of a wide string, for test messages.
 std::string Utf8(const std::wstring& text);

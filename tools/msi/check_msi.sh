@@ -1,8 +1,10 @@
 #!/usr/bin/env bash
-# Checks the MSI installer under Wine, silently, in a fresh prefix:
-#   - installing writes exactly the registry state that regsvr32 of the same DLL writes (HKLM\Software and
-#     HKCR compared, the DLL's path aside, Windows Installer's own records of the product aside) and puts
-#     the DLL under Program Files;
+# Checks the MSI installer under Wine, silently, in a fresh prefix of the package's architecture:
+#   - installing puts the DLL under Program Files (the x64 package: the 32-bit DLL under Program Files (x86)
+#     and the 64-bit one under Program Files) and writes exactly the registry state that regsvr32 of the same
+#     DLL writes (HKLM\Software and HKCR compared, the DLL's path aside, Windows Installer's own records of
+#     the product aside); for the x64 package, each DLL wherever this host runs its regsvr32, comparing
+#     that DLL's registry view;
 #   - uninstalling gives back the state before, file and registry (Windows Installer may leave the empty
 #     folders of its records, nothing of the product);
 #   - installing over an older version replaces it: one product registered, the same state; the older
@@ -10,20 +12,27 @@
 #
 #   check_msi.sh RELEASE_BUILD_DIR WORK_DIR
 #
-# RELEASE_BUILD_DIR holds ZorbexGUI.msi, ZorbexGUI.dll and msi/ (cmake --preset release). WORK_DIR is
-# emptied; the prefix is WORK_DIR/prefix. Exits 77 (skipped) when the release build has no MSI.
+# RELEASE_BUILD_DIR holds the package, ZorbexGUI.dll and msi/ (cmake --preset release: ZorbexGUI.msi; cmake
+# --preset x64-release: ZorbexGUI-x64.msi). WORK_DIR is emptied; the prefix is WORK_DIR/prefix. Exits 77
+# (skipped) when the release build has no MSI.
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 tools=$(dirname "$here")
+. "$tools/arch.sh"
 
 release=$(realpath "$1")
-msi=$release/ZorbexGUI.msi
-dll=$release/ZorbexGUI.dll
 wxs=$release/msi/ZorbexGUI.wxs
+stage=$release/msi/stage
+if [ -f "$release/ZorbexGUI-x64.msi" ]; then
+    arch=x64 msi=$release/ZorbexGUI-x64.msi
+else
+    arch=x86 msi=$release/ZorbexGUI.msi
+fi
 if [ ! -f "$msi" ]; then
     echo "SKIPPED: $msi is not built (cmake --preset release && cmake --build --preset release)"
     exit 77
 fi
+export ZORBEX_ARCH=$arch
 rm -rf "$2"
 mkdir -p "$2"
 work=$(realpath "$2")
@@ -38,21 +47,37 @@ winpath() { local p=$1; echo "Z:${p//\//\\}"; }
 folder=$(sed -n 's/.*<Directory Id="ProductFolder" Name="\([^"]*\)".*/\1/p' "$wxs")
 product_code=$(msiinfo export "$msi" Property | tr -d '\r' | awk -F'\t' '$1 == "ProductCode" { print $2 }')
 [ -n "$folder" ] && [ -n "$product_code" ] || { echo "FAILED: cannot read the package"; exit 1; }
-target="C:\\Program Files\\$folder\\ZorbexGUI.dll"
-unix_target="$prefix/drive_c/Program Files/$folder/ZorbexGUI.dll"
+# The packaged DLLs: DLL ARCH of each, where it goes (Windows path) and as which Unix file.
+# In a 32-bit prefix "Program Files" is the 32-bit folder; in a 64-bit one "Program Files (x86)" is.
+declare -A dll target unix_target
+arches=x86
+[ "$arch" = x64 ] && arches="x86 x64"
+for a in $arches; do
+    dll[$a]=$stage/$a/ZorbexGUI.dll
+    programs="Program Files"
+    [ "$arch" = x64 ] && [ "$a" = x86 ] && programs="Program Files (x86)"
+    target[$a]="C:\\$programs\\$folder\\ZorbexGUI.dll"
+    unix_target[$a]="$prefix/drive_c/$programs/$folder/ZorbexGUI.dll"
+done
+installed_files() { # WHAT: each packaged DLL is in place, byte for byte
+    for a in $arches; do
+        if cmp -s "${dll[$a]}" "${unix_target[$a]}"; then pass "$1 ${target[$a]}"; else fail "$1: ${target[$a]} is not the built DLL"; fi
+    done
+}
 
 # An older version of the same package: the same source, another version and product code.
 old_code=$(cat /proc/sys/kernel/random/uuid | tr a-z A-Z)
-(cd "$release/msi/stage" && wixl -D Version=0.0.1 -D ProductCode="$old_code" -o "$work/older.msi" "$wxs")
+(cd "$stage" && wixl -a "$arch" -D Version=0.0.1 -D ProductCode="$old_code" -o "$work/older.msi" "$wxs")
 
-# Registry snapshots, flattened (tools/msi/regflat.pl); both forms of the library's path read "<DLL>".
-short_target=""
+# Registry snapshots, flattened (tools/msi/regflat.pl); both forms of each library's path read "<DLL>".
+short_targets=()
 snapshot() {
     local name=$1
     run regedit /E "$(winpath "$work/$name-hklm.reg")" 'HKEY_LOCAL_MACHINE\Software'
     run regedit /E "$(winpath "$work/$name-hkcr.reg")" 'HKEY_CLASSES_ROOT'
-    { perl "$here/regflat.pl" "$work/$name-hklm.reg" "$target" ${short_target:+"$short_target"}
-      perl "$here/regflat.pl" "$work/$name-hkcr.reg" "$target" ${short_target:+"$short_target"}
+    local paths=("${target[@]}" "${short_targets[@]}")
+    { perl "$here/regflat.pl" "$work/$name-hklm.reg" "${paths[@]}"
+      perl "$here/regflat.pl" "$work/$name-hkcr.reg" "${paths[@]}"
     } | LC_ALL=C sort > "$work/$name.txt"
 }
 # Windows Installer's records of installed products, not part of the product's registry state.
@@ -63,8 +88,17 @@ records+='|HKEY_LOCAL_MACHINE\\Software\\Microsoft\\Windows\\CurrentVersion\\Ins
 records+='|HKEY_LOCAL_MACHINE\\Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\\{('"$codes"')\}'
 records="($records)(\\\\|\$|$T)"
 product_state() { grep -v -E "^[KV]$T$records" "$work/$1.txt" || true; }
-# After an uninstallation: the state before, but for empty keys of the installer's records.
-without_empty_records() { grep -v -E "^K$T$records" "$work/$1.txt" || true; }
+# After an uninstallation: the state before, but for empty keys of the installer's records, and for empty
+# keys at all: removing its rows, Windows Installer also removes parent keys that are left empty, such as
+# Wow6432Node\CLSID of a 64-bit prefix that no 32-bit server has been registered in yet. An empty key holds
+# nothing to lose.
+without_empty_records() {
+    grep -v -E "^K$T$records" "$work/$1.txt" | perl -F'\t' -lane '
+        if ($F[0] eq "K") { push @keys, $F[1]; next }
+        push @values, $_;
+        for (my $k = $F[1]; ; $k =~ s/\\[^\\]*$//) { $full{$k} = 1; last unless $k =~ /\\/ }
+        END { print for sort((map { "K\t$_" } grep { $full{$_} } @keys), @values) }' || true
+}
 same() { # NAME STATE_A STATE_B
     if diff -u <(echo "$2") <(echo "$3") > "$work/$1.diff"; then pass "$1"; else fail "$1:"; head -40 "$work/$1.diff"; fi
 }
@@ -74,13 +108,18 @@ snapshot before
 
 # Install, silently.
 if run msiexec /i "$(winpath "$msi")" /qn /l*v "$(winpath "$work/install.log")"; then pass "msiexec /i"; else fail "msiexec /i"; fi
-if cmp -s "$dll" "$unix_target"; then pass "installed $target"; else fail "$target is not the built DLL"; fi
-short_target=$(WINEPREFIX=$prefix WINEDEBUG=-all winepath -s "$target" 2>/dev/null || true)
+installed_files installed
+for a in $arches; do
+    short=$(run winepath -s "${target[$a]}" 2>/dev/null | tr -d '\r' || true)
+    [ -n "$short" ] && short_targets+=("$short")
+done
 snapshot installed
 installed=$(product_state installed)
 
 if run msiexec /x "$(winpath "$msi")" /qn /l*v "$(winpath "$work/uninstall.log")"; then pass "msiexec /x"; else fail "msiexec /x"; fi
-[ ! -e "$(dirname "$unix_target")" ] && pass "folder removed" || fail "$(dirname "$target") remains"
+for a in $arches; do
+    [ ! -e "$(dirname "${unix_target[$a]}")" ] && pass "folder removed" || fail "$(dirname "${target[$a]}") remains"
+done
 snapshot uninstalled
 same "uninstalled-equals-before" "$(without_empty_records before)" "$(without_empty_records uninstalled)"
 
@@ -97,7 +136,7 @@ if [ "$products" = 1 ] && [ "$upgrade_codes" = 1 ] && grep -q -F "\\Uninstall\\$
 else
     fail "after the upgrade: $products uninstall entries, $upgrade_codes products of the upgrade code"
 fi
-if cmp -s "$dll" "$unix_target"; then pass "upgraded $target"; else fail "$target after the upgrade is not the built DLL"; fi
+installed_files upgraded
 same "upgraded-equals-installed" "$installed" "$(product_state upgraded)"
 # The older version refuses to replace the newer one.
 if run msiexec /i "$(winpath "$work/older.msi")" /qn; then fail "the older version installed over the newer"; else pass "no downgrade"; fi
@@ -107,17 +146,38 @@ run msiexec /x "$(winpath "$msi")" /qn || fail "msiexec /x after the upgrade"
 snapshot removed
 same "removed-equals-before" "$(without_empty_records before)" "$(without_empty_records removed)"
 
-# What regsvr32 writes for the same DLL at the same place.
-mkdir -p "$(dirname "$unix_target")"
-cp "$dll" "$unix_target"
-if run regsvr32 /s "$target"; then pass "regsvr32"; else fail "regsvr32"; fi
-snapshot registered
-same "msi-equals-regsvr32" "$(product_state registered)" "$installed"
-grep -q "ZorbexGUI" "$work/registered.txt" || fail "regsvr32 wrote nothing"
+# What regsvr32 writes for the same DLL at the same place: each DLL whose regsvr32 this host runs, compared
+# in its own registry view (the 32-bit view is the Wow6432Node keys of a 64-bit prefix).
+wow='(HKEY_LOCAL_MACHINE\\Software|HKEY_LOCAL_MACHINE\\Software\\Classes|HKEY_CLASSES_ROOT)\\Wow6432Node'
+# The type library keys are shared by both views, as on Windows: there the 32-bit DLL's own key is win32.
+view() { # STATE ARCH: the lines of STATE in ARCH's view
+    local x86="^[KV]$T($wow(\\\\|\$|$T)|[^$T]*\\\\Typelib\\\\[^$T]*\\\\win32(\$|$T))"
+    if [ "$arch" = x86 ]; then echo "$1"
+    elif [ "$2" = x64 ]; then grep -v -i -E "$x86" <<<"$1" || true
+    else grep -i -E "$x86" <<<"$1" || true
+    fi
+}
+for a in $arches; do
+    regsvr32=regsvr32
+    if [ "$arch" = x64 ] && [ "$a" = x86 ]; then
+        if ! zorbex_host_runs_x86; then
+            echo "skipped: msi-equals-regsvr32 for the 32-bit DLL: $ZORBEX_X86_REASON"
+            continue
+        fi
+        regsvr32='C:\windows\syswow64\regsvr32.exe'
+    fi
+    mkdir -p "$(dirname "${unix_target[$a]}")"
+    cp "${dll[$a]}" "${unix_target[$a]}"
+    if run "$regsvr32" /s "${target[$a]}"; then pass "regsvr32 ($a)"; else fail "regsvr32 ($a)"; fi
+    snapshot "registered-$a"
+    grep -q "ZorbexGUI" "$work/registered-$a.txt" || fail "regsvr32 ($a) wrote nothing"
+    same "msi-equals-regsvr32-$a" "$(view "$(product_state "registered-$a")" "$a")" "$(view "$installed" "$a")"
+    run "$regsvr32" /s /u "${target[$a]}" || fail "regsvr32 /u ($a)"
+done
 
-WINEPREFIX=$prefix wineserver -k 2>/dev/null || true
+WINEPREFIX=$prefix "$(zorbex_wineserver "$arch")" -k 2>/dev/null || true
 if [ "$failures" -ne 0 ]; then
     echo "$failures checks failed; snapshots, diffs and logs in $work"
     exit 1
 fi
-echo "MSI checks passed (work files in $work)"
+echo "MSI checks of the $arch package passed (work files in $work)"
