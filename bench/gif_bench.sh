@@ -4,12 +4,15 @@
 # 1920x1080 and 3840x2160, encodes every picture with this library's encoder and with its anchors, and
 # prints encode time, file size and PSNR against the source side by side.
 #
-#   bench/gif_bench.sh [BUILD_DIR] [RUNS]    (BUILD_DIR defaults to ./build; build GifBench first)
+#   bench/gif_bench.sh [BUILD_DIR] [RUNS]    (BUILD_DIR: build for the 32-bit DLL's encoder, build-x64 for the
+#                                            64-bit one; default build where the host runs 32-bit programs,
+#                                            else build-x64; build GifBench first)
 #
 # Every encoder is timed inside its own process on the same raw pixels, from pixels in memory to the GIF
 # file in memory, best of RUNS after a warm-up, without dithering and on one thread (the library encodes
 # on the browser's thread; the anchors get MAGICK_THREAD_LIMIT=1 and OMP_NUM_THREADS=1):
-#   dll     the library's encoder as built for the DLL (32-bit, MinGW), in GifBench.exe under Wine
+#   dll     the library's encoder as built for the DLL (MinGW, the build's architecture), in GifBench.exe
+#           under Wine
 #   ours    the same source built natively, in AnchorBench beside the anchors
 #   im      ImageMagick (MagickWand: quantize to 256 colours, no dither, GIF)
 #   ffmpeg  libavfilter palettegen + paletteuse=dither=none, GIF muxer
@@ -19,7 +22,10 @@
 set -euo pipefail
 
 root=$(cd "$(dirname "$0")/.." && pwd)
-build=$(cd "${1:-$root/build}" && pwd)
+. "$root/tools/arch.sh"
+default_build=$root/build-x64
+zorbex_host_runs_x86 && default_build=$root/build
+build=$(cd "${1:-$default_build}" && pwd)
 runs=${2:-5}
 exe=$build/bench/GifBench.exe
 # The fixture pages: where the build's CMake cache says they are (ZORBEX_FIXTURE_DIR), as for the tests.

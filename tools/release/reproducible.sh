@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
-# Checks that the release build is reproducible: two clean builds of the committed sources, in two clones
-# at different paths, must give the same bytes for the shipped DLL, its debug file and the MSI.
+# Checks that the release builds are reproducible: two clean builds of the committed sources, in two clones
+# at different paths, must give the same bytes for the shipped DLLs of both architectures, their debug
+# files and the two MSI packages.
 # Prints sizes, hashes and the time stamps of the PE headers. Not a test: it takes two full release builds.
 #
 #   tools/release/reproducible.sh [WORK_DIR]      (default: a temporary folder, removed afterwards)
@@ -19,7 +20,8 @@ else
 fi
 work=$(realpath "$work")
 
-files=(ZorbexGUI.dll ZorbexGUI.dll.debug ZorbexGUI.msi)
+files=(build-release/ZorbexGUI.dll build-release/ZorbexGUI.dll.debug build-release/ZorbexGUI.msi
+       build-x64-release/ZorbexGUI.dll build-x64-release/ZorbexGUI.dll.debug build-x64-release/ZorbexGUI-x64.msi)
 out=()
 for build in a b; do
     rm -rf "$work/$build"
@@ -27,9 +29,11 @@ for build in a b; do
     checkout=$work/$build/$([ $build = a ] && echo src || echo another/checkout)
     git clone -q --no-hardlinks "$source" "$checkout"
     start=$(date +%s)
-    (cd "$checkout" && cmake --preset release >/dev/null && cmake --build --preset release >/dev/null)
+    (cd "$checkout" && for preset in release x64-release; do
+        cmake --preset $preset >/dev/null && cmake --build --preset $preset >/dev/null || exit 1
+    done)
     echo "build $build: $((($(date +%s) - start))) s in $checkout"
-    out+=("$checkout/build-release")
+    out+=("$checkout")
 done
 
 status=0
@@ -44,10 +48,13 @@ for file in "${files[@]}"; do
     fi
 done
 
-dump=$(i686-w64-mingw32-objdump -p "${out[0]}/ZorbexGUI.dll")
-echo "PE header time stamp: $(grep -m1 'Time/Date' <<<"$dump" | sed 's/^Time\/Date\s*//')"
-link=$(i686-w64-mingw32-objdump -s -j .gnu_debuglink "${out[0]}/ZorbexGUI.dll" |
-    awk '/^ [0-9a-f]+ / { print $2 $3 $4 $5 }' | perl -ne 'chomp; print pack("H*", $_)' | tr '\0' '\n' | head -1)
-echo "debug link: $link"
+for tree in build-release:i686 build-x64-release:x86_64; do
+    dll=${out[0]}/${tree%%:*}/ZorbexGUI.dll objdump=${tree#*:}-w64-mingw32-objdump
+    dump=$($objdump -p "$dll")
+    echo "${tree%%:*}: PE header time stamp: $(grep -m1 'Time/Date' <<<"$dump" | sed 's/^Time\/Date\s*//')"
+    link=$($objdump -s -j .gnu_debuglink "$dll" |
+        awk '/^ [0-9a-f]+ / { print $2 $3 $4 $5 }' | perl -ne 'chomp; print pack("H*", $_)' | tr '\0' '\n' | head -1)
+    echo "${tree%%:*}: debug link: $link"
+done
 [ $status -eq 0 ] && echo "reproducible: two clean builds gave the same bytes"
 exit $status

@@ -2,50 +2,65 @@
 # Start-up time of the shipped library beside a COM server that does nothing (NullComServer.dll), built
 # by the same toolchain in the same release build: load, four class objects, four objects
 # (tools/release/StartupBench.cpp). With a default build present, its library as built (with its debug
-# information) is measured too. Runs under Wine in build-release/bench-prefix; prints figures.
+# information) is measured too. Runs under Wine in the release build's bench-prefix; prints figures.
 #
-#   tools/release/startup_bench.sh [PROCESSES] [CYCLES]     (default 9 processes of 20 cycles each)
+#   tools/release/startup_bench.sh [PROCESSES] [CYCLES] [ARCH]
+#       default 9 processes of 20 cycles each; ARCH x86 (build-release, build) or x64 (build-x64-release,
+#       build-x64); without ARCH, every architecture this host runs
 set -euo pipefail
 cd "$(dirname "$0")/../.."
+. tools/arch.sh
 processes=${1:-9}
 cycles=${2:-20}
+if [ $# -ge 3 ]; then
+    arches=$3
+else
+    arches=$(zorbex_arches)
+    zorbex_host_runs_x86 || echo "x86: not measured: $ZORBEX_X86_REASON"
+fi
 
-cmake --preset release >/dev/null
-cmake --build --preset release --target ZorbexGUI NullComServer StartupBench >/dev/null
-release=$(pwd)/build-release
-prefix=$release/bench-prefix
-bench=$release/tools/release/StartupBench.exe
+for arch in $arches; do
+    if [ "$arch" = x64 ]; then preset=x64-release built=build-x64; else preset=release built=build; fi
+    cmake --preset $preset >/dev/null
+    cmake --build --preset $preset --target ZorbexGUI NullComServer StartupBench >/dev/null
+    release=$(pwd)/build-$([ "$arch" = x64 ] && echo x64-)release
+    prefix=$release/bench-prefix
+    bench=$release/tools/release/StartupBench.exe
+    export ZORBEX_ARCH=$arch
+    echo "== $arch"
 
-# name=path of every library measured
-libraries=("null=$release/tools/release/NullComServer.dll" "release=$release/ZorbexGUI.dll")
-[ -f build/ZorbexGUI.dll ] && libraries+=("as-built=$(pwd)/build/ZorbexGUI.dll")
+    # name=path of every library measured
+    libraries=("null=$release/tools/release/NullComServer.dll" "release=$release/ZorbexGUI.dll")
+    [ -f $built/ZorbexGUI.dll ] && libraries+=("as-built=$(pwd)/$built/ZorbexGUI.dll")
+    unset figures
 
-fields=(first_total first_load first_factories first_objects again_total)
-declare -A figures
-for ((p = 1; p <= processes; p++)); do
-    for entry in "${libraries[@]}"; do
-        name=${entry%%=*} path=${entry#*=}
-        line=$(tools/winerun.sh "$prefix" "$bench" "Z:${path//\//\\}" "$cycles" | tr -d '\r')
-        for field in "${fields[@]}"; do
-            figures[$name:$field]+="$(sed -n "s/.*\b$field=\([0-9]*\).*/\1/p" <<<"$line") "
+    fields=(first_total first_load first_factories first_objects again_total)
+    declare -A figures
+    for ((p = 1; p <= processes; p++)); do
+        for entry in "${libraries[@]}"; do
+            name=${entry%%=*} path=${entry#*=}
+            line=$(tools/winerun.sh "$prefix" "$bench" "Z:${path//\//\\}" "$cycles" | tr -d '\r')
+            for field in "${fields[@]}"; do
+                figures[$name:$field]+="$(sed -n "s/.*\b$field=\([0-9]*\).*/\1/p" <<<"$line") "
+            done
         done
     done
-done
 
-median() { tr ' ' '\n' | grep . | sort -n | awk '{ v[NR] = $1 } END { print (NR % 2) ? v[(NR + 1) / 2] : (v[NR / 2] + v[NR / 2 + 1]) / 2 }'; }
-ratio() { awk -v x="$1" -v y="$2" 'BEGIN { printf "%.2f", x / y }'; }
-null_first=$(median <<<"${figures[null:first_total]}")
-null_again=$(median <<<"${figures[null:again_total]}")
-printf "%-9s %9s | %9s %6s = %8s + %8s + %8s | %9s %6s\n" library bytes first "x null" load factories objects again "x null"
-for entry in "${libraries[@]}"; do
-    name=${entry%%=*} path=${entry#*=}
-    f=$(median <<<"${figures[$name:first_total]}")
-    a=$(median <<<"${figures[$name:again_total]}")
-    printf "%-9s %9s | %9s %6s = %8s + %8s + %8s | %9s %6s\n" "$name" "$(stat -c %s "$path")" "$f" \
-        "$(ratio "$f" "$null_first")" "$(median <<<"${figures[$name:first_load]}")" \
-        "$(median <<<"${figures[$name:first_factories]}")" "$(median <<<"${figures[$name:first_objects]}")" \
-        "$a" "$(ratio "$a" "$null_again")"
+    median() { tr ' ' '\n' | grep . | sort -n | awk '{ v[NR] = $1 } END { print (NR % 2) ? v[(NR + 1) / 2] : (v[NR / 2] + v[NR / 2 + 1]) / 2 }'; }
+    ratio() { awk -v x="$1" -v y="$2" 'BEGIN { printf "%.2f", x / y }'; }
+    null_first=$(median <<<"${figures[null:first_total]}")
+    null_again=$(median <<<"${figures[null:again_total]}")
+    printf "%-9s %9s | %9s %6s = %8s + %8s + %8s | %9s %6s\n" library bytes first "x null" load factories objects again "x null"
+    for entry in "${libraries[@]}"; do
+        name=${entry%%=*} path=${entry#*=}
+        f=$(median <<<"${figures[$name:first_total]}")
+        a=$(median <<<"${figures[$name:again_total]}")
+        printf "%-9s %9s | %9s %6s = %8s + %8s + %8s | %9s %6s\n" "$name" "$(stat -c %s "$path")" "$f" \
+            "$(ratio "$f" "$null_first")" "$(median <<<"${figures[$name:first_load]}")" \
+            "$(median <<<"${figures[$name:first_factories]}")" "$(median <<<"${figures[$name:first_objects]}")" \
+            "$a" "$(ratio "$a" "$null_again")"
+    done
+    echo "microseconds; first: the first start-up in a process (median of $processes processes), split into"
+    echo "LoadLibrary, four DllGetClassObject and four CreateInstance; again: loading the unloaded file again"
+    echo "in the same process (median over the processes of the median of $cycles cycles)."
 done
-echo "microseconds; first: the first start-up in a process (median of $processes processes), split into"
-echo "LoadLibrary, four DllGetClassObject and four CreateInstance; again: loading the unloaded file again"
-echo "in the same process (median over the processes of the median of $cycles cycles)."

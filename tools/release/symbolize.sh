@@ -5,11 +5,14 @@
 #
 #   tools/release/symbolize.sh DEBUG_FILE OFFSET...
 #
-#   tools/release/symbolize.sh build-release/ZorbexGUI.dll.debug 0x1a2b3
+#   tools/release/symbolize.sh build-release/ZorbexGUI.dll.debug 0x1a2b3          (the 32-bit DLL)
+#   tools/release/symbolize.sh build-x64-release/ZorbexGUI.dll.debug 0x1a2b3      (the 64-bit DLL)
 set -euo pipefail
 [ $# -ge 2 ] || { echo "usage: symbolize.sh DEBUG_FILE OFFSET..." >&2; exit 2; }
 debug=$1; shift
-base=$(i686-w64-mingw32-objdump -p "$debug" | awk '$1 == "ImageBase" { print $2 }')
+# The debug file's own architecture picks the tools.
+if file -b "$debug" | grep -q 'x86-64'; then tools=x86_64-w64-mingw32; else tools=i686-w64-mingw32; fi
+base=$($tools-objdump -p "$debug" | awk '$1 == "ImageBase" { print $2 }')
 [ -n "$base" ] || { echo "$debug: no image base" >&2; exit 1; }
 addresses=()
 for offset in "$@"; do
@@ -18,5 +21,5 @@ for offset in "$@"; do
 done
 # The debug information names functions as the compiler mangled them, without the leading underscore of
 # the PE symbol table, which the MinGW tools would otherwise strip before demangling.
-i686-w64-mingw32-addr2line --exe="$debug" --functions --inlines --pretty-print "${addresses[@]}" |
-    i686-w64-mingw32-c++filt --no-strip-underscore
+$tools-addr2line --exe="$debug" --functions --inlines --pretty-print "${addresses[@]}" |
+    $tools-c++filt --no-strip-underscore
