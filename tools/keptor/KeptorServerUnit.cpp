@@ -7,6 +7,7 @@
 #include "KeptorPicturesUnit.h"
 
 #include <algorithm>
+#include <cstdint>
 #include <cstdio>
 #include <cstring>
 #include <cwctype>
@@ -562,7 +563,12 @@ STDMETHODIMP TKeptorServer::GetLinkImage(BSTR AURL, LONG AIndex, VARIANT_BOOL* A
                 const std::wstring url = Str(AURL);
                 const COLORREF kAccents[] = {RGB(0x30, 0x60, 0xC0), RGB(0x30, 0xA0, 0x50), RGB(0xC0, 0x50, 0x30),
                                              RGB(0x80, 0x40, 0xA0)};
-                const COLORREF accent = kAccents[std::hash<std::wstring>()(url) % std::size(kAccents)];
+                // FNV-1a over the characters: the same colour for the same URL in both architectures
+                // (std::hash is as wide as size_t).
+                uint32_t hash = 2166136261u;
+                for (const wchar_t c : url)
+                    hash = (hash ^ static_cast<uint32_t>(c)) * 16777619u;
+                const COLORREF accent = kAccents[hash % std::size(kAccents)];
                 TVariant picture = MakeByteArray(RenderUrlPreview(url, accent));
                 *AFound = VARIANT_TRUE;
                 OleCheck(::VariantCopy(AData, picture.Ptr()));
