@@ -25,6 +25,13 @@ function(zorbex_release_target target)
     # The last matching map applies: sources read src/..., the compilation directory (the build tree) ".".
     target_compile_options(${target} PRIVATE
         -g -ffile-prefix-map=${CMAKE_SOURCE_DIR}/= -ffile-prefix-map=${CMAKE_BINARY_DIR}=.)
+    # The maps of the layers' include roots (build/layers/<layer>/ -> src/) come again, last: the last
+    # matching map applies, and the headers read through the roots must read src/... too. They are
+    # spelt as their two halves, which CMake does not fold into the -ffile-prefix-map already given.
+    foreach(root_map IN LISTS ZORBEX_LAYER_PREFIX_MAPS)
+        string(REPLACE "-ffile-prefix-map=" "" root_map "${root_map}")
+        target_compile_options(${target} PRIVATE -fmacro-prefix-map=${root_map} -fdebug-prefix-map=${root_map})
+    endforeach()
     get_target_property(type ${target} TYPE)
     if(NOT type STREQUAL "STATIC_LIBRARY")
         target_link_options(${target} PRIVATE -Wl,--no-insert-timestamp)
@@ -50,7 +57,9 @@ function(zorbex_split_debug target)
         VERBATIM)
 endfunction()
 
-zorbex_release_target(zorbex_core)
+foreach(layer IN LISTS ZORBEX_LAYERS)
+    zorbex_release_target(zorbex_${layer})
+endforeach()
 zorbex_release_target(ZorbexGUI)
 zorbex_split_debug(ZorbexGUI)
 

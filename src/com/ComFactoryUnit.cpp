@@ -110,8 +110,7 @@ void TComObjectFactory::UpdateRegistration(bool doRegister) {
         CreateRegKey(HKEY_CLASSES_ROOT, progId + L"\\Clsid", L"", clsid);
         CreateRegKey(HKEY_CLASSES_ROOT, classKey + L"\\ProgID", L"", progId);
         TLIBATTR lib = LibraryAttributes(server.TypeLib());
-        wchar_t version[32];
-        std::swprintf(version, 32, L"%d.%d", lib.wMajorVerNum, lib.wMinorVerNum);
+        const std::wstring version = DecimalText(lib.wMajorVerNum) + L"." + DecimalText(lib.wMinorVerNum);
         CreateRegKey(HKEY_CLASSES_ROOT, classKey + L"\\Version", L"", version);
         CreateRegKey(HKEY_CLASSES_ROOT, classKey + L"\\TypeLib", L"", GuidToString(lib.guid));
     } else {

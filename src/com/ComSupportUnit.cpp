@@ -4,7 +4,9 @@
 
 #include "com/ErrorsUnit.h"
 
-#include <cstdio>
+#include <objbase.h>
+
+#include <iterator>
 #include <new>
 
 namespace zorbex {
@@ -110,11 +112,9 @@ ULONG SafeArrayLength(SAFEARRAY* array) {
 }
 
 std::wstring GuidToString(const GUID& guid) {
-    wchar_t text[40];
-    std::swprintf(text, 40, L"{%08lX-%04X-%04X-%02X%02X-%02X%02X%02X%02X%02X%02X}",
-                  static_cast<unsigned long>(guid.Data1), guid.Data2, guid.Data3, guid.Data4[0], guid.Data4[1],
-                  guid.Data4[2], guid.Data4[3], guid.Data4[4], guid.Data4[5], guid.Data4[6], guid.Data4[7]);
-    return text;
+    wchar_t text[39]; // {8-4-4-4-12} and the terminator
+    const int length = ::StringFromGUID2(guid, text, static_cast<int>(std::size(text)));
+    return std::wstring(text, length > 0 ? static_cast<size_t>(length - 1) : 0);
 }
 
 } // namespace zorbex

@@ -6,14 +6,17 @@
 #include <oleauto.h>
 #include <wrl/client.h>
 
-#include <cstdio>
 #include <new>
+
+#include "com/DiagnosticsUnit.h"
+#include "com/FormatUnit.h"
 
 using Microsoft::WRL::ComPtr;
 
 namespace zorbex {
 
-TError::TError(std::wstring message) : Message(std::move(message)), MessageUtf8(ToUtf8(Message)) {}
+TError::TError(std::wstring message, std::source_location where)
+    : Message(std::move(message)), MessageUtf8(ToUtf8(Message)), RaisedAt(where) {}
 
 std::string ToUtf8(std::wstring_view text) {
     if (text.empty())
@@ -40,26 +43,23 @@ std::wstring SysErrorMessage(HRESULT code) {
     }
     if (buffer)
         ::LocalFree(buffer);
-    if (text.empty()) {
-        wchar_t hex[32];
-        std::swprintf(hex, 32, L"OLE error %08lX", static_cast<unsigned long>(code));
-        text = hex;
-    }
+    if (text.empty())
+        text = L"OLE error " + HexText(static_cast<unsigned long>(code), 8);
     return text;
 }
 
-HRESULT OleCheck(HRESULT code) {
+HRESULT OleCheck(HRESULT code, std::source_location where) {
     if (FAILED(code))
-        RaiseComError(code);
+        RaiseComError(code, where);
     return code;
 }
 
-void RaiseError(std::wstring message) {
-    throw TError(std::move(message));
+void RaiseError(std::wstring message, std::source_location where) {
+    throw TError(std::move(message), where);
 }
 
-void RaiseComError(HRESULT code) {
-    throw TComError(code, SysErrorMessage(code));
+void RaiseComError(HRESULT code, std::source_location where) {
+    throw TComError(code, SysErrorMessage(code), where);
 }
 
 TErrorInfo CurrentErrorInfo() noexcept {
@@ -69,17 +69,19 @@ TErrorInfo CurrentErrorInfo() noexcept {
         throw;
     } catch (const TError& error) {
         info.Code = error.Code();
-        Guarded([&] { info.Message = error.Text(); });
+        info.File = error.Where().file_name();
+        info.Line = error.Where().line();
+        detail::Quietly([&] { info.Message = error.Text(); });
     } catch (const std::bad_alloc&) {
         info.Code = E_OUTOFMEMORY;
-        Guarded([&] { info.Message = L"Out of memory"; });
+        detail::Quietly([&] { info.Message = L"Out of memory"; });
     } catch (const std::exception& error) {
-        Guarded([&] {
+        detail::Quietly([&] {
             const char* what = error.what();
             info.Message.assign(what, what + std::char_traits<char>::length(what));
         });
     } catch (...) {
-        Guarded([&] { info.Message = L"Unexpected error"; });
+        detail::Quietly([&] { info.Message = L"Unexpected error"; });
     }
     return info;
 }
@@ -98,29 +100,39 @@ void SetComErrorInfo(const std::wstring& description, const std::wstring& source
 
 namespace detail {
 
-HRESULT ReportedFailure(HRESULT failure, TErrorReport report) noexcept {
-    if (report) {
-        const TErrorInfo info = CurrentErrorInfo();
+HRESULT ReportedFailure(HRESULT failure, TErrorReport report, const std::source_location& site) noexcept {
+    const TErrorInfo info = CurrentErrorInfo();
+    TraceFailure(site, info, failure);
+    if (report)
         Guarded([&] { report(info.Message); });
-    }
     return failure;
 }
 
-HRESULT ErrorCodeFailure(HRESULT fallback) noexcept {
-    const HRESULT code = CurrentErrorInfo().Code;
-    return FAILED(code) ? code : fallback;
-}
-
-HRESULT AutomationFailure(const std::wstring& source, const GUID& iid) noexcept {
+HRESULT ErrorCodeFailure(HRESULT fallback, const std::source_location& site) noexcept {
     const TErrorInfo info = CurrentErrorInfo();
-    SetComErrorInfo(info.Message, source, iid);
-    return FAILED(info.Code) ? info.Code : E_UNEXPECTED;
+    const HRESULT code = FAILED(info.Code) ? info.Code : fallback;
+    TraceFailure(site, info, code);
+    return code;
 }
 
-HRESULT DispatchFailure(HRESULT failure, EXCEPINFO* exception) noexcept {
+HRESULT AutomationFailure(const std::wstring& source, const GUID& iid, const std::source_location& site) noexcept {
+    const TErrorInfo info = CurrentErrorInfo();
+    const HRESULT code = FAILED(info.Code) ? info.Code : E_UNEXPECTED;
+    TraceFailure(site, info, code);
+    SetComErrorInfo(info.Message, source, iid);
+    return code;
+}
+
+void DiscardedFailure(const std::source_location& site) noexcept {
+    const TErrorInfo info = CurrentErrorInfo();
+    TraceFailure(site, info, FAILED(info.Code) ? info.Code : E_UNEXPECTED);
+}
+
+HRESULT DispatchFailure(HRESULT failure, EXCEPINFO* exception, const std::source_location& site) noexcept {
+    const TErrorInfo info = CurrentErrorInfo();
+    TraceFailure(site, info, FAILED(info.Code) ? info.Code : failure);
     if (!exception)
         return failure;
-    const TErrorInfo info = CurrentErrorInfo();
     *exception = EXCEPINFO{};
     exception->bstrDescription = ::SysAllocStringLen(info.Message.data(), static_cast<UINT>(info.Message.size()));
     exception->scode = FAILED(info.Code) ? info.Code : failure;

@@ -16,4 +16,19 @@ std::wstring FormatText(const wchar_t* pattern, std::initializer_list<std::wstri
     return text;
 }
 
+std::wstring HexText(uint64_t value, int digits) {
+    std::wstring text;
+    do {
+        text.insert(text.begin(), L"0123456789ABCDEF"[value & 0xF]);
+        value >>= 4;
+    } while (value);
+    if (static_cast<int>(text.size()) < digits)
+        text.insert(0, static_cast<size_t>(digits) - text.size(), L'0');
+    return text;
+}
+
+std::wstring DecimalText(int64_t value) {
+    return std::to_wstring(value);
+}
+
 } // namespace zorbex

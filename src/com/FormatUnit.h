@@ -4,6 +4,7 @@
 // the text by way of an argument (arguments are inserted as they stand, never scanned again).
 #pragma once
 
+#include <cstdint>
 #include <initializer_list>
 #include <string>
 
@@ -12,5 +13,10 @@ namespace zorbex {
 // The pattern with each "%s", first to last, replaced by the next argument; "%s" places past the last
 // argument stay as they are, arguments past the last "%s" are ignored.
 std::wstring FormatText(const wchar_t* pattern, std::initializer_list<std::wstring> arguments);
+
+// Numbers, for the arguments: upper-case hexadecimal of at least `digits` digits (zeros in front), and
+// decimal.
+std::wstring HexText(uint64_t value, int digits);
+std::wstring DecimalText(int64_t value);
 
 } // namespace zorbex

@@ -8,6 +8,7 @@
 #include "library/ClassRegistryUnit.h"
 #include "com/ComFactoryUnit.h"
 #include "com/ComServerUnit.h"
+#include "com/ErrorsUnit.h"
 
 using namespace zorbex;
 
@@ -19,13 +20,13 @@ extern "C" BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID reserved
     switch (reason) {
     case DLL_PROCESS_ATTACH:
         ::DisableThreadLibraryCalls(instance);
-        try {
-            ComServer();
-            CreateClassFactories();
-            ClassesCreated = true;
-        } catch (...) {
+        // The load fails as a whole, with its cause in the failure trace.
+        if (!Guarded([] {
+                ComServer();
+                CreateClassFactories();
+            }))
             return FALSE;
-        }
+        ClassesCreated = true;
         break;
     case DLL_PROCESS_DETACH:
         // At process exit (reserved set) the process is going away: leave everything as it is.

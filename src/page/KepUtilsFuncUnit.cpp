@@ -5,6 +5,7 @@
 #include "page/KepUtilsFuncUnit.h"
 
 #include "com/ErrorsUnit.h"
+#include "com/FormatUnit.h"
 #include "com/LateBindUnit.h"
 #include "page/LinkWalkUnit.h"
 #include "server/ServerWrapperUnit.h"
@@ -110,9 +111,7 @@ void PutStyleText(TMemberIds& styles, IDispatch* style, const wchar_t* name, con
 std::wstring StyleColor(LONG color) {
     if (color == -1)
         return std::wstring();
-    wchar_t text[8];
-    std::swprintf(text, std::size(text), L"%06lX", static_cast<unsigned long>(color) & 0xFFFFFFUL);
-    return text;
+    return HexText(static_cast<unsigned long>(color) & 0xFFFFFFUL, 6);
 }
 
 // What a pass reads and writes: the colour and background are written whatever they were (the page may

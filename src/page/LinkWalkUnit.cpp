@@ -250,7 +250,7 @@ TVariant MakeVariantStringArray(const TWideStringList& list) {
 
 bool GetLinks(const VARIANT& document, bool includeFrames, bool selectionOnly, TWideStringList& texts,
               TWideStringList& urls) {
-    try {
+    return Guarded([&] {
         TLinkWalk walk;
         ComPtr<IDispatch> top = AsDispatch(document);
         // With a selection the top document is guarded as a whole, so that its frames are still scanned;
@@ -267,15 +267,12 @@ bool GetLinks(const VARIANT& document, bool includeFrames, bool selectionOnly, T
             urls.Add(std::move(entry.URL));
             texts.Add(std::move(entry.Text));
         }
-        return true;
-    } catch (...) {
-        return false;
-    }
+    });
 }
 
 bool GetImageSources(const VARIANT& document, bool includeFrames, bool selectionOnly,
                      TWideStringList& sources) {
-    try {
+    return Guarded([&] {
         TImageWalk walk;
         ComPtr<IDispatch> top = AsDispatch(document);
         walk.ScanDocument(top.Get(), selectionOnly);
@@ -284,10 +281,7 @@ bool GetImageSources(const VARIANT& document, bool includeFrames, bool selection
         sources.Clear();
         for (std::wstring& source : walk.Results)
             sources.Add(std::move(source));
-        return true;
-    } catch (...) {
-        return false;
-    }
+    });
 }
 
 bool GetElementLinkInfo(const VARIANT& element, std::wstring& text, std::wstring& url) {

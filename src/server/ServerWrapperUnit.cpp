@@ -175,13 +175,13 @@ LRESULT CALLBACK TServerWrapper::GetMessageHook(int code, WPARAM wParam, LPARAM 
     return ::CallNextHookEx(nullptr, code, wParam, lParam);
 }
 
-template <typename F> bool TServerWrapper::Call(F&& call) noexcept {
+template <typename F> bool TServerWrapper::Call(F&& call, std::source_location site) noexcept {
     if (!Server)
         return false;
     // A call to another process dispatches messages: a client may close while it runs.
     TServerWrapperHold keep(*this);
     ComPtr<IGUIServer> server = Server; // the call may lose the application
-    if (Guarded([&] { OleCheck(call(server.Get())); }))
+    if (Guarded([&] { OleCheck(call(server.Get()), site); }, site))
         return true;
     ServerLost();
     return false;

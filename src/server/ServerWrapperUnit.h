@@ -16,6 +16,7 @@
 #include <exdisp.h>
 #include <wrl/client.h>
 
+#include <source_location>
 #include <string>
 #include <vector>
 
@@ -134,7 +135,9 @@ private:
     void RemoveClient(TServerClient* client) noexcept;
 
     // Runs one server call; a failure makes the application count as lost. True when the call succeeded.
-    template <typename F> bool Call(F&& call) noexcept;
+    // The failure trace names the operation that called, and its line.
+    template <typename F>
+    bool Call(F&& call, std::source_location site = std::source_location::current()) noexcept;
     template <typename F> void ForEachClient(F&& notify);
     static LRESULT CALLBACK GetMessageHook(int code, WPARAM wParam, LPARAM lParam);
 

@@ -118,12 +118,11 @@ LRESULT CALLBACK TWindowObject::SubclassProc(HWND window, UINT message, WPARAM w
     std::optional<TForm::TFormHold> hold;
     if (object->HoldForm)
         hold.emplace(*object->HoldForm);
-    try {
-        return object->WndProc(message, wParam, lParam);
-    } catch (...) {
-        // A window procedure is a boundary: nothing is raised into the message loop.
-        return ::DefSubclassProc(window, message, wParam, lParam);
-    }
+    // A window procedure is a boundary: nothing is raised into the message loop.
+    LRESULT result = 0;
+    if (!Guarded([&] { result = object->WndProc(message, wParam, lParam); }))
+        result = ::DefSubclassProc(window, message, wParam, lParam);
+    return result;
 }
 
 // --- TForm -----------------------------------------------------------------------------------------
@@ -135,11 +134,8 @@ TForm::~TForm() = default; // the window is gone: closed by TFormDeleter, or by 
 void TForm::Close() noexcept {
     if (Created) {
         Created = false;
-        try {
-            BeforeDestruction();
-        } catch (...) {
-            // Closing goes on: the window must not outlive the form.
-        }
+        // Closing goes on whatever it raises: the window must not outlive the form.
+        Guarded([this] { BeforeDestruction(); });
     }
     for (TTimer* timer : Timers)
         timer->Stop();

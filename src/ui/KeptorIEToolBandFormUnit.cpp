@@ -11,20 +11,14 @@ TKeptorIEToolBandForm::TKeptorIEToolBandForm(TBandHost& band, const TFormDesign&
 void TKeptorIEToolBandForm::AfterConstruction() {
     TIEBandForm::AfterConstruction();
     Registration.emplace(*this);
-    try {
-        FormCreate();
-    } catch (...) {
-        Registration.reset();
-        throw;
-    }
+    TUndoOnError unregister([this] { Registration.reset(); });
+    FormCreate();
 }
 
 void TKeptorIEToolBandForm::BeforeDestruction() {
-    try {
+    {
+        TUndoOnError unregister([this] { Registration.reset(); });
         FormDestroy();
-    } catch (...) {
-        Registration.reset();
-        throw;
     }
     Registration.reset();
     TIEBandForm::BeforeDestruction();

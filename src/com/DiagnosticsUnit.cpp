@@ -1,0 +1,118 @@
+// The failure trace: one line per failure to the debugger output (or the sink a test sets), repeats
+// folded into counts. The table of recent failures is per thread, as everything of the library's runs
+// on the thread that made it: no lock is needed.
+#include "com/DiagnosticsUnit.h"
+
+#include <array>
+#include <cstring>
+#include <string_view>
+
+#include "com/FormatUnit.h"
+
+namespace zorbex {
+
+namespace {
+
+constexpr wchar_t kLibraryName[] = L"ZorbexGUI";
+// A repeat is written again, with its count, once this much time has passed since the last line.
+constexpr ULONGLONG kRepeatInterval = 1000;
+
+TTraceSink Sink = nullptr;
+
+void DebuggerOutput(const std::wstring& line) {
+    ::OutputDebugStringW((line + L"\n").c_str());
+}
+
+// A failure seen lately: the guard's place and function, the raising place and the code.
+struct TRecentFailure {
+    const char* Operation = nullptr;
+    const char* File = nullptr;
+    unsigned Line = 0;
+    HRESULT Code = S_OK;
+    ULONGLONG LastWritten = 0;
+    unsigned long long Unwritten = 0;
+    ULONGLONG LastSeen = 0;
+};
+thread_local std::array<TRecentFailure, 16> Recent{};
+
+std::wstring Widen(std::string_view text) {
+    return std::wstring(text.begin(), text.end()); // source names and paths are ASCII
+}
+
+// "void zorbex::TIEBand::CloseDW(DWORD)::<lambda()>" -> "TIEBand::CloseDW"
+std::wstring OperationName(const char* function) {
+    std::string_view name(function ? function : "");
+    name = name.substr(0, name.find('('));
+    if (const size_t space = name.rfind(' '); space != std::string_view::npos)
+        name.remove_prefix(space + 1);
+    for (std::string_view prefix : {"zorbex::", "{anonymous}::"})
+        while (name.substr(0, prefix.size()) == prefix)
+            name.remove_prefix(prefix.size());
+    return Widen(name.empty() ? std::string_view("(unknown)") : name);
+}
+
+// The path from the source tree's top: "src/ui/FormsUnit.cpp" whatever the build's own path.
+std::wstring SourcePath(const char* file) {
+    std::string_view path(file ? file : "");
+    for (std::string_view top : {"/src/", "/tools/", "/tests/"})
+        if (const size_t at = path.rfind(top); at != std::string_view::npos)
+            return Widen(path.substr(at + 1));
+    return Widen(path);
+}
+
+std::wstring FailureLine(const std::source_location& site, const TErrorInfo& error, HRESULT code) {
+    const std::wstring system = SysErrorMessage(code);
+    std::wstring line = FormatText(L"%s: %s failed: 0x%s %s",
+                                   {kLibraryName, OperationName(site.function_name()),
+                                    HexText(static_cast<unsigned long>(code), 8), system});
+    if (!error.Message.empty() && error.Message != system)
+        line += FormatText(L" (%s)", {error.Message});
+    const char* file = error.File ? error.File : site.file_name();
+    const unsigned number = error.File ? error.Line : site.line();
+    line += FormatText(L" at %s:%s", {SourcePath(file), DecimalText(number)});
+    return line;
+}
+
+} // namespace
+
+TTraceSink SetTraceSink(TTraceSink sink) noexcept {
+    TTraceSink before = Sink;
+    Sink = sink;
+    return before;
+}
+
+void TraceFailure(const std::source_location& site, const TErrorInfo& error, HRESULT code) noexcept {
+    detail::Quietly([&] {
+        const char* file = error.File ? error.File : site.file_name();
+        const unsigned lineNumber = error.File ? error.Line : site.line();
+        const ULONGLONG now = ::GetTickCount64();
+        TRecentFailure* entry = nullptr;
+        TRecentFailure* oldest = &Recent[0];
+        for (TRecentFailure& recent : Recent) {
+            if (recent.Operation == site.function_name() && recent.File == file && recent.Line == lineNumber &&
+                recent.Code == code) {
+                entry = &recent;
+                break;
+            }
+            if (recent.LastSeen < oldest->LastSeen)
+                oldest = &recent;
+        }
+        std::wstring line;
+        if (!entry) {
+            *oldest = TRecentFailure{site.function_name(), file, lineNumber, code, now, 0, now};
+            line = FailureLine(site, error, code);
+        } else {
+            entry->LastSeen = now;
+            ++entry->Unwritten;
+            if (now - entry->LastWritten < kRepeatInterval)
+                return;
+            line = FailureLine(site, error, code) +
+                   FormatText(L" (%s more since the last line)", {DecimalText(static_cast<int64_t>(entry->Unwritten))});
+            entry->LastWritten = now;
+            entry->Unwritten = 0;
+        }
+        (Sink ? Sink : DebuggerOutput)(line);
+    });
+}
+
+} // namespace zorbex
