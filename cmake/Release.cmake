@@ -27,10 +27,10 @@ function(zorbex_release_target target)
         -g -ffile-prefix-map=${CMAKE_SOURCE_DIR}/= -ffile-prefix-map=${CMAKE_BINARY_DIR}=.)
     # The maps of the layers' include roots (build/layers/<layer>/ -> src/) come again, last: the last
     # matching map applies, and the headers read through the roots must read src/... too. They are
-    # spelt as their two halves, which CMake does not fold into the -ffile-prefix-map already given.
+    # spelt without the closing slashes, so that CMake does not fold them into the same maps given before.
     foreach(root_map IN LISTS ZORBEX_LAYER_PREFIX_MAPS)
-        string(REPLACE "-ffile-prefix-map=" "" root_map "${root_map}")
-        target_compile_options(${target} PRIVATE -fmacro-prefix-map=${root_map} -fdebug-prefix-map=${root_map})
+        string(REPLACE "/=src/" "=src" root_map "${root_map}")
+        target_compile_options(${target} PRIVATE ${root_map})
     endforeach()
     get_target_property(type ${target} TYPE)
     if(NOT type STREQUAL "STATIC_LIBRARY")
