@@ -4,7 +4,8 @@
 #   zorbex_wine ARCH             the Wine loader for ARCH: 32-bit wine for x86, /usr/lib/wine/wine64 for x64
 #                                (Debian's wine script picks the 32-bit loader whenever it is installed,
 #                                even on a host that cannot run it)
-#   zorbex_wineserver ARCH       the matching wineserver
+#   zorbex_wineserver ARCH       the wineserver: the 64-bit one serves prefixes of both architectures, as
+#                                Debian's own wineserver script chooses; the 32-bit one where it is alone
 #   zorbex_host_runs_x86         true when this host runs 32-bit programs; otherwise false, with the
 #                                reason in ZORBEX_X86_REASON (one line)
 #   zorbex_arches                the architectures this host runs: "x64 x86" or "x64"
@@ -22,7 +23,8 @@ zorbex_wine() {
 }
 
 zorbex_wineserver() {
-    if [ "$1" = x64 ]; then echo /usr/lib/wine/wineserver64; else echo /usr/lib/wine/wineserver32; fi
+    if [ "$1" = x64 ] || [ -x /usr/lib/wine/wineserver64 ]; then echo /usr/lib/wine/wineserver64
+    else echo /usr/lib/wine/wineserver32; fi
 }
 
 zorbex_host_runs_x86() {
