@@ -143,5 +143,5 @@ echo
 same=0
 for file in "${pictures[@]}"; do cmp -s "${file%.ppm}.ours.gif" "${file%.ppm}.dll.gif" && same=$((same + 1)); done
 echo "dll: the encoder as the DLL runs it; its GIFs are byte for byte those of ours for $same of ${#pictures[@]} pictures."
-echo "machine: $(nproc) cores; $(wine --version); $(convert -version | head -1 | cut -d' ' -f2-3);" \
+echo "machine: $(nproc) cores; $("$(zorbex_wine "$(zorbex_arch_of "$exe")")" --version 2>/dev/null); $(convert -version | head -1 | cut -d' ' -f2-3);" \
     "ffmpeg $(ffmpeg -version | head -1 | cut -d' ' -f3); libimagequant $(pkg-config --modversion imagequant)"
