@@ -21,7 +21,7 @@
 #include "server/ServerWrapperUnit.h"
 #include "support/BrowserHostUnit.h"
 #include "support/KeptorProcessUnit.h"
-#include "support/TestSupport.h"
+#include "support/EnvironmentUnit.h"
 #include "ui/QLIEToolBandFormUnit.h"
 
 using Microsoft::WRL::ComPtr;

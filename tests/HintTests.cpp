@@ -445,107 +445,21 @@ TEST_F(DataModuleTest, FreedWhileShownTakesItsWindow) {
     EXPECT_FALSE(::IsWindow(window));
 }
 
-// An application that answers through a callback before it answers GetLinkImage or GetHintSettings:
-// what another process's answer may let in (the helper object asking again, hiding, or going).
-class TReentrantServer final : public TComObject<IGUIServer> {
-public:
-    explicit TReentrantServer(ComPtr<TKeptorServer> inner)
-        : TComObject(TModuleCount::None, Interfaces(), nullptr), Inner(std::move(inner)) {}
-    std::function<void()> BeforeImage;
-    std::function<void()> BeforeSettings;
-
-    STDMETHODIMP GetLinkImage(BSTR url, LONG index, VARIANT_BOOL* found, VARIANT* data, VARIANT_BOOL flag) override {
-        if (BeforeImage)
-            std::exchange(BeforeImage, nullptr)();
-        return Inner->GetLinkImage(url, index, found, data, flag);
-    }
-    STDMETHODIMP GetHintSettings(LONG* alpha, LONG* show, LONG* hide) override {
-        if (BeforeSettings)
-            std::exchange(BeforeSettings, nullptr)();
-        return Inner->GetHintSettings(alpha, show, hide);
-    }
-
-#define NOT_IMPLEMENTED(name, ...)                                                                           \
-    STDMETHODIMP name(__VA_ARGS__) override { return E_NOTIMPL; }
-    NOT_IMPLEMENTED(GetTypeInfoCount, UINT*)
-    NOT_IMPLEMENTED(GetTypeInfo, UINT, LCID, ITypeInfo**)
-    NOT_IMPLEMENTED(GetIDsOfNames, REFIID, LPOLESTR*, UINT, LCID, DISPID*)
-    NOT_IMPLEMENTED(Invoke, DISPID, REFIID, LCID, WORD, DISPPARAMS*, VARIANT*, EXCEPINFO*, UINT*)
-    NOT_IMPLEMENTED(Reserved07)
-    NOT_IMPLEMENTED(AddDocumentToRubric, BSTR, BSTR, BSTR, BSTR, BSTR*, VARIANT_BOOL)
-    NOT_IMPLEMENTED(AddLinkList, VARIANT, VARIANT, BSTR, BSTR)
-    NOT_IMPLEMENTED(OpenLinkList, VARIANT, VARIANT, BSTR, VARIANT_BOOL)
-    NOT_IMPLEMENTED(GetInternalBrowser, IDispatch**, VARIANT_BOOL)
-    NOT_IMPLEMENTED(Reserved12)
-    NOT_IMPLEMENTED(Reserved13)
-    NOT_IMPLEMENTED(GetHighlightSettings, LONG, VARIANT_BOOL*, VARIANT_BOOL*, VARIANT_BOOL*, LONG*, VARIANT_BOOL*,
-                    LONG*, VARIANT_BOOL*, LONG*)
-    NOT_IMPLEMENTED(GetLinkStates, VARIANT, VARIANT*)
-    NOT_IMPLEMENTED(SetHighlightEnabled, VARIANT_BOOL)
-    NOT_IMPLEMENTED(SetPopupKillerEnabled, VARIANT_BOOL)
-    NOT_IMPLEMENTED(ShowPopupKillerSettings, BSTR)
-    NOT_IMPLEMENTED(ShowLinkSearch)
-    NOT_IMPLEMENTED(ShowDocumentProperties, BSTR)
-    NOT_IMPLEMENTED(Reserved23)
-    NOT_IMPLEMENTED(ShowSettings)
-    NOT_IMPLEMENTED(Reserved25)
-    NOT_IMPLEMENTED(Reserved26)
-    NOT_IMPLEMENTED(Reserved27)
-    NOT_IMPLEMENTED(Reserved28)
-    NOT_IMPLEMENTED(Reserved29)
-    NOT_IMPLEMENTED(Reserved30)
-    NOT_IMPLEMENTED(Reserved31)
-    NOT_IMPLEMENTED(GetLinkUrl, LONG, BSTR*)
-    NOT_IMPLEMENTED(GetDomainLinks, BSTR, VARIANT*)
-    NOT_IMPLEMENTED(ShowComments, LONG)
-    NOT_IMPLEMENTED(AddBannerList, VARIANT)
-    NOT_IMPLEMENTED(SetBannerKillerEnabled, VARIANT_BOOL)
-    NOT_IMPLEMENTED(GetCurrentRubricName, BSTR*)
-    NOT_IMPLEMENTED(Reserved38)
-    NOT_IMPLEMENTED(SetLinkHintEnabled, VARIANT_BOOL)
-    NOT_IMPLEMENTED(GetDomainLinkCount, BSTR, LONG*)
-    NOT_IMPLEMENTED(GetRatingCount, LONG*)
-    NOT_IMPLEMENTED(GetRatingColors, LONG, LONG*, LONG*)
-    NOT_IMPLEMENTED(SetDocumentRating, LONG, LONG)
-    NOT_IMPLEMENTED(Reserved44)
-    NOT_IMPLEMENTED(GetDocumentId, BSTR, LONG*)
-    NOT_IMPLEMENTED(GetCommentColors, LONG*, LONG*, LONG*, LONG*)
-    NOT_IMPLEMENTED(GetDocumentInfo, BSTR, LONG*, BSTR*, LONG*, LONG*)
-    NOT_IMPLEMENTED(GetScreenShotSettings, BSTR, VARIANT_BOOL, VARIANT_BOOL*, LONG*, LONG*, VARIANT_BOOL*, LONG*,
-                    LONG*)
-    NOT_IMPLEMENTED(StoreScreenShot, BSTR, VARIANT)
-    NOT_IMPLEMENTED(StoreSecondScreenShot, BSTR, VARIANT)
-    NOT_IMPLEMENTED(Reserved51)
-    NOT_IMPLEMENTED(SetToolbarEnabled, VARIANT_BOOL)
-    NOT_IMPLEMENTED(GetQuickGroupCount, LONG*)
-    NOT_IMPLEMENTED(GetQuickGroup, LONG, VARIANT_BOOL*, BSTR*, LONG*, VARIANT_BOOL*)
-    NOT_IMPLEMENTED(GetQuickLink, LONG, LONG, BSTR*, BSTR*, VARIANT_BOOL*)
-    NOT_IMPLEMENTED(ShowQuickGroupManager)
-#undef NOT_IMPLEMENTED
-
-private:
-    static std::span<const TInterfaceEntry> Interfaces() {
-        static const TInterfaceEntry table[] = {InterfaceEntry<TReentrantServer, IDispatch>(IID_IDispatch),
-                                                InterfaceEntry<TReentrantServer, IGUIServer>(IID_IGUIServer)};
-        return table;
-    }
-    ~TReentrantServer() override = default;
-    ComPtr<TKeptorServer> Inner;
-};
-
+// What the application's answer lets in (the helper object asking again, hiding, or going) runs before
+// the reference server answers GetLinkImage (14) or GetHintSettings (15).
 TEST_F(DataModuleTest, WhatHappensWhileTheApplicationAnswersWins) {
-    ComPtr<TReentrantServer> server(new TReentrantServer(Server));
-    auto request = [&] { Module->ShowLinkHint(nullptr, 100, 100, kLink, server.Get()); };
+    constexpr long kImageSlot = 14, kSettingsSlot = 15;
+    auto request = [&] { Request(100, 100); };
 
     // Hidden while the picture was fetched: nothing shows.
     request();
-    server->BeforeImage = [&] { Module->HideLinkHint(); };
+    Server->RunBeforeAnswer(kImageSlot, [&] { Module->HideLinkHint(); });
     Module->Tick();
     EXPECT_FALSE(Facts(Module->HintWindow()).Visible);
 
     // Asked again meanwhile: the old picture does not show, the new request goes on.
     request();
-    server->BeforeImage = [&] { request(); };
+    Server->RunBeforeAnswer(kImageSlot, [&] { request(); });
     Module->Tick();
     EXPECT_FALSE(Module->Showing());
     EXPECT_TRUE(Module->TimerRunning());
@@ -555,14 +469,14 @@ TEST_F(DataModuleTest, WhatHappensWhileTheApplicationAnswersWins) {
     Module->HideLinkHint();
 
     // Hidden while the settings were asked: no timer, no server.
-    server->BeforeSettings = [&] { Module->HideLinkHint(); };
+    Server->RunBeforeAnswer(kSettingsSlot, [&] { Module->HideLinkHint(); });
     request();
     EXPECT_FALSE(Module->TimerRunning());
 
     // Freed while its own tick fetches the picture: the tick ends quietly, the window goes.
     request();
     const HWND window = Module->HintWindow();
-    server->BeforeImage = [&] { Module.reset(); };
+    Server->RunBeforeAnswer(kImageSlot, [&] { Module.reset(); });
     const LRESULT handled = ::SendMessageW(window, WM_TIMER, 1, 0); // the timer's own message, as it comes
     EXPECT_EQ(0, handled);
     EXPECT_FALSE(Module);

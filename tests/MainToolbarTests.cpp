@@ -278,6 +278,18 @@ TEST_P(MainToolbarSituationTest, EnablesWhatTheSituationAllows) {
 INSTANTIATE_TEST_SUITE_P(Situations, MainToolbarSituationTest, ::testing::ValuesIn(kSituations),
                          [](const auto& param) { return std::string(param.param.Name); });
 
+// The application keeps the toolbar's event sink by the pointer Advise received, and compares it with
+// what it holds as COM identities are compared: it must be the sink's own IUnknown.
+TEST_F(MainToolbarTest, AdvisesTheApplicationWithTheSinksIdentity) {
+    StartServer();
+    OpenBand();
+    const std::vector<IUnknown*> sinks = Server->AdvisedSinks();
+    ASSERT_EQ(1u, sinks.size());
+    ComPtr<IUnknown> identity;
+    ASSERT_EQ(S_OK, sinks[0]->QueryInterface(IID_PPV_ARGS(&identity)));
+    EXPECT_EQ(identity.Get(), sinks[0]);
+}
+
 TEST_F(MainToolbarTest, EnableButtonNamesWhatAClickWouldDo) {
     SetSwitch(L"Enabled", false);
     StartServer();

@@ -36,8 +36,10 @@ HRESULT TEventSink::Subscribe(IUnknown* source, REFIID eventIID) noexcept {
         result = CONNECT_E_NOCONNECTION; // E_NOINTERFACE says: no connection points at all
     if (FAILED(result))
         return result;
+    // The source holds the sink by its identity, the IUnknown that QueryInterface gives, so that it can
+    // compare the sink with what it holds.
     DWORD cookie = 0;
-    result = point->Advise(static_cast<IDispatch*>(this), &cookie);
+    result = point->Advise(Identity(), &cookie);
     if (FAILED(result))
         return result;
     SourceObject = source;

@@ -4,7 +4,7 @@
 
 #include <cstdlib>
 
-#include "support/TestSupport.h"
+#include "support/EnvironmentUnit.h"
 
 using Microsoft::WRL::ComPtr;
 

@@ -6,7 +6,7 @@
 #include "com/ComSupportUnit.h"
 #include "com/ErrorsUnit.h"
 #include "support/HtmlLoaderUnit.h"
-#include "support/TestSupport.h"
+#include "support/EnvironmentUnit.h"
 
 #include <oleidl.h>
 

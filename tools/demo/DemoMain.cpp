@@ -18,7 +18,7 @@
 #include "support/KeptorProcessUnit.h"
 #include "support/RecordingBandUnit.h"
 #include "support/TestDocumentUnit.h"
-#include "support/TestSupport.h"
+#include "support/EnvironmentUnit.h"
 
 using Microsoft::WRL::ComPtr;
 using namespace zorbex;

@@ -435,6 +435,12 @@ HRESULT TKeptorServer::Serve(int slot, const wchar_t* name, const std::wstring& 
     LastActivityTick = ::GetTickCount();
     return ResultOr(E_FAIL, [&]() -> HRESULT {
         Log.push_back(std::to_wstring(slot) + L" " + name + L"(" + args + L")");
+        if (auto before = BeforeAnswer.find(slot); before != BeforeAnswer.end()) {
+            const std::function<void()> action = std::move(before->second);
+            BeforeAnswer.erase(before);
+            ComPtr<TKeptorServer> keep(this);
+            action();
+        }
         HRESULT injected = InjectedFailure(slot);
         if (SUCCEEDED(injected) && OnServe)
             injected = OnServe(slot);
@@ -443,6 +449,10 @@ HRESULT TKeptorServer::Serve(int slot, const wchar_t* name, const std::wstring& 
         work();
         return S_OK;
     });
+}
+
+void TKeptorServer::RunBeforeAnswer(long slot, std::function<void()> action) {
+    BeforeAnswer[slot] = std::move(action);
 }
 
 template <typename F> HRESULT TKeptorServer::Control(F&& work) {
@@ -1005,20 +1015,19 @@ STDMETHODIMP TKeptorServer::Advise(IUnknown* sink, DWORD* cookie) {
             sink->QueryInterface(DIID_IGUIServerEvents, reinterpret_cast<void**>(dispatch.GetAddressOf()))) &&
         FAILED(sink->QueryInterface(IID_IDispatch, reinterpret_cast<void**>(dispatch.GetAddressOf()))))
         return CONNECT_E_CANNOTCONNECT;
-    auto slot = std::find(Sinks.begin(), Sinks.end(), nullptr);
+    auto slot = std::find_if(Sinks.begin(), Sinks.end(), [](const TSink& s) { return !s.Events; });
     if (slot == Sinks.end())
-        slot = Sinks.insert(Sinks.end(), nullptr);
-    *slot = std::move(dispatch);
+        slot = Sinks.insert(Sinks.end(), TSink{});
+    *slot = TSink{sink, std::move(dispatch)};
     *cookie = static_cast<DWORD>(slot - Sinks.begin()) + 1;
     return S_OK;
 }
 
 STDMETHODIMP TKeptorServer::Unadvise(DWORD cookie) {
     Log.push_back(L"Unadvise");
-    if (cookie == 0 || cookie > Sinks.size() || !Sinks[cookie - 1])
+    if (cookie == 0 || cookie > Sinks.size() || !Sinks[cookie - 1].Events)
         return CONNECT_E_NOCONNECTION;
-    ComPtr<IDispatch> sink = std::move(Sinks[cookie - 1]); // released after the slot is clear
-    Sinks[cookie - 1] = nullptr;
+    TSink sink = std::exchange(Sinks[cookie - 1], TSink{}); // released after the slot is clear
     return S_OK;
 }
 
@@ -1029,8 +1038,15 @@ STDMETHODIMP TKeptorServer::EnumConnections(IEnumConnections** connections) {
 }
 
 long TKeptorServer::SinkCount() const {
-    return static_cast<long>(
-        std::count_if(Sinks.begin(), Sinks.end(), [](auto& s) { return !!s; }));
+    return static_cast<long>(AdvisedSinks().size());
+}
+
+std::vector<IUnknown*> TKeptorServer::AdvisedSinks() const {
+    std::vector<IUnknown*> sinks;
+    for (const TSink& sink : Sinks)
+        if (sink.Events)
+            sinks.push_back(sink.Advised.Get());
+    return sinks;
 }
 
 // --- events
@@ -1045,10 +1061,10 @@ HRESULT TKeptorServer::Fire(DISPID dispid, std::vector<TVariant> args, std::vect
     const auto sinks = Sinks; // a sink may unadvise while it is called
     HRESULT result = S_FALSE;
     for (const auto& sink : sinks) {
-        if (!sink)
+        if (!sink.Events)
             continue;
         HRESULT hr =
-            sink->Invoke(dispid, IID_NULL, LOCALE_USER_DEFAULT, flags, &params, nullptr, nullptr, nullptr);
+            sink.Events->Invoke(dispid, IID_NULL, LOCALE_USER_DEFAULT, flags, &params, nullptr, nullptr, nullptr);
         if (result == S_FALSE)
             result = S_OK;
         if (FAILED(hr) && SUCCEEDED(result))
@@ -1168,6 +1184,7 @@ STDMETHODIMP TKeptorServer::Reset() {
         Switches.clear();
         FailOnce.clear();
         FailEvery.clear();
+        BeforeAnswer.clear();
         AutoEvents = false;
     });
 }

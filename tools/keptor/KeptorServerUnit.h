@@ -182,6 +182,8 @@ public:
     const std::vector<TKeptorStateRequest>& StateRequests() const { return ReceivedStateRequests; }
     const std::vector<TKeptorImageRequest>& ImageRequests() const { return ReceivedImageRequests; }
     long SinkCount() const;
+    // The connected sinks in cookie order, each as the pointer its Advise handed over.
+    std::vector<IUnknown*> AdvisedSinks() const;
     DWORD LastActivity() const { return LastActivityTick; }
     void SeedDemoArchive();
 
@@ -207,6 +209,10 @@ public:
     std::function<void(UINT exitCode)> OnDieRequested;
     // Runs at every IGUIServer call after it is logged, with its slot; a failure code fails the call.
     std::function<HRESULT(int slot)> OnServe;
+    // Runs the action once, at the next call of the slot, before the call answers: what an application
+    // in another process lets in while it answers (the caller asked again, hiding, or going). The
+    // server stays alive through the action.
+    void RunBeforeAnswer(long slot, std::function<void()> action);
 
     // IDispatch (of IGUIServer)
     STDMETHODIMP GetTypeInfoCount(UINT* count) override;
@@ -378,7 +384,12 @@ private:
 
     Microsoft::WRL::ComPtr<ITypeLib> TypeLib;
     Microsoft::WRL::ComPtr<ITypeInfo> InterfaceInfo;
-    std::vector<Microsoft::WRL::ComPtr<IDispatch>> Sinks; // cookie = slot + 1
+    // A connection: the pointer Advise received, and the dispatch interface the events are fired on.
+    struct TSink {
+        Microsoft::WRL::ComPtr<IUnknown> Advised;
+        Microsoft::WRL::ComPtr<IDispatch> Events;
+    };
+    std::vector<TSink> Sinks; // cookie = slot + 1; a free slot has no Events
     TKeptorArchive Data;
     std::vector<std::wstring> Log;
     std::vector<TKeptorScreenShot> Shots;
@@ -389,6 +400,7 @@ private:
     std::map<std::wstring, long> Switches;
     std::map<long, HRESULT> FailOnce;  // slot (or kAnySlot) -> result of its next call
     std::map<long, HRESULT> FailEvery; // slot (or kAnySlot) -> result of every call
+    std::map<long, std::function<void()>> BeforeAnswer; // slot -> what its next call runs first
     bool AutoEvents = false;
     bool Dead = false;
     DWORD RotCookie = 0;
