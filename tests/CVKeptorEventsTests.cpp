@@ -11,6 +11,7 @@
 #include "com/ComSupportUnit.h"
 #include "com/ErrorsUnit.h"
 #include "server/CVKeptorEvents.h"
+#include "support/ClassProbes.h"
 #include "support/TestSupport.h"
 
 using Microsoft::WRL::ComPtr;
@@ -214,7 +215,7 @@ TEST_F(EventSinkTest, DispatchRulesOfTheSink) {
 TEST_F(EventSinkTest, ConnectToSubscribesAndASecondConnectUnadvisesTheFirst) {
     ComPtr<keptor::TKeptorServer> server = keptor::TKeptorServer::Create();
     Sink->ConnectTo(static_cast<IGUIServer*>(server.Get()));
-    EXPECT_TRUE(Sink->Connected());
+    EXPECT_TRUE(TEventSinkProbe::Connected(*Sink.Get()));
     EXPECT_EQ(1, server->SinkCount());
     Sink->ConnectTo(static_cast<IGUIServer*>(server.Get()));
     EXPECT_EQ(1, server->SinkCount());
@@ -228,7 +229,7 @@ TEST_F(EventSinkTest, ConnectToSubscribesAndASecondConnectUnadvisesTheFirst) {
     EXPECT_EQ(L"x", Received.Comments);
 
     Sink->DisconnectFrom();
-    EXPECT_FALSE(Sink->Connected());
+    EXPECT_FALSE(TEventSinkProbe::Connected(*Sink.Get()));
     EXPECT_EQ(0, server->SinkCount());
     Sink->DisconnectFrom(); // harmless when not connected
 }
@@ -242,7 +243,7 @@ TEST_F(EventSinkTest, ASourceWithoutConnectionPointRaisesUnableToConnect) {
     } catch (const TError& error) {
         EXPECT_EQ(0u, error.Text().find(L"Unable to connect .\r")) << std::string(error.Text().begin(), error.Text().end());
     }
-    EXPECT_FALSE(Sink->Connected());
+    EXPECT_FALSE(TEventSinkProbe::Connected(*Sink.Get()));
 }
 
 TEST_F(EventSinkTest, RandomCallsReachOnlyTheHandlerOfAWellFormedEvent) {

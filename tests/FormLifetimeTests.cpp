@@ -11,6 +11,7 @@
 #include "support/BrowserHostUnit.h"
 #include "support/MenuProbeUnit.h"
 #include "support/RecordingBandUnit.h"
+#include "support/ClassProbes.h"
 #include "support/TestSupport.h"
 
 using Microsoft::WRL::ComPtr;
@@ -38,7 +39,7 @@ protected:
         ASSERT_EQ(S_OK, Server->RegisterRunning());
     }
     void TearDown() override {
-        EXPECT_EQ(nullptr, TServerWrapper::Current()) << "a wrapper was left behind";
+        EXPECT_EQ(nullptr, TServerWrapperProbe::Current()) << "a wrapper was left behind";
         Server->RevokeRunning();
         Server.Reset();
         TComTest::TearDown();
@@ -62,17 +63,17 @@ protected:
 TEST_F(FormLifetimeTest, EveryFormClosingWhileItIsToldFreesTheWrapperAfterTheTelling) {
     auto first = std::make_unique<TSitedBand>(L"first");
     auto second = std::make_unique<TSitedBand>(L"second");
-    ASSERT_EQ(2, TServerWrapper::Current()->ClientCount());
+    ASSERT_EQ(2, TServerWrapperProbe::ClientCount(*TServerWrapperProbe::Current()));
     // The first form closes both bands, the last client of the thread among them, while it is told.
     first->Form()->OnDocumentData = [&] {
         first->Close();
         second->Close();
-        EXPECT_NE(nullptr, TServerWrapper::Current()) << "the wrapper lives until the telling is over";
+        EXPECT_NE(nullptr, TServerWrapperProbe::Current()) << "the wrapper lives until the telling is over";
     };
     EXPECT_EQ(S_OK, FireDocumentData());
     EXPECT_EQ(std::vector<std::wstring>{L"first:DocumentDataChanged(7,true,,0,1)"}, RecordedNotifications())
         << "a closed form is not told any more";
-    EXPECT_EQ(nullptr, TServerWrapper::Current());
+    EXPECT_EQ(nullptr, TServerWrapperProbe::Current());
     first.reset();
     second.reset();
 }
@@ -106,7 +107,7 @@ TEST_F(FormLifetimeTest, AFormClosedInsideItsMenuIsFreedWhenTheMenuReturns) {
     });
     ClosingBand = nullptr;
     EXPECT_FALSE(::IsWindow(form)) << "the form's window is gone";
-    EXPECT_EQ(nullptr, TServerWrapper::Current()) << "the last form took the wrapper with it";
+    EXPECT_EQ(nullptr, TServerWrapperProbe::Current()) << "the last form took the wrapper with it";
     withSite->SetSite(nullptr);
     band.Reset();
     site.Reset();

@@ -31,6 +31,7 @@
 #include "server/ServerWrapperUnit.h"
 #include "support/BrowserHostUnit.h"
 #include "support/KeptorProcessUnit.h"
+#include "support/ClassProbes.h"
 #include "support/TestSupport.h"
 #include "support/ToolbarProbeUnit.h"
 #include "ui/DataModuleUnit.h"
@@ -238,6 +239,16 @@ protected:
         const auto& log = Server->CallLog();
         return static_cast<size_t>(std::count(log.begin(), log.end(), call));
     }
+    // The module's hint window: the one window of this thread titled "Keptor hint".
+    static HWND HintWindow() {
+        const std::vector<HWND> windows = LinkHintWindows();
+        return windows.size() == 1 ? windows[0] : nullptr;
+    }
+    static bool Showing() { return Facts(HintWindow()).Visible; }
+    // What the window does not show: the module's timer and the server it holds for a pending request.
+    bool TimerRunning() const { return TGUIDataModuleProbe::TimerRunning(*Module); }
+    UINT TimerInterval() const { return TGUIDataModuleProbe::TimerInterval(*Module); }
+    bool HoldsServer() const { return TGUIDataModuleProbe::HoldsServer(*Module); }
 
     TTestDesktop Desktop;
     ComPtr<TKeptorServer> Server;
@@ -245,29 +256,29 @@ protected:
 };
 
 TEST_F(DataModuleTest, ShowsThePictureAfterTheShowDelayForTheHideDelay) {
-    HWND window = Module->HintWindow();
+    HWND window = HintWindow();
     ASSERT_TRUE(window);
     EXPECT_EQ(L"Keptor hint", Facts(window).Text);
     EXPECT_FALSE(Facts(window).Visible);
-    EXPECT_FALSE(Module->TimerRunning()) << "stopped at creation";
+    EXPECT_FALSE(TimerRunning()) << "stopped at creation";
 
     Request(300, 200);
     EXPECT_EQ(1u, Calls(L"15 GetHintSettings()"));
-    EXPECT_TRUE(Module->TimerRunning());
-    EXPECT_EQ(400u, Module->TimerInterval());
-    EXPECT_TRUE(Module->HoldsServer());
+    EXPECT_TRUE(TimerRunning());
+    EXPECT_EQ(400u, TimerInterval());
+    EXPECT_TRUE(HoldsServer());
     EXPECT_FALSE(Facts(window).Visible);
 
     Module->Tick();
     EXPECT_EQ(1u, Calls(L"14 GetLinkImage(\"" + std::wstring(kLink) + L"\", -1, false)"));
     TWindowFacts facts = Facts(window);
     EXPECT_TRUE(facts.Visible);
-    EXPECT_TRUE(Module->Showing());
-    EXPECT_FALSE(Module->HoldsServer()) << "one request shows its picture once";
+    EXPECT_TRUE(Showing());
+    EXPECT_FALSE(HoldsServer()) << "one request shows its picture once";
     EXPECT_EQ((RECT{224, 220, 376, 262}), facts.Rect) << "the picture and its 1-pixel border, placed by the rule";
     ExpectHintStyles(window);
-    EXPECT_TRUE(Module->TimerRunning());
-    EXPECT_EQ(3000u, Module->TimerInterval());
+    EXPECT_TRUE(TimerRunning());
+    EXPECT_EQ(3000u, TimerInterval());
 
     // A shown hint does not move.
     Module->MoveLinkHint(600, 600);
@@ -275,8 +286,8 @@ TEST_F(DataModuleTest, ShowsThePictureAfterTheShowDelayForTheHideDelay) {
 
     Module->Tick();
     EXPECT_FALSE(Facts(window).Visible);
-    EXPECT_FALSE(Module->Showing());
-    EXPECT_FALSE(Module->TimerRunning());
+    EXPECT_FALSE(Showing());
+    EXPECT_FALSE(TimerRunning());
 }
 
 struct TAlphaCase {
@@ -303,8 +314,8 @@ TEST_P(DataModuleAlphaTest, BlendsExactlyWhenTheApplicationAsks) {
         Server->Archive().Hint.Alpha = GetParam().Alpha;
         Request(100, 100);
         Module->Tick();
-        ASSERT_TRUE(Module->Showing());
-        EXPECT_EQ(GetParam().Blend, BlendValue(Module->HintWindow())) << "after a showing with alpha " << first;
+        ASSERT_TRUE(Showing());
+        EXPECT_EQ(GetParam().Blend, BlendValue(HintWindow())) << "after a showing with alpha " << first;
         Module->HideLinkHint();
     }
 }
@@ -315,10 +326,10 @@ INSTANTIATE_TEST_SUITE_P(Alphas, DataModuleAlphaTest, ::testing::ValuesIn(kAlpha
 TEST_F(DataModuleTest, MouseOutBeforeTheDelayShowsNothing) {
     Request(300, 200);
     Module->HideLinkHint();
-    EXPECT_FALSE(Module->TimerRunning());
-    EXPECT_FALSE(Module->HoldsServer());
+    EXPECT_FALSE(TimerRunning());
+    EXPECT_FALSE(HoldsServer());
     Module->Tick(); // a tick that was already on its way
-    EXPECT_FALSE(Facts(Module->HintWindow()).Visible);
+    EXPECT_FALSE(Facts(HintWindow()).Visible);
     EXPECT_EQ(0u, Calls(L"14 GetLinkImage(\"" + std::wstring(kLink) + L"\", -1, false)"));
 }
 
@@ -327,7 +338,7 @@ TEST_F(DataModuleTest, ShowsAtTheLastPointReportedDuringTheDelay) {
     Module->MoveLinkHint(200, 150);
     Module->MoveLinkHint(700, 300);
     Module->Tick();
-    const RECT rect = Facts(Module->HintWindow()).Rect;
+    const RECT rect = Facts(HintWindow()).Rect;
     EXPECT_EQ(700 - 76, rect.left);
     EXPECT_EQ(320, rect.top);
 }
@@ -335,19 +346,19 @@ TEST_F(DataModuleTest, ShowsAtTheLastPointReportedDuringTheDelay) {
 TEST_F(DataModuleTest, SecondRequestWhileShownHidesAndTheThirdShows) {
     Request(100, 100);
     Module->Tick();
-    ASSERT_TRUE(Module->Showing());
+    ASSERT_TRUE(Showing());
     Server->Archive().Hint.ShowDelay = 250;
     Request(400, 400, kArchived);
-    EXPECT_TRUE(Facts(Module->HintWindow()).Visible) << "still shown until the next tick";
-    EXPECT_EQ(250u, Module->TimerInterval());
+    EXPECT_TRUE(Facts(HintWindow()).Visible) << "still shown until the next tick";
+    EXPECT_EQ(250u, TimerInterval());
     Module->Tick();
-    EXPECT_FALSE(Facts(Module->HintWindow()).Visible);
-    EXPECT_FALSE(Module->HoldsServer());
+    EXPECT_FALSE(Facts(HintWindow()).Visible);
+    EXPECT_FALSE(HoldsServer());
     EXPECT_EQ(0u, Calls(L"14 GetLinkImage(\"" + std::wstring(kArchived) + L"\", -1, false)")) << "the second shows nothing";
 
     Request(400, 400);
     Module->Tick();
-    EXPECT_TRUE(Facts(Module->HintWindow()).Visible);
+    EXPECT_TRUE(Facts(HintWindow()).Visible);
 }
 
 struct TDelayCase {
@@ -371,10 +382,10 @@ TEST_P(DataModuleDelayTest, KeepsTheDelaysWithinBounds) {
     Server->Archive().Hint.ShowDelay = GetParam().Show;
     Server->Archive().Hint.HideDelay = GetParam().Hide;
     Request(100, 100);
-    EXPECT_EQ(GetParam().ShowExpected, Module->TimerInterval());
+    EXPECT_EQ(GetParam().ShowExpected, TimerInterval());
     Module->Tick();
-    ASSERT_TRUE(Module->Showing());
-    EXPECT_EQ(GetParam().HideExpected, Module->TimerInterval());
+    ASSERT_TRUE(Showing());
+    EXPECT_EQ(GetParam().HideExpected, TimerInterval());
 }
 
 INSTANTIATE_TEST_SUITE_P(Delays, DataModuleDelayTest, ::testing::ValuesIn(kDelays),
@@ -415,10 +426,10 @@ TEST_P(DataModuleBadRequestTest, LeavesTheHintHidden) {
                                   : static_cast<IUnknown*>(static_cast<IOleWindow*>(unrelated.Get()));
     Module->ShowLinkHint(nullptr, 100, 100, kLink, server);
     Module->Tick();
-    EXPECT_FALSE(Module->Showing());
-    EXPECT_FALSE(Facts(Module->HintWindow()).Visible);
-    EXPECT_FALSE(Module->HoldsServer());
-    EXPECT_FALSE(Module->TimerRunning());
+    EXPECT_FALSE(Showing());
+    EXPECT_FALSE(Facts(HintWindow()).Visible);
+    EXPECT_FALSE(HoldsServer());
+    EXPECT_FALSE(TimerRunning());
     Server->ClearFailures();
 }
 
@@ -429,8 +440,8 @@ TEST_F(DataModuleTest, AnEnormousPictureIsCutToTheScreen) {
     Server->SetLinkPicture(TBStr(kLink).Get(), -1, 3000, 2000, 0x00408040);
     Request(100, 100);
     Module->Tick();
-    ASSERT_TRUE(Module->Showing());
-    const RECT rect = Facts(Module->HintWindow()).Rect;
+    ASSERT_TRUE(Showing());
+    const RECT rect = Facts(HintWindow()).Rect;
     EXPECT_EQ(1024, rect.right - rect.left);
     EXPECT_EQ(768, rect.bottom - rect.top);
     EXPECT_EQ(0, rect.left);
@@ -439,7 +450,7 @@ TEST_F(DataModuleTest, AnEnormousPictureIsCutToTheScreen) {
 TEST_F(DataModuleTest, FreedWhileShownTakesItsWindow) {
     Request(100, 100);
     Module->Tick();
-    const HWND window = Module->HintWindow();
+    const HWND window = HintWindow();
     ASSERT_TRUE(Facts(window).Visible);
     Module.reset();
     EXPECT_FALSE(::IsWindow(window));
@@ -455,27 +466,27 @@ TEST_F(DataModuleTest, WhatHappensWhileTheApplicationAnswersWins) {
     request();
     Server->RunBeforeAnswer(kImageSlot, [&] { Module->HideLinkHint(); });
     Module->Tick();
-    EXPECT_FALSE(Facts(Module->HintWindow()).Visible);
+    EXPECT_FALSE(Facts(HintWindow()).Visible);
 
     // Asked again meanwhile: the old picture does not show, the new request goes on.
     request();
     Server->RunBeforeAnswer(kImageSlot, [&] { request(); });
     Module->Tick();
-    EXPECT_FALSE(Module->Showing());
-    EXPECT_TRUE(Module->TimerRunning());
-    EXPECT_TRUE(Module->HoldsServer());
+    EXPECT_FALSE(Showing());
+    EXPECT_TRUE(TimerRunning());
+    EXPECT_TRUE(HoldsServer());
     Module->Tick();
-    EXPECT_TRUE(Module->Showing());
+    EXPECT_TRUE(Showing());
     Module->HideLinkHint();
 
     // Hidden while the settings were asked: no timer, no server.
     Server->RunBeforeAnswer(kSettingsSlot, [&] { Module->HideLinkHint(); });
     request();
-    EXPECT_FALSE(Module->TimerRunning());
+    EXPECT_FALSE(TimerRunning());
 
     // Freed while its own tick fetches the picture: the tick ends quietly, the window goes.
     request();
-    const HWND window = Module->HintWindow();
+    const HWND window = HintWindow();
     Server->RunBeforeAnswer(kImageSlot, [&] { Module.reset(); });
     const LRESULT handled = ::SendMessageW(window, WM_TIMER, 1, 0); // the timer's own message, as it comes
     EXPECT_EQ(0, handled);
@@ -490,13 +501,13 @@ TEST_F(DataModuleTest, ServerThatDiesBeforeTheTickShowsNothing) {
     ComPtr<IGUIServer> remote = keptor.Server();
     ASSERT_TRUE(remote);
     Module->ShowLinkHint(nullptr, 100, 100, kLink, remote.Get());
-    ASSERT_TRUE(Module->TimerRunning());
+    ASSERT_TRUE(TimerRunning());
     remote.Reset();
     keptor.Kill();
     Module->Tick();
-    EXPECT_FALSE(Module->Showing());
-    EXPECT_FALSE(Facts(Module->HintWindow()).Visible);
-    EXPECT_FALSE(Module->HoldsServer());
+    EXPECT_FALSE(Showing());
+    EXPECT_FALSE(Facts(HintWindow()).Visible);
+    EXPECT_FALSE(HoldsServer());
 }
 
 TEST_F(DataModuleTest, ThousandShowingsKeepNoGdiOrUserObject) {
@@ -554,22 +565,30 @@ protected:
 TEST_F(HelperObjectTest, ForwardsToItsOwnDataModule) {
     TTestDesktop desktop;
     ComPtr<IIEHelperBHOGUI> helper = TakeCreated<IIEHelperBHOGUI>(TIEHelperBHOGUI::CreateObject());
-    TGUIDataModule& module = static_cast<TIEHelperBHOGUI*>(helper.Get())->DataModule();
+    TGUIDataModule& module = TIEHelperBHOGUIProbe::DataModule(*static_cast<TIEHelperBHOGUI*>(helper.Get()));
+    const std::vector<HWND> windows = LinkHintWindows();
+    ASSERT_EQ(1u, windows.size());
+    const HWND window = windows[0];
     EXPECT_EQ(S_OK, Over(helper.Get(), 10, 20, kLink));
-    EXPECT_EQ(kLink, module.Url());
-    EXPECT_TRUE(module.TimerRunning());
-    EXPECT_EQ(S_OK, helper->MouseMove(30, 40));
-    EXPECT_EQ(30, module.Point().x);
-    EXPECT_EQ(40, module.Point().y);
+    EXPECT_TRUE(TGUIDataModuleProbe::TimerRunning(module));
+    EXPECT_EQ(S_OK, helper->MouseMove(300, 400));
     module.Tick();
-    EXPECT_TRUE(module.Showing());
-    EXPECT_EQ(200, BlendValue(module.HintWindow()));
+    const TWindowFacts facts = Facts(window);
+    EXPECT_TRUE(facts.Visible);
+    const auto& log = Server->CallLog();
+    EXPECT_EQ(1, std::count(log.begin(), log.end(), L"14 GetLinkImage(\"" + std::wstring(kLink) + L"\", -1, false)"))
+        << "the picture of the URL it was given";
+    const POINT expected = HintWindowPosition(POINT{300, 400}, facts.Rect.right - facts.Rect.left,
+                                              facts.Rect.bottom - facts.Rect.top, desktop.Screen);
+    EXPECT_EQ(expected.x, facts.Rect.left) << "shown at the last point it was told";
+    EXPECT_EQ(expected.y, facts.Rect.top);
+    EXPECT_EQ(200, BlendValue(window));
     EXPECT_EQ(S_OK, helper->MouseOutLink());
-    EXPECT_FALSE(module.Showing());
-    EXPECT_FALSE(module.TimerRunning());
+    EXPECT_FALSE(Facts(window).Visible);
+    EXPECT_FALSE(TGUIDataModuleProbe::TimerRunning(module));
     // A URL that is no string at all, and no server: accepted, nothing shown.
     EXPECT_EQ(S_OK, helper->MouseOverLink(0, 1, 2, nullptr, nullptr));
-    EXPECT_FALSE(module.TimerRunning());
+    EXPECT_FALSE(TGUIDataModuleProbe::TimerRunning(module));
 }
 
 TEST_F(HelperObjectTest, MouseOutWithoutMouseOverHidesNothing) {
@@ -666,14 +685,17 @@ protected:
             Server->RevokeRunning();
             Server.Reset();
         }
-        EXPECT_EQ(nullptr, TServerWrapper::Current());
+        EXPECT_EQ(nullptr, TServerWrapperProbe::Current());
         TComTest::TearDown();
     }
 
-    TMainIEToolBandForm& FormObject() {
-        return *static_cast<TMainIEToolBandForm*>(static_cast<TZorbexExplorerBar*>(Opened->Band.Get())->Form());
+    // What the windows do not show: the hover state, the timers, the card hint's object; and the timers'
+    // handlers, run at once.
+    TMainIEToolBandFormProbe FormObject() {
+        return TMainIEToolBandFormProbe(
+            *static_cast<TMainIEToolBandForm*>(static_cast<TZorbexExplorerBar*>(Opened->Band.Get())->Form()));
     }
-    TToolbarDM& Timers() { return *FormObject().Timers(); }
+    TToolbarDM& Timers() { return FormObject().Timers(); }
     HWND HintWindow() { return FormObject().ButtonHintWindow(); }
 
     void Navigate(const std::wstring& url) {
@@ -709,9 +731,19 @@ protected:
         Desktop.Cursor = POINT{900, 700};
         Desktop.Under = Opened->Site->Window();
     }
-    HWND Label(const wchar_t* name) {
-        const auto control = FormObject().FindHintControl(name);
-        return control.Label ? control.Label->Handle() : nullptr;
+    // The labels as they stand: RatingLabel, CardLabel, CommentsLabel.
+    HWND Label(std::wstring_view name) {
+        const std::vector<HWND> labels = ToolbarLabels(Form);
+        const std::wstring_view names[] = {L"RatingLabel", L"CardLabel", L"CommentsLabel"};
+        for (size_t i = 0; i < labels.size() && i < std::size(names); ++i)
+            if (names[i] == name)
+                return labels[i];
+        return nullptr;
+    }
+    // A person's click on a label.
+    static void ClickLabel(HWND label) {
+        ::SendMessageW(::GetParent(label), WM_COMMAND, MAKEWPARAM(::GetDlgCtrlID(label), STN_CLICKED),
+                       reinterpret_cast<LPARAM>(label));
     }
     bool HintVisible() { return Facts(HintWindow()).Visible; }
     std::wstring HintText() { return Facts(HintWindow()).Text; }
@@ -763,7 +795,7 @@ TEST_F(ToolbarHintTest, RestingOnAButtonShowsItsHintOnceForTheDisplayTime) {
     // The display time ends: hidden, and it does not come back while the mouse stays.
     FormObject().ShowButtonHint();
     EXPECT_FALSE(HintVisible());
-    EXPECT_TRUE(FormObject().HintShown());
+    EXPECT_TRUE(FormObject().ButtonHintShown());
     Hover(kSearch, -2);
     FormObject().WatchButtonHint();
     EXPECT_FALSE(Timers().CommonHintTimer.Enabled());
@@ -773,7 +805,7 @@ TEST_F(ToolbarHintTest, RestingOnAButtonShowsItsHintOnceForTheDisplayTime) {
     Leave();
     FormObject().WatchButtonHint();
     EXPECT_FALSE(Timers().SpyHintTimer.Enabled());
-    EXPECT_FALSE(FormObject().HintControl());
+    EXPECT_FALSE(FormObject().Hovering());
     Hover(kSearch);
     FormObject().ShowButtonHint();
     EXPECT_TRUE(HintVisible());
@@ -831,7 +863,7 @@ TEST_F(ToolbarHintTest, LeavingTheToolbarHidesTheHint) {
         EXPECT_FALSE(HintVisible()) << way.Name;
         EXPECT_FALSE(Timers().SpyHintTimer.Enabled()) << way.Name;
         EXPECT_FALSE(Timers().CommonHintTimer.Enabled()) << way.Name;
-        EXPECT_FALSE(FormObject().HintControl()) << way.Name;
+        EXPECT_FALSE(FormObject().Hovering()) << way.Name;
     }
     // A label is left when the window under the cursor is another.
     HoverLabel(Label(L"CommentsLabel"));
@@ -846,14 +878,14 @@ TEST_F(ToolbarHintTest, DisabledButtonShowsNoHint) {
     Navigate(kNotArchived);
     ASSERT_FALSE(FormObject().Actions()[L"CaptureScreenAction"].Enabled());
     Hover(kCapture);
-    EXPECT_FALSE(FormObject().HintControl());
+    EXPECT_FALSE(FormObject().Hovering());
     EXPECT_FALSE(Timers().CommonHintTimer.Enabled());
     FormObject().ShowButtonHint();
     EXPECT_FALSE(HintVisible());
 }
 
 TEST_F(ToolbarHintTest, HintTextsComeFromTheirControls) {
-    auto textOf = [&](const wchar_t* name) { return FormObject().ButtonHintText(FormObject().FindHintControl(name)); };
+    auto textOf = [&](const wchar_t* name) { return FormObject().ButtonHintText(name); };
     EXPECT_EQ(L"Add to 'Reading'", textOf(L"AddUrlToCurrBtn"));
     Server->Archive().CurrentRubricName = L"Kept for later";
     Hover(kAddUrl);
@@ -892,7 +924,7 @@ TEST_F(ToolbarHintTest, HintOffCommandsHideTheHintUntilTheMouseComesBack) {
     HoverLabel(Label(L"CommentsLabel"));
     FormObject().ShowButtonHint();
     ASSERT_TRUE(HintVisible());
-    FormObject().CommentsLabelClick();
+    ClickLabel(Label(L"CommentsLabel"));
     EXPECT_FALSE(HintVisible());
 }
 
@@ -935,7 +967,7 @@ TEST_F(ToolbarHintTest, RealTimersShowAndHideTheButtonHint) {
     for (int waited = 0; waited < 3000 && HintVisible(); waited += 20)
         PumpMessages(20);
     EXPECT_FALSE(HintVisible()) << "hidden once the watch sees the mouse gone";
-    EXPECT_FALSE(FormObject().HintControl());
+    EXPECT_FALSE(FormObject().Hovering());
     Desktop.Cursor = POINT{5000, 5000};
     THintDesktop::Replace(&Desktop);
 }
@@ -1072,7 +1104,7 @@ TEST_F(ToolbarHintTest, CardHintTellsItsObjectWhatTheMouseDoes) {
     // Whatever happens, the toolbar lets its object go and the class is the library's again before the
     // recording ends.
     struct TRestore {
-        TMainIEToolBandForm& Form;
+        TMainIEToolBandFormProbe Form;
         DWORD Cookie;
         ~TRestore() {
             try {

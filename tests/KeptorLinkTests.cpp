@@ -16,6 +16,7 @@
 #include "support/BrowserHostUnit.h"
 #include "support/KeptorProcessUnit.h"
 #include "support/RecordingBandUnit.h"
+#include "support/ClassProbes.h"
 #include "support/TestSupport.h"
 
 using Microsoft::WRL::ComPtr;
@@ -30,7 +31,7 @@ class KeptorLinkTest : public TComTest {
 protected:
     void SetUp() override { Notifications.clear(); }
     void TearDown() override {
-        EXPECT_EQ(nullptr, TServerWrapper::Current()) << "a wrapper was left behind";
+        EXPECT_EQ(nullptr, TServerWrapperProbe::Current()) << "a wrapper was left behind";
         TComTest::TearDown();
     }
     static long SinkCount(TKeptorProcess& keptor) {
@@ -85,7 +86,7 @@ protected:
 
 TEST_P(ServerLinkTest, EventsReachEveryFormInRegistrationOrder) {
     TSitedBand first(L"A"), second(L"B");
-    ASSERT_TRUE(TServerWrapper::Current()->IsConnected());
+    ASSERT_TRUE(TServerWrapperProbe::Current()->IsConnected());
     // The server in this process fires at once and hands back what the sink answered; KeptorServer.exe
     // fires once its call has returned, and this thread takes the events while it pumps, as a browser
     // thread does.
@@ -111,7 +112,7 @@ TEST_P(ServerLinkTest, EventsReachEveryFormInRegistrationOrder) {
         L"A:SettingsChanged", L"B:SettingsChanged", L"A:FunctionalityChanged", L"B:FunctionalityChanged",
         L"A:QuickGroupChanged", L"B:QuickGroupChanged"};
     EXPECT_EQ(expected, Notifications);
-    EXPECT_TRUE(TServerWrapper::Current()->IsConnected());
+    EXPECT_TRUE(TServerWrapperProbe::Current()->IsConnected());
 }
 
 TEST_P(ServerLinkTest, OnQuitDisconnectsAndTellsEveryFormOnce) {
@@ -124,7 +125,7 @@ TEST_P(ServerLinkTest, OnQuitDisconnectsAndTellsEveryFormOnce) {
     }
     PumpMessages(100);
     EXPECT_EQ((std::vector<std::wstring>{L"A:ServerDisconnected", L"B:ServerDisconnected"}), Notifications);
-    TServerWrapper& wrapper = *TServerWrapper::Current();
+    TServerWrapper& wrapper = *TServerWrapperProbe::Current();
     EXPECT_FALSE(wrapper.IsConnected());
     const size_t callsBefore = Local ? LocalServerCalls() : 0;
     EXPECT_EQ(-1, wrapper.GetDocumentId(L"http://a/")) << "disconnected: the default";
@@ -186,7 +187,7 @@ TEST_F(KeptorLinkTest, AServerKilledWithoutOnQuitIsNoticedAtTheNextCall) {
     ASSERT_TRUE(keptor.Started());
     ASSERT_EQ(S_OK, keptor.Control()->SetDocument(TBStr(L"http://a/").Get(), 5, TBStr(L"c").Get(), 1, 2));
     TSitedBand first(L"A"), second(L"B");
-    TServerWrapper& wrapper = *TServerWrapper::Current();
+    TServerWrapper& wrapper = *TServerWrapperProbe::Current();
     EXPECT_EQ(5, wrapper.GetDocumentId(L"http://a/"));
     keptor.Kill();
     EXPECT_TRUE(Notifications.empty());
@@ -197,15 +198,15 @@ TEST_F(KeptorLinkTest, AServerKilledWithoutOnQuitIsNoticedAtTheNextCall) {
 
 TEST_F(KeptorLinkTest, StartingTheServerAndPostingTheStartMessageReconnects) {
     TSitedBand band(L"A");
-    ASSERT_FALSE(TServerWrapper::Current()->IsConnected()) << "no application is running yet";
+    ASSERT_FALSE(TServerWrapperProbe::Current()->IsConnected()) << "no application is running yet";
     TKeptorProcess keptor;
     ASSERT_TRUE(keptor.Started());
     PumpMessages(50);
-    EXPECT_FALSE(TServerWrapper::Current()->IsConnected()) << "the library never looks by itself";
+    EXPECT_FALSE(TServerWrapperProbe::Current()->IsConnected()) << "the library never looks by itself";
     ASSERT_EQ(S_OK, keptor.Control()->PostStartMessage(static_cast<long>(::GetCurrentThreadId())));
     WaitForNotifications(1);
     EXPECT_EQ(std::vector<std::wstring>{L"A:ServerConnected"}, Notifications);
-    EXPECT_TRUE(TServerWrapper::Current()->IsConnected());
+    EXPECT_TRUE(TServerWrapperProbe::Current()->IsConnected());
     EXPECT_EQ(1, SinkCount(keptor));
 }
 

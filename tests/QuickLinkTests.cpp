@@ -22,6 +22,7 @@
 #include "support/BrowserHostUnit.h"
 #include "support/KeptorProcessUnit.h"
 #include "support/MenuProbeUnit.h"
+#include "support/ClassProbes.h"
 #include "support/TestSupport.h"
 #include "support/ToolbarProbeUnit.h"
 #include "ui/QLIEToolBandFormUnit.h"
@@ -157,13 +158,13 @@ public:
     }
     // Every menu the form holds for its groups, and "Manage groups"'s menu.
     std::vector<HMENU> GroupMenuHandles() const {
-        std::vector<HMENU> menus;
-        if (const TQLIEToolBandForm* form = FormObject(); form && form->GroupMenuList())
-            for (const auto& [name, menu] : *form->GroupMenuList())
-                menus.push_back(menu->Handle());
-        return menus;
+        const TQLIEToolBandForm* form = FormObject();
+        return form ? TQLIEToolBandFormProbe::GroupMenus(*form) : std::vector<HMENU>();
     }
-    HMENU ManageGroupsMenu() const { return FormObject() ? FormObject()->GroupsPopupMenu().Handle() : nullptr; }
+    HMENU ManageGroupsMenu() const {
+        const TQLIEToolBandForm* form = FormObject();
+        return form ? TQLIEToolBandFormProbe::ManageGroupsMenu(*form) : nullptr;
+    }
 };
 
 // --- Fixture ---------------------------------------------------------------------------------------------
@@ -177,7 +178,7 @@ protected:
         ASSERT_EQ(S_OK, Server->RegisterRunning());
     }
     void TearDown() override {
-        EXPECT_EQ(nullptr, TServerWrapper::Current()) << "a wrapper was left behind";
+        EXPECT_EQ(nullptr, TServerWrapperProbe::Current()) << "a wrapper was left behind";
         if (Server) {
             Server->OnServe = nullptr;
             Server->RevokeRunning();
@@ -438,7 +439,7 @@ TEST_F(QuickLinkTest, TheMinimumWidthIsTheManageBarWhileConnectedAndZeroOtherwis
     for (int round = 1; round <= 2; ++round) {
         SCOPED_TRACE(round);
         PostStartMessage();
-        ASSERT_TRUE(TServerWrapper::Current()->IsConnected());
+        ASSERT_TRUE(TServerWrapperProbe::Current()->IsConnected());
         EXPECT_TRUE(band.ManageGroupsShown());
         const LONG manageWidth = ItemRect(band.MngBar(), 0).right;
         EXPECT_GT(manageWidth, 0);
@@ -451,7 +452,7 @@ TEST_F(QuickLinkTest, TheMinimumWidthIsTheManageBarWhileConnectedAndZeroOtherwis
         EXPECT_EQ(static_cast<size_t>(2 * round - 1), band.BandInfoRequests()) << "a new build keeps the band info";
 
         FireQuit();
-        EXPECT_FALSE(TServerWrapper::Current()->IsConnected());
+        EXPECT_FALSE(TServerWrapperProbe::Current()->IsConnected());
         EXPECT_EQ(0, band.MinWidth());
         EXPECT_EQ(0, WindowWidth(band.MngBar()));
         EXPECT_FALSE(band.ManageGroupsShown());
@@ -509,10 +510,10 @@ TEST_F(QuickLinkTest, AServerLostHalfWayThroughABuildLeavesAnEmptyToolbar) {
         SCOPED_TRACE(fault.Name);
         Server->OnServe = nullptr;
         Server->Archive().QuickGroups = FourGroups();
-        if (TServerWrapper* wrapper = TServerWrapper::Current(); wrapper && !wrapper->IsConnected())
+        if (TServerWrapper* wrapper = TServerWrapperProbe::Current(); wrapper && !wrapper->IsConnected())
             FAIL() << "no wrapper may be left";
         TQuickLinkBand band;
-        ASSERT_TRUE(TServerWrapper::Current()->IsConnected());
+        ASSERT_TRUE(TServerWrapperProbe::Current()->IsConnected());
         if (fault.ByConnection)
             FireQuit();
 
@@ -533,7 +534,7 @@ TEST_F(QuickLinkTest, AServerLostHalfWayThroughABuildLeavesAnEmptyToolbar) {
         Server->OnServe = nullptr;
 
         ASSERT_EQ(fault.Occurrence, seen) << "the failing call was made";
-        EXPECT_FALSE(TServerWrapper::Current()->IsConnected());
+        EXPECT_FALSE(TServerWrapperProbe::Current()->IsConnected());
         const TStrings calls = ServerCalls();
         ASSERT_FALSE(calls.empty());
         EXPECT_TRUE(calls.back().starts_with(std::to_wstring(fault.Slot) + L" ")) << "no call after the loss";
@@ -638,7 +639,7 @@ TEST_F(QuickLinkTest, WithTheApplicationInItsOwnProcess) {
     TKeptorProcess keptor(L"--demo");
     ASSERT_TRUE(keptor.Started());
     TQuickLinkBand band;
-    ASSERT_TRUE(TServerWrapper::Current()->IsConnected());
+    ASSERT_TRUE(TServerWrapperProbe::Current()->IsConnected());
     // The demo archive: News (two links), Tools (one), and a hidden group.
     EXPECT_EQ((TStrings{L"News", L"Tools"}), ShownTexts(band.GroupBar()));
     EXPECT_EQ((TStrings{L"News", L"Tools"}), DropDownStrings(band.MngBar(), 0));
@@ -662,7 +663,7 @@ TEST_F(QuickLinkTest, WithTheApplicationInItsOwnProcess) {
     keptor.Kill();
     ClickButtonPart(band.MngBar(), 0);
     PumpMessages(50);
-    EXPECT_FALSE(TServerWrapper::Current()->IsConnected());
+    EXPECT_FALSE(TServerWrapperProbe::Current()->IsConnected());
     EXPECT_TRUE(Buttons(band.GroupBar()).empty());
     EXPECT_FALSE(band.ManageGroupsShown());
     EXPECT_EQ(0, band.MinWidth());

@@ -17,6 +17,7 @@
 #include "support/BrowserHostUnit.h"
 #include "support/RecordingBandUnit.h"
 #include "support/TestDocumentUnit.h"
+#include "support/ClassProbes.h"
 #include "support/TestSupport.h"
 
 using Microsoft::WRL::ComPtr;
@@ -36,7 +37,7 @@ protected:
         ASSERT_EQ(S_OK, Server->RegisterRunning());
     }
     void TearDown() override {
-        EXPECT_EQ(nullptr, TServerWrapper::Current()) << "a wrapper was left behind";
+        EXPECT_EQ(nullptr, TServerWrapperProbe::Current()) << "a wrapper was left behind";
         if (Server)
             Server->RevokeRunning();
         Server.Reset();
@@ -59,7 +60,7 @@ protected:
 TEST_F(ServerWrapperTest, FirstFormConnectsAndSubscribesLaterFormsShareTheWrapper) {
     TSitedBand first(L"first");
     ASSERT_TRUE(first.Form());
-    TServerWrapper* wrapper = TServerWrapper::Current();
+    TServerWrapper* wrapper = TServerWrapperProbe::Current();
     ASSERT_NE(nullptr, wrapper);
     EXPECT_TRUE(wrapper->IsConnected());
     EXPECT_EQ(1, Server->SinkCount());
@@ -67,20 +68,20 @@ TEST_F(ServerWrapperTest, FirstFormConnectsAndSubscribesLaterFormsShareTheWrappe
     EXPECT_TRUE(Notifications.empty()) << "a form registered after the connection hears no ServerConnected";
 
     TSitedBand second(L"second");
-    EXPECT_EQ(wrapper, TServerWrapper::Current());
+    EXPECT_EQ(wrapper, TServerWrapperProbe::Current());
     EXPECT_EQ(1, Server->SinkCount()) << "no second connection";
     EXPECT_TRUE(second.Form()->SawConnectedAtCreate);
-    EXPECT_EQ(2, wrapper->ClientCount());
+    EXPECT_EQ(2, TServerWrapperProbe::ClientCount(*wrapper));
 
     first.Close();
-    EXPECT_EQ(wrapper, TServerWrapper::Current()) << "the wrapper lives while a form is left";
-    EXPECT_EQ(nullptr, wrapper->Clients()[0]);
+    EXPECT_EQ(wrapper, TServerWrapperProbe::Current()) << "the wrapper lives while a form is left";
+    EXPECT_EQ(nullptr, TServerWrapperProbe::Clients(*wrapper)[0]);
     TSitedBand third(L"third");
-    EXPECT_EQ(third.Form(), wrapper->Clients()[0]) << "a new form takes the free slot";
-    EXPECT_EQ(2u, wrapper->Clients().size());
+    EXPECT_EQ(third.Form(), TServerWrapperProbe::Clients(*wrapper)[0]) << "a new form takes the free slot";
+    EXPECT_EQ(2u, TServerWrapperProbe::Clients(*wrapper).size());
     second.Close();
     third.Close();
-    EXPECT_EQ(nullptr, TServerWrapper::Current());
+    EXPECT_EQ(nullptr, TServerWrapperProbe::Current());
     EXPECT_EQ(0, Server->SinkCount()) << "the last form's wrapper unsubscribes";
 }
 
@@ -96,7 +97,7 @@ TEST_F(ServerWrapperTest, AnErrorInOneFormEndsThatEventsDeliveryAndReachesTheApp
     args.emplace_back(7L);
     EXPECT_EQ(E_UNEXPECTED, FireEvent(203, std::move(args)));
     EXPECT_EQ(std::vector<std::wstring>{L"A:DocumentDataChanged(7,false,,0,0)"}, Notifications);
-    EXPECT_TRUE(TServerWrapper::Current()->IsConnected());
+    EXPECT_TRUE(TServerWrapperProbe::Current()->IsConnected());
 }
 
 TEST_F(ServerWrapperTest, AFailedCallTellsEveryFormOnceAndReturnsTheDefault) {
@@ -105,12 +106,12 @@ TEST_F(ServerWrapperTest, AFailedCallTellsEveryFormOnceAndReturnsTheDefault) {
     ASSERT_EQ(S_OK, Server->FailNext(47, RPC_E_DISCONNECTED));
     LONG id = 99, status = 99, rating = 99;
     std::wstring comments = L"stale";
-    EXPECT_FALSE(TServerWrapper::Current()->GetDocumentInfo(L"http://a/", id, comments, status, rating));
+    EXPECT_FALSE(TServerWrapperProbe::Current()->GetDocumentInfo(L"http://a/", id, comments, status, rating));
     EXPECT_EQ(L"", comments);
     EXPECT_EQ((std::vector<std::wstring>{L"A:ServerDisconnected", L"B:ServerDisconnected"}), Notifications);
-    EXPECT_FALSE(TServerWrapper::Current()->IsConnected());
+    EXPECT_FALSE(TServerWrapperProbe::Current()->IsConnected());
     // No retry: the next call is not made at all.
-    EXPECT_FALSE(TServerWrapper::Current()->GetDocumentInfo(L"http://a/", id, comments, status, rating));
+    EXPECT_FALSE(TServerWrapperProbe::Current()->GetDocumentInfo(L"http://a/", id, comments, status, rating));
     EXPECT_EQ(1u, ServerCalls().size());
 }
 
@@ -120,7 +121,7 @@ TEST_F(ServerWrapperTest, StartMessageReconnectsAndAfterTheLastFormDoesNothing) 
     Notifications.clear();
     ::PostThreadMessageW(::GetCurrentThreadId(), kKeptorStartMessage, 0, 0);
     PumpMessages(50);
-    EXPECT_TRUE(TServerWrapper::Current()->IsConnected());
+    EXPECT_TRUE(TServerWrapperProbe::Current()->IsConnected());
     EXPECT_EQ(std::vector<std::wstring>{L"A:ServerConnected"}, Notifications);
     // A connected wrapper reconnects too.
     ::PostThreadMessageW(::GetCurrentThreadId(), kKeptorStartMessage, 0, 0);
@@ -131,7 +132,7 @@ TEST_F(ServerWrapperTest, StartMessageReconnectsAndAfterTheLastFormDoesNothing) 
     EXPECT_EQ(0, Server->SinkCount());
     ::PostThreadMessageW(::GetCurrentThreadId(), kKeptorStartMessage, 0, 0);
     PumpMessages(50);
-    EXPECT_EQ(nullptr, TServerWrapper::Current());
+    EXPECT_EQ(nullptr, TServerWrapperProbe::Current());
     EXPECT_EQ(0, Server->SinkCount());
 }
 
@@ -139,7 +140,7 @@ TEST_F(ServerWrapperTest, WithoutARunningApplicationTheFormStaysDisconnected) {
     Server->RevokeRunning();
     TSitedBand band(L"A");
     ASSERT_TRUE(band.Form());
-    EXPECT_FALSE(TServerWrapper::Current()->IsConnected());
+    EXPECT_FALSE(TServerWrapperProbe::Current()->IsConnected());
     EXPECT_FALSE(band.Form()->SawConnectedAtCreate);
     ASSERT_EQ(S_OK, Server->RegisterRunning());
     ::PostThreadMessageW(::GetCurrentThreadId(), kKeptorStartMessage, 0, 0);
@@ -286,7 +287,7 @@ void SeedArchive(TKeptorServer& server) {
 
 TEST_F(ServerWrapperTest, EveryOperationCallsItsSlotAndFallsBackToItsDefault) {
     TSitedBand band(L"A");
-    TServerWrapper& wrapper = *TServerWrapper::Current();
+    TServerWrapper& wrapper = *TServerWrapperProbe::Current();
     for (const auto& operation : OperationCases()) {
         SCOPED_TRACE(operation.Name);
         SeedArchive(*Server.Get()); // each operation sees the seeded archive, whatever ran before it
@@ -316,7 +317,7 @@ TEST_F(ServerWrapperTest, EveryOperationCallsItsSlotAndFallsBackToItsDefault) {
 
 TEST_F(ServerWrapperTest, DomainLinksAreDecodedFromBytes) {
     TSitedBand band(L"A");
-    TServerWrapper& wrapper = *TServerWrapper::Current();
+    TServerWrapper& wrapper = *TServerWrapperProbe::Current();
     struct TCase {
         const char* Name;
         std::vector<BYTE> Bytes;
@@ -344,14 +345,14 @@ TEST_F(ServerWrapperTest, DocumentInfoWithAnEmptyUrlAsksNothing) {
     LONG id = 0, status = 0, rating = 0;
     std::wstring comments = L"stale";
     Server->ClearCallLog();
-    EXPECT_FALSE(TServerWrapper::Current()->GetDocumentInfo(L"", id, comments, status, rating));
+    EXPECT_FALSE(TServerWrapperProbe::Current()->GetDocumentInfo(L"", id, comments, status, rating));
     EXPECT_EQ(L"", comments);
     EXPECT_TRUE(ServerCalls().empty());
 }
 
 TEST_F(ServerWrapperTest, DocumentOperationsReadTheBrowsersDocument) {
     TSitedBand band(L"A");
-    TServerWrapper& wrapper = *TServerWrapper::Current();
+    TServerWrapper& wrapper = *TServerWrapperProbe::Current();
     TTestBrowser& browser = band.Site->Browser();
     // No document: nothing happens.
     Server->ClearCallLog();
@@ -403,9 +404,9 @@ TEST_F(ServerWrapperTest, CaptureScreenShotRunsThePageUtilitiesObjectWithTheServ
     Server->Archive().ScreenShot.TakeFirst = false;
     Server->Archive().ScreenShot.TakeSecond = false;
     Server->ClearCallLog();
-    TServerWrapper::Current()->CaptureScreenShot(&band.Site->Browser(), true);
+    TServerWrapperProbe::Current()->CaptureScreenShot(&band.Site->Browser(), true);
     EXPECT_EQ(std::vector<std::wstring>{L"48 GetScreenShotSettings(\"http://shot.test/\", true)"}, ServerCalls());
-    EXPECT_TRUE(TServerWrapper::Current()->IsConnected());
+    EXPECT_TRUE(TServerWrapperProbe::Current()->IsConnected());
     band.Site->Browser().SetDocument(nullptr);
 }
 

@@ -16,6 +16,7 @@
 #include "com/ErrorsUnit.h"
 #include "server/SinkUnit.h"
 #include "support/BrowserHostUnit.h"
+#include "support/ClassProbes.h"
 #include "support/TestSupport.h"
 
 using Microsoft::WRL::ComPtr;
@@ -340,8 +341,8 @@ TEST_F(SinkTest, HandlersAreObjectMethodPairsAndTheQuitHandlerMayDisconnect) {
     EXPECT_EQ(S_OK, Browser->Fire(DISPID_ONQUIT, {}));
     EXPECT_EQ(1, form.Quits);
     EXPECT_EQ(0u, Browser->SinkCount());
-    EXPECT_EQ(nullptr, Sink->Source());
-    EXPECT_EQ(0u, Sink->Cookie());
+    EXPECT_EQ(nullptr, TEventSinkProbe::Source(*Sink.Get()));
+    EXPECT_EQ(0u, TEventSinkProbe::Cookie(*Sink.Get()));
     EXPECT_EQ(S_OK, Browser->Fire(DISPID_ONQUIT, {}));
     EXPECT_EQ(1, form.Quits) << "no longer subscribed";
 }
@@ -349,27 +350,27 @@ TEST_F(SinkTest, HandlersAreObjectMethodPairsAndTheQuitHandlerMayDisconnect) {
 TEST_F(SinkTest, ConnectToReportsEveryFailureThroughItsResult) {
     // Nil source.
     EXPECT_FALSE(Sink->ConnectTo(nullptr, DIID_DWebBrowserEvents2, false));
-    EXPECT_EQ(nullptr, Sink->Source());
+    EXPECT_EQ(nullptr, TEventSinkProbe::Source(*Sink.Get()));
     // No connection point for the interface.
     Browser->RefuseConnectionPoint = true;
     EXPECT_FALSE(Sink->ConnectTo(BrowserDispatch(), DIID_DWebBrowserEvents2, false));
-    EXPECT_EQ(0u, Sink->Cookie());
+    EXPECT_EQ(0u, TEventSinkProbe::Cookie(*Sink.Get()));
     Browser->RefuseConnectionPoint = false;
     EXPECT_FALSE(Sink->ConnectTo(BrowserDispatch(), IID_IPropertyNotifySink, false));
     // Advise refused.
     Browser->RefuseAdvise = true;
     EXPECT_FALSE(Sink->ConnectTo(BrowserDispatch(), DIID_DWebBrowserEvents2, false));
-    EXPECT_EQ(0u, Sink->Cookie());
+    EXPECT_EQ(0u, TEventSinkProbe::Cookie(*Sink.Get()));
     EXPECT_EQ(0u, Browser->SinkCount());
     Sink->DisconnectFrom();
-    EXPECT_EQ(nullptr, Sink->Source());
+    EXPECT_EQ(nullptr, TEventSinkProbe::Source(*Sink.Get()));
     // Accepted.
     Browser->RefuseAdvise = false;
     EXPECT_TRUE(Sink->ConnectTo(BrowserDispatch(), DIID_DWebBrowserEvents2, false));
-    EXPECT_NE(0u, Sink->Cookie());
+    EXPECT_NE(0u, TEventSinkProbe::Cookie(*Sink.Get()));
     EXPECT_EQ(1u, Browser->SinkCount());
     ComPtr<IUnknown> sourceIdentity, browserIdentity;
-    ASSERT_EQ(S_OK, Sink->Source()->QueryInterface(IID_PPV_ARGS(&sourceIdentity)));
+    ASSERT_EQ(S_OK, TEventSinkProbe::Source(*Sink.Get())->QueryInterface(IID_PPV_ARGS(&sourceIdentity)));
     ASSERT_EQ(S_OK, BrowserDispatch()->QueryInterface(IID_PPV_ARGS(&browserIdentity)));
     EXPECT_EQ(browserIdentity, sourceIdentity);
     // Connecting again first leaves the old subscription.
@@ -386,23 +387,23 @@ TEST_F(SinkTest, ASourceWithoutConnectionPointsIsAnError) {
         EXPECT_EQ(L"Interface not supported", error.Text());
     }
     Sink->DisconnectFrom();
-    EXPECT_EQ(nullptr, Sink->Source());
+    EXPECT_EQ(nullptr, TEventSinkProbe::Source(*Sink.Get()));
 }
 
 TEST_F(SinkTest, DisconnectFromANeverConnectedSinkIsHarmless) {
     Sink->DisconnectFrom();
     Sink->DisconnectFrom();
-    EXPECT_EQ(nullptr, Sink->Source());
-    EXPECT_EQ(0u, Sink->Cookie());
+    EXPECT_EQ(nullptr, TEventSinkProbe::Source(*Sink.Get()));
+    EXPECT_EQ(0u, TEventSinkProbe::Cookie(*Sink.Get()));
     // It can still connect afterwards.
     Connect();
     Sink->DisconnectFrom();
-    EXPECT_EQ(nullptr, Sink->Source());
+    EXPECT_EQ(nullptr, TEventSinkProbe::Source(*Sink.Get()));
     EXPECT_EQ(0u, Browser->SinkCount());
 }
 
 TEST_F(SinkTest, QueryInterfaceAnswersTheEventInterfaceOnlyWhenRemembered) {
-    EXPECT_EQ(IID_IDispatch, Sink->EventId());
+    EXPECT_EQ(IID_IDispatch, TEventSinkProbe::EventId(*Sink.Get()));
     ComPtr<IUnknown> unknown;
     ComPtr<IDispatch> dispatch, events;
     EXPECT_EQ(S_OK, Sink->QueryInterface(IID_PPV_ARGS(&unknown)));
@@ -422,12 +423,12 @@ TEST_F(SinkTest, QueryInterfaceAnswersTheEventInterfaceOnlyWhenRemembered) {
     Connect();
     EXPECT_EQ(E_NOINTERFACE,
               Sink->QueryInterface(DIID_DWebBrowserEvents2, reinterpret_cast<void**>(events.GetAddressOf())));
-    EXPECT_EQ(IID_IDispatch, Sink->EventId());
+    EXPECT_EQ(IID_IDispatch, TEventSinkProbe::EventId(*Sink.Get()));
     Sink->DisconnectFrom();
 
     // Remembered: the event interface is answered with the sink's IDispatch.
     ASSERT_TRUE(Sink->ConnectTo(BrowserDispatch(), DIID_DWebBrowserEvents2, true));
-    EXPECT_EQ(DIID_DWebBrowserEvents2, Sink->EventId());
+    EXPECT_EQ(DIID_DWebBrowserEvents2, TEventSinkProbe::EventId(*Sink.Get()));
     ASSERT_EQ(S_OK,
               Sink->QueryInterface(DIID_DWebBrowserEvents2, reinterpret_cast<void**>(events.GetAddressOf())));
     EXPECT_EQ(dispatch.Get(), events.Get());
@@ -435,7 +436,7 @@ TEST_F(SinkTest, QueryInterfaceAnswersTheEventInterfaceOnlyWhenRemembered) {
     // Remembered even when there is nothing to connect to.
     auto other = TWebBrowserEventHandler::Create();
     EXPECT_FALSE(other->ConnectTo(nullptr, IID_IPropertyNotifySink, true));
-    EXPECT_EQ(IID_IPropertyNotifySink, other->EventId());
+    EXPECT_EQ(IID_IPropertyNotifySink, TEventSinkProbe::EventId(*other.Get()));
 }
 
 TEST_F(SinkTest, TypeInformationIsNotImplemented) {
@@ -465,7 +466,7 @@ TEST_F(SinkTest, TheSinkIsDestroyedOnceWhenTheLastReferenceGoes) {
     destroyed = 0;
     sink = TCountingSink::Create(destroyed);
     ASSERT_TRUE(sink->ConnectTo(BrowserDispatch(), DIID_DWebBrowserEvents2, false));
-    const DWORD cookie = sink->Cookie();
+    const DWORD cookie = TEventSinkProbe::Cookie(*sink.Get());
     sink.Reset();
     EXPECT_EQ(0, destroyed);
     EXPECT_EQ(S_OK, Browser->Unadvise(cookie));

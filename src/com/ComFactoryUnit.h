@@ -43,7 +43,6 @@ public:
 
     const CLSID& ClassID() const { return Clsid; }
     const std::wstring& ClassName() const { return CoClassName; }
-    const std::wstring& Description() const { return CoClassDescription; }
     std::wstring ProgID() const;
 
     // Writes (true) or removes (false) the class's registry entries.

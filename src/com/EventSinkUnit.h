@@ -23,12 +23,6 @@ public:
     // answer does not matter: a vanished source is left all the same.
     void DisconnectFrom() noexcept;
 
-    bool Connected() const { return Point != nullptr; }
-    IUnknown* Source() const { return SourceObject.Get(); }
-    DWORD Cookie() const { return ConnectionCookie; }
-    // The event interface the sink answers in QueryInterface besides IDispatch; IID_IDispatch: none.
-    const IID& EventId() const { return EventIID; }
-
     // IDispatch: no type information. Invoke keeps the sink alive for the call (a handler may drop the
     // last reference of its owner) and runs InvokeEvent inside the sink's guard.
     STDMETHODIMP GetTypeInfoCount(UINT* count) override;
@@ -47,6 +41,9 @@ protected:
     virtual HRESULT InvokeEvent(DISPID id, WORD flags, DISPPARAMS* params) = 0;
 
 private:
+    // The test seam: the subscription the sink keeps.
+    friend class TEventSinkProbe;
+
     HRESULT QueryOtherInterface(REFIID iid, void** object) override;
 
     const HRESULT HandlerFailure;

@@ -113,10 +113,6 @@ TVariant GetProperty(IDispatch* object, const wchar_t* name) {
     return TMemberIds().Get(object, name);
 }
 
-void PutProperty(IDispatch* object, const wchar_t* name, const VARIANT& value) {
-    TMemberIds().Put(object, name, value);
-}
-
 TVariant CallMethod(IDispatch* object, const wchar_t* name, std::initializer_list<const VARIANT*> args) {
     return TMemberIds().Call(object, name, args);
 }

@@ -47,8 +47,6 @@ private:
 
 // Reads a property.
 TVariant GetProperty(IDispatch* object, const wchar_t* name);
-// Writes a property.
-void PutProperty(IDispatch* object, const wchar_t* name, const VARIANT& value);
 // Calls a method with its arguments given first to last.
 TVariant CallMethod(IDispatch* object, const wchar_t* name, std::initializer_list<const VARIANT*> args = {});
 
@@ -65,9 +63,6 @@ inline Microsoft::WRL::ComPtr<IDispatch> GetObjectProperty(IDispatch* object, co
 }
 inline std::wstring GetStringProperty(IDispatch* object, const wchar_t* name) {
     return AsString(GetProperty(object, name).Get());
-}
-inline long GetIntegerProperty(IDispatch* object, const wchar_t* name) {
-    return AsInteger(GetProperty(object, name).Get());
 }
 
 } // namespace zorbex

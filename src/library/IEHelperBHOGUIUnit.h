@@ -21,10 +21,10 @@ public:
     STDMETHODIMP MouseOutLink() override;
     STDMETHODIMP MouseMove(LONG X, LONG Y) override;
 
-    // The owned data module, for tests.
-    TGUIDataModule& DataModule() { return *Module; }
-
 private:
+    // The test seam: the object's own data module.
+    friend class TIEHelperBHOGUIProbe;
+
     explicit TIEHelperBHOGUI(IUnknown* outer);
 
     std::unique_ptr<TGUIDataModule> Module;

@@ -116,13 +116,6 @@ void TServerWrapper::RemoveClient(TServerClient* form) noexcept {
         }
 }
 
-int TServerWrapper::ClientCount() const {
-    int count = 0;
-    for (auto* entry : ClientList)
-        count += entry ? 1 : 0;
-    return count;
-}
-
 template <typename F> void TServerWrapper::ForEachClient(F&& notify) {
     // The loop holds the wrapper: a client may close, even the last one, while it is being told.
     TServerWrapperHold keep(*this);

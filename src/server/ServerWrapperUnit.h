@@ -75,11 +75,6 @@ public:
     TServerWrapper(const TServerWrapper&) = delete;
     TServerWrapper& operator=(const TServerWrapper&) = delete;
 
-    // The wrapper of the calling thread, or null.
-    static TServerWrapper* Current();
-
-    int ClientCount() const;
-
     // Connection.
     bool IsConnected() const { return Server != nullptr; }
     Microsoft::WRL::ComPtr<IGUIServer> GetServer() const { return Server; }
@@ -118,12 +113,14 @@ public:
     void ShowQuickGroupManager() noexcept;
     void CaptureScreenShot(IWebBrowser2* browser, bool rewriteIfExists) noexcept;
 
-    // The clients, in registration order (null entries are free slots, reused by later clients).
-    const std::vector<TServerClient*>& Clients() const { return ClientList; }
-
 private:
     friend class TServerWrapperHold;
     friend class TServerRegistration;
+    // The test seam: the thread's wrapper and its clients.
+    friend class TServerWrapperProbe;
+
+    // The wrapper of the calling thread, or null.
+    static TServerWrapper* Current();
 
     // A hold on the calling thread's wrapper; the thread's first hold creates the wrapper and connects
     // it (a failure to subscribe raises, and the new wrapper goes with its hold).

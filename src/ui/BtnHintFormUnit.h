@@ -26,7 +26,6 @@ public:
 
     // Replaces the caption of HintLabel, which sizes itself to the text, and the window's text.
     void SetHintText(const std::wstring& text);
-    std::wstring HintText() const { return Text; }
     // The size of HintLabel (its text), in pixels.
     SIZE LabelSize() const { return LabelExtent; }
     // Sets the client size (the window has no frame: also its outer size).

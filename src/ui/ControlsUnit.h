@@ -204,7 +204,6 @@ public:
     bool Enabled() const;
     void SetEnabled(bool enabled);
     COLORREF TextColor() const { return Text; }
-    COLORREF BackColor() const { return Back; }
     void SetColors(COLORREF text, COLORREF back);
     int Width() const;
     int Height() const;

@@ -44,19 +44,10 @@ public:
     // The timer's tick: shows the picture of a pending request, or hides a shown hint.
     void Tick() noexcept;
 
-    // What the module holds, for tests.
-    bool Showing() const { return IsShowing; }
-    POINT Point() const { return HintPoint; }
-    const std::wstring& Url() const { return HintUrl; }
-    LONG Alpha() const { return HintAlpha; }
-    UINT ShowDelay() const { return ShowPause; }
-    UINT HideDelay() const { return HidePause; }
-    bool HoldsServer() const { return Server != nullptr; }
-    bool TimerRunning() const { return HintForm && HintForm->Timer().Enabled(); }
-    UINT TimerInterval() const { return HintForm ? HintForm->Timer().Interval() : 0; }
-    HWND HintWindow() const { return HintForm ? HintForm->Handle() : nullptr; }
-
 private:
+    // The test seam: the timer and the held server, which the hint window does not show.
+    friend class TGUIDataModuleProbe;
+
     static UINT BoundedDelay(LONG delay);
 
     bool IsShowing = false;

@@ -29,16 +29,14 @@ void THintForm::SetAlpha(LONG alpha) {
     if (!window)
         return;
     const LONG_PTR exStyle = ::GetWindowLongPtrW(window, GWL_EXSTYLE);
-    Blend = alpha >= 0;
-    if (!Blend) {
+    if (alpha < 0) {
         if (exStyle & WS_EX_LAYERED)
             ::SetWindowLongPtrW(window, GWL_EXSTYLE, exStyle & ~static_cast<LONG_PTR>(WS_EX_LAYERED));
         return;
     }
-    BlendValue = static_cast<BYTE>(alpha & 0xFF);
     if (!(exStyle & WS_EX_LAYERED))
         ::SetWindowLongPtrW(window, GWL_EXSTYLE, exStyle | WS_EX_LAYERED);
-    ::SetLayeredWindowAttributes(window, 0, BlendValue, LWA_ALPHA);
+    ::SetLayeredWindowAttributes(window, 0, static_cast<BYTE>(alpha & 0xFF), LWA_ALPHA);
 }
 
 void THintForm::SetPicture(TBitmap&& picture) {

@@ -23,12 +23,9 @@ public:
 
     // Blending: on with the low 8 bits of alpha as the blend value when alpha >= 0, else off.
     void SetAlpha(LONG alpha);
-    bool AlphaBlend() const { return Blend; }
-    BYTE AlphaBlendValue() const { return BlendValue; }
 
     // Takes the picture into HintImage and fits the window to it (never beyond the screen).
     void SetPicture(TBitmap&& picture);
-    const TBitmap& Picture() const { return Image; }
 
     // The data module's timer (on this window: a message timer needs one).
     TTimer& Timer() { return HintTimer; }
@@ -40,8 +37,6 @@ private:
     THintForm();
 
     TBitmap Image;
-    bool Blend = true;
-    BYTE BlendValue = kDesignAlpha;
     TTimer HintTimer{*this, 0, nullptr};
 };
 

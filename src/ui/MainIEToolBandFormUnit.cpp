@@ -670,19 +670,6 @@ void TMainIEToolBandForm::WireHints() {
     CardLabel->OnMouseMove = [this](int x, int y) { CardLabelMouseMove(x, y); };
 }
 
-TMainIEToolBandForm::THintControl TMainIEToolBandForm::FindHintControl(std::wstring_view name) const {
-    for (TToolBar* bar : {ToolBar1.get(), ToolBar2.get()})
-        if (TToolBar::TButton* button = bar ? bar->FindByName(name) : nullptr; button && !button->Control)
-            return THintControl{bar, button->CommandId, nullptr};
-    if (name == L"RatingLabel")
-        return THintControl{nullptr, 0, RatingLabel};
-    if (name == L"CardLabel")
-        return THintControl{nullptr, 0, CardLabel};
-    if (name == L"CommentsLabel")
-        return THintControl{nullptr, 0, CommentsLabel};
-    return THintControl{};
-}
-
 std::wstring TMainIEToolBandForm::ButtonHintText(const THintControl& control) {
     if (control.Label)
         return control.Label->Hint();

@@ -32,12 +32,6 @@ public:
     // Width of the toolbars' content: the band's actual width.
     int ContentWidth() const;
 
-    // What the form shows and knows, for the band and for tests.
-    const std::wstring& CurrentUrl() const { return CurrentPageUrl; }
-    bool Active() const { return IsActive; }
-    LONG DocumentId() const { return DocId; }
-    TActionList& Actions() { return ActionList; }
-
     // Notifications of the server wrapper.
     void ServerConnected(TServerWrapper* sender) override;
     void ServerDisconnected(TServerWrapper* sender) override;
@@ -86,9 +80,23 @@ public:
     // The largest rating menu and domain-links menu the form builds (the application may answer any count).
     static constexpr LONG kMaxMenuItems = 256;
 
+protected:
+    void FormCreate() override;
+    void FormDestroy() override;
+    void UpdateActions() override;
+    LRESULT WndProc(UINT message, WPARAM wParam, LPARAM lParam) override;
+
+private:
+    // The test seam: what tests read and drive of the form that its windows do not show.
+    friend class TMainIEToolBandFormProbe;
+
+    bool HasPage() const;
+    void SetActive(bool value);
+    void RunSwitchUpdate(TAction& action, bool switchOn, const wchar_t* hintOn, const wchar_t* hintOff);
+
     // --- Hints. The toolbar draws its own: the button hint (BtnHintForm) for the buttons of both
     // toolbars and the rating and comments labels, and the page card hint for the Info label, shown by
-    // the library's link-hint object. The timers' handlers are public, so that tests can drive them.
+    // the library's link-hint object.
 
     // A control with a button hint: a button of one of the toolbars (by its command), or a label.
     struct THintControl {
@@ -113,28 +121,6 @@ public:
     void WatchCardHint();
     // Ends the page card hint.
     void HideCardHint();
-
-    // The hover state and the hint windows, for tests.
-    const THintControl& HintControl() const { return HoverControl; }
-    bool HintShown() const { return ButtonHintShown; }
-    bool CardHintShown() const { return CardHintOn; }
-    IIEHelperBHOGUI* CardHintObject() const { return CardHint.Get(); }
-    TToolbarDM* Timers() const { return ToolbarDM.get(); }
-    HWND ButtonHintWindow() const { return BtnHintForm ? BtnHintForm->Handle() : nullptr; }
-    // The hinted control of a button (by name) of either toolbar, or of a label ("RatingLabel",
-    // "CardLabel", "CommentsLabel"); empty when there is none.
-    THintControl FindHintControl(std::wstring_view name) const;
-
-protected:
-    void FormCreate() override;
-    void FormDestroy() override;
-    void UpdateActions() override;
-    LRESULT WndProc(UINT message, WPARAM wParam, LPARAM lParam) override;
-
-private:
-    bool HasPage() const;
-    void SetActive(bool value);
-    void RunSwitchUpdate(TAction& action, bool switchOn, const wchar_t* hintOn, const wchar_t* hintOff);
     void HideButtonHint();
 
     // Document data.

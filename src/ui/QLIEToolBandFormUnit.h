@@ -77,18 +77,15 @@ public:
     // A link item of a group's menu.
     void OpenLinkClick(const TMenuItem& sender);
 
-    // The controls, for the band and for tests.
-    const TToolBar& MngToolBar() const { return *QLMngToolBar; }
-    const TToolBar& GroupToolBar() const { return *QLToolBar; }
-    const TPopupMenu& GroupsPopupMenu() const { return *QGPopupMenu; }
-    const TGroupMenus* GroupMenuList() const { return GroupMenus.get(); }
-
 protected:
     void FormCreate() override;
     void FormDestroy() override;
     LRESULT WndProc(UINT message, WPARAM wParam, LPARAM lParam) override;
 
 private:
+    // The test seam: the menus the form holds while none of them is open.
+    friend class TQLIEToolBandFormProbe;
+
     enum TPendingChange : unsigned { kNoChange = 0, kGroupsChanged = 1, kConnectionChanged = 2 };
 
     void SetMngToolBarAutoSize(bool autoSize);

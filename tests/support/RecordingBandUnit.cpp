@@ -1,6 +1,8 @@
 // The recording band and form for tests: each notification is written as "<form>:<notification>".
 #include "support/RecordingBandUnit.h"
 
+#include "support/ClassProbes.h"
+
 #include "com/ErrorsUnit.h"
 
 using Microsoft::WRL::ComPtr;
@@ -52,8 +54,8 @@ void TRecordingForm::QuickGroupChanged(TServerWrapper*) {
 }
 
 void TRecordingForm::FormCreate() {
-    SawWrapperAtCreate = TServerWrapper::Current() != nullptr;
-    SawConnectedAtCreate = SawWrapperAtCreate && TServerWrapper::Current()->IsConnected();
+    SawWrapperAtCreate = TServerWrapperProbe::Current() != nullptr;
+    SawConnectedAtCreate = SawWrapperAtCreate && TServerWrapperProbe::Current()->IsConnected();
 }
 
 void TRecordingForm::Note(const std::wstring& what) {

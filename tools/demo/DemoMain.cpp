@@ -15,6 +15,7 @@
 #include "com/ZorbexGUI_TLB.h"
 #include "server/ServerWrapperUnit.h"
 #include "support/BrowserHostUnit.h"
+#include "support/ClassProbes.h"
 #include "support/KeptorProcessUnit.h"
 #include "support/RecordingBandUnit.h"
 #include "support/TestDocumentUnit.h"
@@ -205,7 +206,7 @@ void ConnectToKeptor() {
     size_t seen = 0;
     zorbex::test::TSitedBand observer(L"demo");
     Print(std::wstring(L"  observer form connected: ") +
-          (zorbex::TServerWrapper::Current()->IsConnected() ? L"yes" : L"no"));
+          (zorbex::TServerWrapperProbe::Current()->IsConnected() ? L"yes" : L"no"));
 
     long result = 0;
     TVariant none;
@@ -228,7 +229,7 @@ void ConnectToKeptor() {
     zorbex::test::PumpMessages(200);
     PrintNotifications(seen);
     Print(std::wstring(L"  observer form connected: ") +
-          (zorbex::TServerWrapper::Current()->IsConnected() ? L"yes" : L"no"));
+          (zorbex::TServerWrapperProbe::Current()->IsConnected() ? L"yes" : L"no"));
     PrintQuickLinks(linksBand.Band.Get());
 
     zorbex::test::TKeptorProcess again(L"--demo");

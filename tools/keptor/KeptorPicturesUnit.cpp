@@ -8,6 +8,37 @@
 
 namespace zorbex::keptor {
 
+std::vector<BYTE> MakeBitmapFile(long width, long height, COLORREF color) {
+    if (width <= 0 || height <= 0)
+        RaiseComError(E_INVALIDARG);
+    const DWORD stride = (static_cast<DWORD>(width) * 3 + 3) & ~3u;
+    const DWORD imageSize = stride * static_cast<DWORD>(height);
+    BITMAPFILEHEADER file{};
+    BITMAPINFOHEADER info{};
+    file.bfType = 0x4D42; // "BM"
+    file.bfOffBits = sizeof(file) + sizeof(info);
+    file.bfSize = file.bfOffBits + imageSize;
+    info.biSize = sizeof(info);
+    info.biWidth = width;
+    info.biHeight = height;
+    info.biPlanes = 1;
+    info.biBitCount = 24;
+    info.biCompression = BI_RGB;
+    info.biSizeImage = imageSize;
+    std::vector<BYTE> bytes(file.bfSize, 0);
+    std::memcpy(bytes.data(), &file, sizeof(file));
+    std::memcpy(bytes.data() + sizeof(file), &info, sizeof(info));
+    for (long y = 0; y < height; ++y) {
+        BYTE* row = bytes.data() + file.bfOffBits + stride * static_cast<DWORD>(y);
+        for (long x = 0; x < width; ++x) {
+            row[x * 3] = GetBValue(color);
+            row[x * 3 + 1] = GetGValue(color);
+            row[x * 3 + 2] = GetRValue(color);
+        }
+    }
+    return bytes;
+}
+
 std::vector<BYTE> RenderCardBitmap(long width, long height, COLORREF accent, const std::vector<std::wstring>& lines) {
     if (width <= 0 || height <= 0 || width > 4096 || height > 4096)
         RaiseComError(E_INVALIDARG);

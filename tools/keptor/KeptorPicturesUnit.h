@@ -14,6 +14,9 @@ namespace zorbex::keptor {
 // light background (the first line bold). 24 bits per pixel, file header included.
 std::vector<BYTE> RenderCardBitmap(long width, long height, COLORREF accent, const std::vector<std::wstring>& lines);
 
+// A Windows bitmap file (file header included) of one colour, 24 bits per pixel.
+std::vector<BYTE> MakeBitmapFile(long width, long height, COLORREF color);
+
 // The preview card of a URL: its host on the first line, its path below.
 std::vector<BYTE> RenderUrlPreview(const std::wstring& url, COLORREF accent);
 
