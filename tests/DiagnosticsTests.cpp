@@ -18,6 +18,7 @@
 #include "com/ZorbexGUI_TLB.h"
 #include "server/ServerWrapperUnit.h"
 #include "ui/FormsUnit.h"
+#include "support/ClassProbes.h"
 #include "support/RecordingBandUnit.h"
 #include "support/TestSupport.h"
 
@@ -81,7 +82,7 @@ TEST_F(DiagnosticsTest, EveryFailingPathWritesOneLineNamingItsOperationCodeAndPl
              server.FailNext(47, RPC_E_DISCONNECTED); // GetDocumentInfo
              LONG id = 0, status = 0, rating = 0;
              std::wstring comments;
-             TServerWrapper::Current()->GetDocumentInfo(L"http://a/", id, comments, status, rating);
+             TServerWrapperProbe::Current()->GetDocumentInfo(L"http://a/", id, comments, status, rating);
          },
          {L"ZorbexGUI: TServerWrapper::GetDocumentInfo failed: 0x80010108 ", L" at src/server/ServerWrapperUnit.cpp:"}},
         {"a hostile answer: an internal browser that is no browser",
@@ -89,7 +90,7 @@ TEST_F(DiagnosticsTest, EveryFailingPathWritesOneLineNamingItsOperationCodeAndPl
              TSitedBand band(L"A");
              ComPtr<TKeptorServer> notABrowser = TKeptorServer::Create();
              server.Archive().InternalBrowser = notABrowser;
-             TServerWrapper::Current()->OpenInInternalBrowser(L"http://a/");
+             TServerWrapperProbe::Current()->OpenInInternalBrowser(L"http://a/");
              server.Archive().InternalBrowser.Reset();
          },
          {L"ZorbexGUI: TServerWrapper::OpenInInternalBrowser failed: 0x80004002 ",
@@ -98,14 +99,8 @@ TEST_F(DiagnosticsTest, EveryFailingPathWritesOneLineNamingItsOperationCodeAndPl
          [](TKeptorServer& server) {
              TSitedBand band(L"A");
              band.Form()->FailDocumentData = true;
-             std::vector<TVariant> args;
-             args.emplace_back(0L);
-             args.emplace_back(0L);
-             args.emplace_back(std::wstring_view(L""));
-             args.emplace_back(TVariant(0L));
-             ::VariantChangeType(args.back().Ptr(), args.back().Ptr(), 0, VT_BOOL);
-             args.emplace_back(7L);
-             server.Fire(203, std::move(args));
+             LONG result = 0;
+             server.FireDocumentDataChange(7, VARIANT_FALSE, TBStr(L"").Get(), 0, 0, VARIANT_FALSE, &result);
          },
          {L"ZorbexGUI: ", L" failed: 0x8000FFFF ", L" at tests/support/RecordingBandUnit.cpp:"}},
         {"a failing handler inside a window procedure",
@@ -133,7 +128,7 @@ TEST_F(DiagnosticsTest, SuccessWritesNothing) {
     Server->Archive().Documents[L"http://a/"] = {5, L"c", 1, 2};
     LONG id = 0, status = 0, rating = 0;
     std::wstring comments;
-    EXPECT_TRUE(TServerWrapper::Current()->GetDocumentInfo(L"http://a/", id, comments, status, rating));
+    EXPECT_TRUE(TServerWrapperProbe::Current()->GetDocumentInfo(L"http://a/", id, comments, status, rating));
     EXPECT_TRUE(Guarded([] {}));
     EXPECT_EQ(S_OK, ResultOr(E_FAIL, [] {}));
     EXPECT_TRUE(Lines.empty()) << Utf8(Lines.front());
