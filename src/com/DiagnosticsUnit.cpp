@@ -60,16 +60,15 @@ std::wstring SourcePath(const char* file) {
     return Widen(path);
 }
 
-std::wstring FailureLine(const std::source_location& site, const TErrorInfo& error, HRESULT code) {
+std::wstring FailureLine(const char* function, HRESULT code, const std::wstring& message, const char* file,
+                         unsigned lineNumber) {
     const std::wstring system = SysErrorMessage(code);
     std::wstring line = FormatText(L"%s: %s failed: 0x%s %s",
-                                   {kLibraryName, OperationName(site.function_name()),
+                                   {kLibraryName, OperationName(function),
                                     HexText(static_cast<unsigned long>(code), 8), system});
-    if (!error.Message.empty() && error.Message != system)
-        line += FormatText(L" (%s)", {error.Message});
-    const char* file = error.File ? error.File : site.file_name();
-    const unsigned number = error.File ? error.Line : site.line();
-    line += FormatText(L" at %s:%s", {SourcePath(file), DecimalText(number)});
+    if (!message.empty() && message != system)
+        line += FormatText(L" (%s)", {message});
+    line += FormatText(L" at %s:%s", {SourcePath(file), DecimalText(lineNumber)});
     return line;
 }
 
@@ -83,6 +82,7 @@ TTraceSink SetTraceSink(TTraceSink sink) noexcept {
 
 void TraceFailure(const std::source_location& site, const TErrorInfo& error, HRESULT code) noexcept {
     detail::Quietly([&] {
+        // The raising place; the guard's own for errors that are not the library's.
         const char* file = error.File ? error.File : site.file_name();
         const unsigned lineNumber = error.File ? error.Line : site.line();
         const ULONGLONG now = ::GetTickCount64();
@@ -100,13 +100,13 @@ void TraceFailure(const std::source_location& site, const TErrorInfo& error, HRE
         std::wstring line;
         if (!entry) {
             *oldest = TRecentFailure{site.function_name(), file, lineNumber, code, now, 0, now};
-            line = FailureLine(site, error, code);
+            line = FailureLine(site.function_name(), code, error.Message, file, lineNumber);
         } else {
             entry->LastSeen = now;
             ++entry->Unwritten;
             if (now - entry->LastWritten < kRepeatInterval)
                 return;
-            line = FailureLine(site, error, code) +
+            line = FailureLine(site.function_name(), code, error.Message, file, lineNumber) +
                    FormatText(L" (%s more since the last line)", {DecimalText(static_cast<int64_t>(entry->Unwritten))});
             entry->LastWritten = now;
             entry->Unwritten = 0;
