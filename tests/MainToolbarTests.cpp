@@ -550,6 +550,52 @@ TEST_P(MainToolbarDomainMenuTest, OffersTheApplicationsLinkPictures) {
 INSTANTIATE_TEST_SUITE_P(DomainMenus, MainToolbarDomainMenuTest, ::testing::ValuesIn(kDomainMenus),
                          [](const auto& param) { return std::string(param.param.Name); });
 
+// An application slow to answer the calls a menu makes for each of its items (a few milliseconds each at
+// least): the menu asks no longer than its time budget. The rating menu still offers every rating (those
+// not asked for show in the default colours); the domain-links menu offers the links whose pictures it
+// fetched, each fetched once for the opening (measuring and drawing ask nothing).
+struct TSlowMenuCase {
+    const char* Name;
+    int Slot;           // the call made per item
+    const wchar_t* Call; // its entry in the server's log
+    bool EveryItem;     // every item is offered however few were asked for
+};
+
+const TSlowMenuCase kSlowMenus[] = {
+    {"Ratings", 42, L"42 GetRatingColors(", true},
+    {"DomainLinks", 14, L"14 GetLinkImage(", false},
+};
+
+TEST_F(MainToolbarTest, MenusOfASlowApplicationKeepToTheirTimeBudget) {
+    const int most = static_cast<int>(TMainIEToolBandForm::kMaxMenuItems);
+    Server->Archive().RatingCount = most;
+    for (long id = 1; id <= most; ++id) {
+        Server->Archive().DomainLinks[id] = L"http://archive.example/other" + std::to_wstring(id);
+        Server->SetLinkPicture(nullptr, id, 120, 18, 0x00C08040);
+    }
+    StartServer();
+    OpenBand();
+    Navigate(kArchived);
+    for (const TSlowMenuCase& slow : kSlowMenus) {
+        SCOPED_TRACE(slow.Name);
+        Server->OnServe = [&](int slot) -> HRESULT {
+            if (slot == slow.Slot)
+                ::Sleep(5);
+            return S_OK;
+        };
+        NewCalls();
+        const TMenuProbe menu = slow.Slot == 42 ? ProbeMenu([&] { ClickLabel(Labels()[0]); })
+                                                : ProbeMenu([&] { Click(kDomainLinks); });
+        Server->OnServe = nullptr;
+        const auto calls = NewCalls();
+        const auto asked = static_cast<int>(std::count_if(
+            calls.begin(), calls.end(), [&](const std::wstring& call) { return call.starts_with(slow.Call); }));
+        EXPECT_GE(asked, 1);
+        EXPECT_LT(asked, most) << "the budget ran out before the last item";
+        EXPECT_EQ(slow.EveryItem ? most : asked, menu.Count);
+    }
+}
+
 } // namespace
 
 namespace {

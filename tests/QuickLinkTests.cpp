@@ -232,8 +232,8 @@ TEST_F(QuickLinkTest, ShownGroupsBecomeDropDownButtonsInTheApplicationsOrder) {
     for (HWND toolbar : {mng, bar})
         EXPECT_TRUE(::SendMessageW(toolbar, TB_GETEXTENDEDSTYLE, 0, 0) & TBSTYLE_EX_DRAWDDARROWS);
 
-    // Groups visited last to first, each new button in front: the toolbar reads X, Y, Z; the hidden
-    // group is asked for nothing more.
+    // Groups visited last to first, each new button in front: the toolbar reads X, Y, Z. The build asks
+    // for the groups only; their links wait until they are wanted.
     const auto buttons = Buttons(bar);
     ASSERT_EQ(3u, buttons.size());
     const TStrings names = {L"X", L"Y", L"Z"};
@@ -243,9 +243,8 @@ TEST_F(QuickLinkTest, ShownGroupsBecomeDropDownButtonsInTheApplicationsOrder) {
         EXPECT_TRUE(buttons[i].DropDown());
         EXPECT_FALSE(buttons[i].Hidden());
     }
-    EXPECT_EQ((TStrings{L"53 GetQuickGroupCount()", L"54 GetQuickGroup(3)", L"55 GetQuickLink(3, 0)",
-                        L"54 GetQuickGroup(2)", L"54 GetQuickGroup(1)", L"54 GetQuickGroup(0)",
-                        L"55 GetQuickLink(0, 0)", L"55 GetQuickLink(0, 1)", L"55 GetQuickLink(0, 2)"}),
+    EXPECT_EQ((TStrings{L"53 GetQuickGroupCount()", L"54 GetQuickGroup(3)", L"54 GetQuickGroup(2)",
+                        L"54 GetQuickGroup(1)", L"54 GetQuickGroup(0)"}),
               ServerCalls());
 
     const auto manage = Buttons(mng);
@@ -261,6 +260,11 @@ TEST_F(QuickLinkTest, ShownGroupsBecomeDropDownButtonsInTheApplicationsOrder) {
     EXPECT_EQ(TStrings{L"<none>"}, DropDownStrings(bar, 1)) << "the menu of a group without links is empty";
     EXPECT_EQ(0, ::GetMenuItemCount(band.GroupMenuHandles().at(1)));
     EXPECT_EQ(TStrings{L"z1"}, DropDownStrings(bar, 2));
+    EXPECT_EQ((TStrings{L"53 GetQuickGroupCount()", L"54 GetQuickGroup(3)", L"54 GetQuickGroup(2)",
+                        L"54 GetQuickGroup(1)", L"54 GetQuickGroup(0)", L"55 GetQuickLink(0, 0)",
+                        L"55 GetQuickLink(0, 1)", L"55 GetQuickLink(0, 2)", L"55 GetQuickLink(3, 0)"}),
+              ServerCalls())
+        << "each group's links read when its drop-down first opens";
     // Every item shows an image beside its caption, drawn by the form (image 1 group, image 2 link).
     for (HMENU menu : {band.ManageGroupsMenu(), band.GroupMenuHandles().at(0)})
         for (int position = 0; position < ::GetMenuItemCount(menu); ++position) {
@@ -300,6 +304,7 @@ TEST_F(QuickLinkTest, NamesAndCountsOutOfBoundsAreCut) {
     EXPECT_EQ((TStrings{L"", cut, L"Lies", L"Negative"}), ShownTexts(band.GroupBar()));
     EXPECT_EQ((TStrings{L"", cut}), DropDownStrings(band.GroupBar(), 0));
     EXPECT_EQ(TStrings{L"one"}, DropDownStrings(band.GroupBar(), 2));
+    EXPECT_EQ(TStrings{L"never"}, DropDownStrings(band.GroupBar(), 3));
     EXPECT_EQ(static_cast<size_t>(TQLIEToolBandForm::kMaxGroups), CallCount(L"54 GetQuickGroup("))
         << "a lying group count is asked no further than the bound";
     EXPECT_EQ(static_cast<size_t>(TQLIEToolBandForm::kMaxLinksPerGroup), CallCount(L"55 GetQuickLink(2, "));
@@ -319,12 +324,11 @@ TEST_F(QuickLinkTest, HundredsOfGroupsAndLinksStopAtTheBounds) {
     ASSERT_EQ(static_cast<size_t>(TQLIEToolBandForm::kMaxGroups), texts.size()) << "the first groups";
     EXPECT_EQ(L"G0", texts.front());
     EXPECT_EQ(L"G255", texts.back());
-    const size_t reads = CallCount(L"55 GetQuickLink(");
-    EXPECT_LE(reads, static_cast<size_t>(TQLIEToolBandForm::kMaxLinkReads));
-    EXPECT_GT(reads, static_cast<size_t>(TQLIEToolBandForm::kMaxLinkReads - TQLIEToolBandForm::kMaxGroups));
-    // The groups of two hundred links (visited last) share alike what the groups of one link left.
+    EXPECT_EQ(0u, CallCount(L"55 GetQuickLink(")) << "no link read before it is wanted";
+    // The groups of two hundred links share alike what the groups of one link leave.
     const size_t share = DropDownStrings(band.GroupBar(), 29).size();
     EXPECT_GE(share, static_cast<size_t>(TQLIEToolBandForm::kMaxLinkReads / TQLIEToolBandForm::kMaxGroups));
+    EXPECT_EQ(share, CallCount(L"55 GetQuickLink(29, ")) << "read once, and no further than its share";
     const size_t firstShare = DropDownStrings(band.GroupBar(), 0).size();
     EXPECT_GE(firstShare, share);
     EXPECT_LE(firstShare, share + 1) << "alike but for the remainder of a division";
@@ -337,6 +341,174 @@ TEST_F(QuickLinkTest, HundredsOfGroupsAndLinksStopAtTheBounds) {
     ASSERT_GT(share, TQLIEToolBandForm::kMaxWindowsPerGroup);
     ClickButtonPart(band.GroupBar(), 29);
     EXPECT_EQ(TQLIEToolBandForm::kMaxWindowsPerGroup, browsers.Windows().size());
+}
+
+// --- Reading what is wanted, a message at a time ----------------------------------------------------------
+
+// The links a group may have read, for the counts the groups report (in the application's order).
+struct TShareCase {
+    const char* Name;
+    std::vector<LONG> Counts;
+    std::vector<LONG> Shares; // empty: the same as Counts
+};
+
+std::vector<TShareCase> ShareCases() {
+    const LONG most = TQLIEToolBandForm::kMaxLinksPerGroup;
+    const LONG all = TQLIEToolBandForm::kMaxLinkReads;
+    const LONG groups = TQLIEToolBandForm::kMaxGroups;
+    std::vector<TShareCase> cases = {
+        {"NoGroup", {}, {}},
+        {"EverythingFits", {0, 3, most, 1}, {}},
+        {"ExactlyTheTotal", std::vector<LONG>(static_cast<size_t>(all / most), most), {}},
+    };
+    // Nine groups of the largest count: the share alike, one more for the first ones as the division leaves.
+    const LONG alike = all / 9, left = all % 9;
+    TShareCase nine{"NineOfTheLargest", std::vector<LONG>(9, most), {}};
+    for (LONG i = 0; i < 9; ++i)
+        nine.Shares.push_back(alike + (i < left ? 1 : 0));
+    cases.push_back(nine);
+    // Every group claims the most: all get the same.
+    cases.push_back({"EveryGroupClaimsTheMost", std::vector<LONG>(static_cast<size_t>(groups), most),
+                     std::vector<LONG>(static_cast<size_t>(groups), all / groups)});
+    // Small groups keep all of their links, the large ones share what they leave.
+    TShareCase mixed{"SmallAndLarge", {}, {}};
+    for (LONG i = 0; i < groups; ++i) {
+        mixed.Counts.push_back(i % 8 == 0 ? 200 : 1);
+        mixed.Shares.push_back(i % 8 == 0 ? (all - (groups - groups / 8)) / (groups / 8) : 1);
+    }
+    const LONG rest = (all - (groups - groups / 8)) % (groups / 8);
+    for (LONG i = 0, given = 0; i < groups && given < rest; i += 8, ++given)
+        ++mixed.Shares[static_cast<size_t>(i)];
+    cases.push_back(mixed);
+    return cases;
+}
+
+TEST(QuickLinkSharesTest, EachGroupGetsItsLinksUpToAShareAlikeWithinTheTotal) {
+    for (const TShareCase& row : ShareCases()) {
+        SCOPED_TRACE(row.Name);
+        const std::vector<LONG> shares = TQLIEToolBandForm::LinkShares(row.Counts);
+        EXPECT_EQ(row.Shares.empty() ? row.Counts : row.Shares, shares);
+        LONG total = 0;
+        for (LONG share : shares)
+            total += share;
+        EXPECT_LE(total, TQLIEToolBandForm::kMaxLinkReads);
+    }
+}
+
+TEST_F(QuickLinkTest, EachGroupsLinksAreReadOnceWhenFirstWanted) {
+    Groups() = FourGroups();
+    TBrowserApplication browsers;
+    ASSERT_TRUE(browsers.Works());
+    TQuickLinkBand band;
+    EXPECT_EQ(0u, CallCount(L"55 "));
+    // X's drop-down reads X's links; a second opening and a click read nothing again.
+    EXPECT_EQ((TStrings{L"x1", L"x2", L"x3"}), DropDownStrings(band.GroupBar(), 0));
+    EXPECT_EQ((TStrings{L"x1", L"x2", L"x3"}), DropDownStrings(band.GroupBar(), 0));
+    ClickButtonPart(band.GroupBar(), 0);
+    EXPECT_EQ(3u, CallCount(L"55 GetQuickLink(0, "));
+    EXPECT_EQ(3u, browsers.Windows().size());
+    // A click on Z, never opened, reads Z's link and opens it.
+    browsers.Clear();
+    ClickButtonPart(band.GroupBar(), 2);
+    EXPECT_EQ(TStrings{L"http://z.test/1"}, browsers.NavigatedUrls());
+    EXPECT_EQ(1u, CallCount(L"55 GetQuickLink(3, "));
+    EXPECT_EQ(4u, CallCount(L"55 ")) << "the hidden group and Y are never asked for links";
+}
+
+// The application takes its time over every call of a kind: each is a few milliseconds at least.
+void SlowDown(TKeptorServer& server, int slot, DWORD milliseconds) {
+    server.OnServe = [slot, milliseconds](int served) -> HRESULT {
+        if (served == slot)
+            ::Sleep(milliseconds);
+        return S_OK;
+    };
+}
+
+// Pumps this thread's messages until the condition holds, for ten seconds at most.
+bool PumpUntil(const std::function<bool()>& done) {
+    for (int round = 0; round < 200 && !done(); ++round)
+        PumpMessages(50);
+    return done();
+}
+
+TEST_F(QuickLinkTest, ASlowApplicationsGroupsArriveOverSeveralMessages) {
+    const size_t groupCount = static_cast<size_t>(TQLIEToolBandForm::kMaxGroups);
+    for (size_t group = 0; group < groupCount; ++group)
+        Groups().push_back({L"G" + std::to_wstring(group), true, {{L"l", L"http://l.test/"}}});
+    // Four milliseconds a group: the build takes more than one message's budget.
+    SlowDown(*Server.Get(), 54, 4);
+    TQuickLinkBand band;
+    EXPECT_LT(CallCount(L"54 "), groupCount) << "the first message read part of the groups";
+    EXPECT_TRUE(Buttons(band.GroupBar()).empty()) << "the buttons go up once every group is read";
+    ASSERT_TRUE(PumpUntil([&] { return Buttons(band.GroupBar()).size() == groupCount; }));
+    const TStrings texts = ShownTexts(band.GroupBar());
+    for (size_t group = 0; group < groupCount; ++group)
+        EXPECT_EQ(L"G" + std::to_wstring(group), texts[group]);
+    EXPECT_EQ(groupCount, CallCount(L"54 ")) << "each group asked once";
+
+    // The groups change while a build is under way: the new build replaces it, and nothing of the old one
+    // is put up after.
+    Server->ClearCallLog();
+    FireGroupsChanged();
+    ASSERT_LT(CallCount(L"54 "), groupCount);
+    Groups() = {{L"New", true, {}}};
+    FireGroupsChanged();
+    PumpMessages(300);
+    EXPECT_EQ(TStrings{L"New"}, ShownTexts(band.GroupBar()));
+    EXPECT_EQ(TStrings{L"New"}, DropDownStrings(band.MngBar(), 0));
+    Server->OnServe = nullptr;
+}
+
+TEST_F(QuickLinkTest, ADropDownOutOfTimeShowsWhatItReadAndReadsOnAtTheNextOpening) {
+    const LONG linkCount = TQLIEToolBandForm::kMaxLinksPerGroup;
+    TKeptorQuickGroup group{L"Long", true, {}};
+    TStrings all;
+    for (LONG link = 0; link < linkCount; ++link) {
+        all.push_back(L"L" + std::to_wstring(link));
+        group.Links.push_back({all.back(), L"http://long.test/" + std::to_wstring(link)});
+    }
+    Groups() = {group};
+    TQuickLinkBand band;
+    SlowDown(*Server.Get(), 55, 5);
+
+    const TStrings first = DropDownStrings(band.GroupBar(), 0);
+    ASSERT_GE(first.size(), 2u);
+    EXPECT_EQ(L"...", first.back()) << "more to come";
+    ASSERT_LT(first.size() - 1, all.size());
+    EXPECT_EQ(TStrings(all.begin(), all.begin() + static_cast<std::ptrdiff_t>(first.size() - 1)),
+              TStrings(first.begin(), first.end() - 1));
+    const HMENU menu = band.GroupMenuHandles().at(0);
+    EXPECT_TRUE(::GetMenuState(menu, static_cast<UINT>(::GetMenuItemCount(menu) - 1), MF_BYPOSITION) & MF_GRAYED)
+        << "the last item cannot be chosen";
+
+    // Every opening reads on, until the group is whole.
+    TStrings shown = first;
+    for (int opening = 0; opening < 40 && !shown.empty() && shown.back() == L"..."; ++opening)
+        shown = DropDownStrings(band.GroupBar(), 0);
+    EXPECT_EQ(all, shown);
+    EXPECT_EQ(all.size(), CallCount(L"55 ")) << "each link asked once";
+    Server->OnServe = nullptr;
+}
+
+TEST_F(QuickLinkTest, AClickOutOfTimeOpensItsWindowsOnceItsLinksAreRead) {
+    TKeptorQuickGroup group{L"Many", true, {}};
+    TStrings urls;
+    for (size_t link = 0; link < TQLIEToolBandForm::kMaxWindowsPerGroup + 10; ++link) {
+        if (link < TQLIEToolBandForm::kMaxWindowsPerGroup)
+            urls.push_back(L"http://many.test/" + std::to_wstring(link));
+        group.Links.push_back({L"M" + std::to_wstring(link), L"http://many.test/" + std::to_wstring(link)});
+    }
+    Groups() = {group};
+    TBrowserApplication browsers;
+    ASSERT_TRUE(browsers.Works());
+    TQuickLinkBand band;
+    SlowDown(*Server.Get(), 55, 10);
+    ClickButtonPart(band.GroupBar(), 0);
+    EXPECT_TRUE(browsers.Windows().empty()) << "the links are still being read";
+    ASSERT_TRUE(PumpUntil([&] { return browsers.Windows().size() == TQLIEToolBandForm::kMaxWindowsPerGroup; }));
+    EXPECT_EQ(urls, browsers.NavigatedUrls()) << "the first links of the group, in order";
+    EXPECT_EQ(TQLIEToolBandForm::kMaxWindowsPerGroup, CallCount(L"55 ")) << "no link read beyond those opened";
+    Server->OnServe = nullptr;
 }
 
 // --- Opening links ---------------------------------------------------------------------------------------
@@ -488,33 +660,39 @@ TEST_F(QuickLinkTest, AChangeOfGroupsReplacesEveryButtonAndMenu) {
 
 // --- Faults during a build --------------------------------------------------------------------------------
 
+// What reads from the application: the build of a change of groups or of a connection, the drop-down of
+// a group, a click on a group.
+enum class TReading { Change, Connection, DropDown, Click };
+
 struct TBuildFault {
     const char* Name;
-    int Slot;          // the call that fails...
-    int Occurrence;    // ...the n-th time (1: the first)
-    bool ByConnection; // the build of a connection (else of a change of groups)
+    int Slot;         // the call that fails...
+    int Occurrence;   // ...the n-th time (1: the first)
+    TReading Reading; // ...while this reads
 };
 
 const TBuildFault kBuildFaults[] = {
-    {"GroupCount", 53, 1, false},
-    {"FirstGroup", 54, 1, false},
-    {"ThirdGroupAfterTwoBuilt", 54, 3, false},
-    {"LinkInTheMiddleOfAGroup", 55, 3, false},
-    {"LastLink", 55, 4, false},
-    {"GroupDuringConnection", 54, 2, true},
-    {"LinkDuringConnection", 55, 2, true},
+    {"GroupCount", 53, 1, TReading::Change},
+    {"FirstGroup", 54, 1, TReading::Change},
+    {"ThirdGroupAfterTwoFound", 54, 3, TReading::Change},
+    {"GroupDuringConnection", 54, 2, TReading::Connection},
+    {"LinkInTheMiddleOfAGroupsDropDown", 55, 2, TReading::DropDown},
+    {"LastLinkOfAGroupsDropDown", 55, 3, TReading::DropDown},
+    {"LinkForAClickOnAGroup", 55, 2, TReading::Click},
 };
 
-TEST_F(QuickLinkTest, AServerLostHalfWayThroughABuildLeavesAnEmptyToolbar) {
+TEST_F(QuickLinkTest, AServerLostHalfWayThroughAReadLeavesAnEmptyToolbar) {
     for (const TBuildFault& fault : kBuildFaults) {
         SCOPED_TRACE(fault.Name);
         Server->OnServe = nullptr;
         Server->Archive().QuickGroups = FourGroups();
         if (TServerWrapper* wrapper = TServerWrapperProbe::Current(); wrapper && !wrapper->IsConnected())
             FAIL() << "no wrapper may be left";
+        TBrowserApplication browsers;
+        ASSERT_TRUE(browsers.Works());
         TQuickLinkBand band;
         ASSERT_TRUE(TServerWrapperProbe::Current()->IsConnected());
-        if (fault.ByConnection)
+        if (fault.Reading == TReading::Connection)
             FireQuit();
 
         // At the failing call: the menus of this build so far, which must all be gone afterwards.
@@ -527,10 +705,22 @@ TEST_F(QuickLinkTest, AServerLostHalfWayThroughABuildLeavesAnEmptyToolbar) {
             madeBeforeTheLoss = band.GroupMenuHandles();
             return RPC_E_DISCONNECTED;
         };
-        if (fault.ByConnection)
-            PostStartMessage();
-        else
+        bool menuOpened = false;
+        switch (fault.Reading) {
+        case TReading::Change:
             FireGroupsChanged();
+            break;
+        case TReading::Connection:
+            PostStartMessage();
+            break;
+        case TReading::DropDown:
+            menuOpened = ProbeMenu([&] { ClickArrowPart(band.GroupBar(), 0); }).Opened;
+            break;
+        case TReading::Click:
+            ClickButtonPart(band.GroupBar(), 0);
+            break;
+        }
+        PumpMessages(50);
         Server->OnServe = nullptr;
 
         ASSERT_EQ(fault.Occurrence, seen) << "the failing call was made";
@@ -545,6 +735,8 @@ TEST_F(QuickLinkTest, AServerLostHalfWayThroughABuildLeavesAnEmptyToolbar) {
         EXPECT_TRUE(band.GroupMenuHandles().empty());
         for (HMENU menu : madeBeforeTheLoss)
             EXPECT_FALSE(::IsMenu(menu));
+        EXPECT_FALSE(menuOpened) << "a group whose reading was cut short shows no menu";
+        EXPECT_TRUE(browsers.Windows().empty()) << "nor opens windows";
         EXPECT_TRUE(ErrorMessages.empty());
         band.Close();
         Server->RevokeRunning();

@@ -72,10 +72,14 @@ protected:
         TComTest::TearDown();
     }
 
-    // Runs a step watched: the action, then the messages it left queued.
-    void Step(const std::string& name, const std::function<void()>& action) {
+    // Runs a step watched: the action, then the messages it left queued, until `done` holds (for twenty
+    // seconds at most) and a little after.
+    void Step(const std::string& name, const std::function<void()>& action,
+              const std::function<bool()>& done = [] { return true; }) {
         const double longest = Meter.Watch([&] {
             action();
+            for (int round = 0; round < 400 && !done(); ++round)
+                PumpMessages(50);
             PumpMessages(100);
         });
         Steps.push_back({name, longest});
@@ -135,32 +139,37 @@ TEST_F(StallTest, TheLargestCountsFromAnotherProcess) {
     ASSERT_EQ(S_OK, main.SiteResult);
     ASSERT_EQ(S_OK, quick.SiteResult);
     PumpMessages(100);
-    const HWND groupBar = ::FindWindowExW(quick.Window(), nullptr, TOOLBARCLASSNAMEW, L"QLToolBar");
+    // The group bar is found afresh each time: a new set of groups may come on a new bar.
+    const auto groupBar = [&] { return ::FindWindowExW(quick.Window(), nullptr, TOOLBARCLASSNAMEW, L"QLToolBar"); };
     const HWND manageBar = ::FindWindowExW(quick.Window(), nullptr, TOOLBARCLASSNAMEW, L"QLMngToolBar");
-    ASSERT_TRUE(groupBar && manageBar);
+    ASSERT_TRUE(groupBar() && manageBar);
 
-    // The application announces itself (as it does when it starts), then says its groups changed.
-    Step("the application announces itself (0x0500)", [&] {
-        ::PostThreadMessageW(::GetCurrentThreadId(), kKeptorStartMessage, 0, 0);
-    });
-    Step("the quick groups change (OnQuickGroupChange)", [&] {
-        TVariant none;
-        LONG result = 0;
-        ASSERT_EQ(S_OK, control->FireEvent(kOnQuickGroupChange, none.Get(), VARIANT_TRUE, &result));
-    });
-    PumpMessages(1000); // a build spread over messages ends
+    // The application announces itself (as it does when it starts), then says its groups changed; each
+    // step lasts until the toolbar shows the groups (a build may take several messages).
     TStrings expected;
     for (LONG group = 0; group < TQLIEToolBandForm::kMaxGroups; ++group)
         expected.push_back(L"G" + std::to_wstring(group));
-    EXPECT_EQ(expected, ButtonTexts(groupBar)) << "every group the toolbar shows, in the application's order";
+    const auto built = [&] { return ButtonTexts(groupBar()).size() == expected.size(); };
+    Step("the application announces itself (0x0500)", [&] {
+        ::PostThreadMessageW(::GetCurrentThreadId(), kKeptorStartMessage, 0, 0);
+        PumpMessages(10); // the toolbar is cleared first
+    }, built);
+    EXPECT_EQ(expected, ButtonTexts(groupBar())) << "every group the toolbar shows, in the application's order";
+    Step("the quick groups change (OnQuickGroupChange)", [&] {
+        TVariant none;
+        LONG result = 0;
+        ASSERT_EQ(S_OK, control->FireEvent(kOnQuickGroupChange, none.Get(), VARIANT_FALSE, &result));
+        PumpMessages(10);
+    }, built);
+    EXPECT_EQ(expected, ButtonTexts(groupBar()));
 
     // The drop-downs: the links of a group, and the groups again.
     TMenuProbe links, lies, groups;
     Step("the drop-down of a group with real links", [&] {
-        links = ProbeMenu([&] { ClickArrowPart(groupBar, 0); });
+        links = ProbeMenu([&] { ClickArrowPart(groupBar(), 0); });
     });
     Step("the drop-down of a group whose links are all lies", [&] {
-        lies = ProbeMenu([&] { ClickArrowPart(groupBar, TQLIEToolBandForm::kMaxGroups - 1); });
+        lies = ProbeMenu([&] { ClickArrowPart(groupBar(), TQLIEToolBandForm::kMaxGroups - 1); });
     });
     Step("the drop-down of \"Manage groups\"", [&] { groups = ProbeMenu([&] { ClickArrowPart(manageBar, 0); }); });
     ASSERT_TRUE(links.Opened);
@@ -183,8 +192,12 @@ TEST_F(StallTest, TheLargestCountsFromAnotherProcess) {
     Step("the domain-links menu", [&] {
         domainLinks = ProbeMenu([&] { ClickToolbarButton(main.Window(), kDomainLinksImage); });
     });
-    EXPECT_EQ(static_cast<int>(TMainIEToolBandForm::kMaxMenuItems), ratings.Count);
-    EXPECT_EQ(static_cast<int>(TMainIEToolBandForm::kMaxMenuItems), domainLinks.Count);
+    EXPECT_EQ(static_cast<int>(TMainIEToolBandForm::kMaxMenuItems), ratings.Count) << "every rating";
+    // The domain links whose pictures the time budget reaches, from the first.
+    EXPECT_GE(domainLinks.Count, 1);
+    EXPECT_LE(domainLinks.Count, static_cast<int>(TMainIEToolBandForm::kMaxMenuItems));
+    std::printf("The domain-links menu showed %d of the %d links it may show.\n", domainLinks.Count,
+                static_cast<int>(TMainIEToolBandForm::kMaxMenuItems));
 
     PrintSteps("Longest message of the browser thread, the application in its own process:");
     EXPECT_TRUE(TServerWrapperProbe::Current()->IsConnected()) << "no call failed on the way";

@@ -222,18 +222,42 @@ TToolBar::TButton& TToolBar::AddActionButton(std::wstring name, TAction& action,
     return added;
 }
 
+std::unique_ptr<TToolBar::TButton> TToolBar::NewButton(const TButtonDesign& design, TBBUTTON& info) {
+    auto button = std::make_unique<TButton>();
+    button->Name = design.Name;
+    button->CommandId = NewCommandId();
+    info = TBBUTTON{};
+    info.idCommand = button->CommandId;
+    info.iBitmap = design.ImageIndex;
+    info.fsState = static_cast<BYTE>(TBSTATE_ENABLED | (design.Visible ? 0 : TBSTATE_HIDDEN));
+    info.fsStyle = static_cast<BYTE>(BTNS_BUTTON | BTNS_AUTOSIZE | (ShowCaptions ? BTNS_SHOWTEXT : 0) |
+                                     (design.DropDown ? BTNS_DROPDOWN : 0));
+    info.iString = reinterpret_cast<INT_PTR>(design.Caption.c_str());
+    return button;
+}
+
 TToolBar::TButton& TToolBar::AddButton(std::wstring name, const std::wstring& caption, int imageIndex, bool dropDown,
                                        bool visible, int position) {
-    auto button = std::make_unique<TButton>();
-    button->Name = std::move(name);
-    button->CommandId = NewCommandId();
+    const TButtonDesign design{std::move(name), caption, imageIndex, dropDown, visible};
     TBBUTTON info{};
-    info.iBitmap = imageIndex;
-    info.fsState = static_cast<BYTE>(TBSTATE_ENABLED | (visible ? 0 : TBSTATE_HIDDEN));
-    info.fsStyle = static_cast<BYTE>(BTNS_BUTTON | BTNS_AUTOSIZE | (ShowCaptions ? BTNS_SHOWTEXT : 0) |
-                                     (dropDown ? BTNS_DROPDOWN : 0));
-    info.iString = reinterpret_cast<INT_PTR>(caption.c_str());
+    std::unique_ptr<TButton> button = NewButton(design, info);
     return Insert(std::move(button), info, position);
+}
+
+std::vector<TToolBar::TButton*> TToolBar::AddButtons(const std::vector<TButtonDesign>& buttons) {
+    std::vector<std::unique_ptr<TButton>> made;
+    std::vector<TBBUTTON> infos(buttons.size());
+    for (size_t i = 0; i < buttons.size(); ++i)
+        made.push_back(NewButton(buttons[i], infos[i]));
+    if (!made.empty() && !::SendMessageW(Handle(), TB_ADDBUTTONSW, static_cast<WPARAM>(infos.size()),
+                                         reinterpret_cast<LPARAM>(infos.data())))
+        RaiseError(L"The toolbar buttons could not be added");
+    std::vector<TButton*> added;
+    for (auto& button : made) {
+        added.push_back(button.get());
+        ButtonList.push_back(std::move(button));
+    }
+    return added;
 }
 
 TToolBar::TButton& TToolBar::AddControl(std::wstring name, HWND control, bool visible) {

@@ -155,6 +155,17 @@ public:
     // Adds a plain button with a caption and an image; drop-down buttons get an arrow part.
     TButton& AddButton(std::wstring name, const std::wstring& caption, int imageIndex, bool dropDown,
                        bool visible, int position = -1);
+    // A plain button as AddButton takes it.
+    struct TButtonDesign {
+        std::wstring Name;
+        std::wstring Caption;
+        int ImageIndex;
+        bool DropDown;
+        bool Visible;
+    };
+    // Adds plain buttons after the last one, in one go (the toolbar lays itself out once, not once a
+    // button); returns them in order.
+    std::vector<TButton*> AddButtons(const std::vector<TButtonDesign>& buttons);
     // Adds a child control over a separator as wide as the control.
     TButton& AddControl(std::wstring name, HWND control, bool visible);
     void DeleteButton(int commandId);
@@ -180,6 +191,8 @@ protected:
 
 private:
     TButton& Insert(std::unique_ptr<TButton> button, TBBUTTON& info, int position);
+    // A plain button and its toolbar description, not yet added.
+    std::unique_ptr<TButton> NewButton(const TButtonDesign& design, TBBUTTON& info);
     void ShowAction(TButton& button, const TAction& action);
     int IndexOf(int commandId) const;
     int NewCommandId();

@@ -5,12 +5,15 @@
 #include <mshtml.h>
 
 #include <algorithm>
+#include <cstdint>
+#include <memory>
 
 #include "ResourceIds.h"
 #include "com/ComServerUnit.h"
 #include "com/ErrorsUnit.h"
 #include "page/ServerImageUnit.h"
 #include "ui/HintDesktopUnit.h"
+#include "ui/TimeBudgetUnit.h"
 
 using Microsoft::WRL::ComPtr;
 
@@ -453,32 +456,48 @@ void TMainIEToolBandForm::OpenInternalActionExecute(TAction&) {
 
 void TMainIEToolBandForm::DomainLinksActionExecute(TAction&) {
     std::vector<LONG> links;
+    TFormHold hold(*this);
     Wrapper().GetDomainLinks(CurrentPageUrl, links);
-    if (links.empty())
-        return;
+    if (hold.Closed() || links.empty())
+        return; // closed while the application answered: its menu is gone
     if (links.size() > static_cast<size_t>(kMaxMenuItems))
         links.resize(static_cast<size_t>(kMaxMenuItems));
-    DomainLinksMenu->Clear();
+    // Each link's picture is fetched once for this opening, and measured and drawn from there. The links
+    // whose pictures the time budget, or the pixels the menu keeps, do not reach are left out of this
+    // opening, as those beyond kMaxMenuItems are.
+    using TPicture = std::shared_ptr<TBitmap>;
+    std::vector<std::pair<LONG, TPicture>> pictures;
+    const ComPtr<IGUIServer> server = Wrapper().GetServer();
+    const TTimeBudget budget;
+    int64_t pixels = 0;
     for (LONG id : links) {
+        if (!pictures.empty() && (budget.Spent() || pixels >= TBitmap::kMaxPixels))
+            break;
+        auto picture = std::make_shared<TBitmap>();
+        const bool found = GetServerImage(server.Get(), L"", id, true, *picture) && !picture->Empty();
+        if (hold.Closed())
+            return;
+        pixels += found ? int64_t{picture->Width()} * picture->Height() : 0;
+        pictures.emplace_back(id, found ? std::move(picture) : nullptr);
+    }
+    DomainLinksMenu->Clear();
+    for (auto& [id, shown] : pictures) {
         TMenuItem& item = DomainLinksMenu->Add(id, L"");
-        item.OnMeasure = [this](TMenuItem& menuItem, MEASUREITEMSTRUCT& measure) {
-            TBitmap picture;
-            ComPtr<IGUIServer> server = Wrapper().GetServer();
-            if (!GetServerImage(server.Get(), L"", static_cast<LONG>(menuItem.Tag), true, picture) || picture.Empty())
+        item.OnMeasure = [picture = shown](TMenuItem&, MEASUREITEMSTRUCT& measure) {
+            if (!picture)
                 return; // the platform's measure stands
             // A picture of any size may arrive; the menu keeps to the size of a screen.
-            measure.itemWidth = static_cast<UINT>(std::clamp(picture.Width() - 8, 0, 2048));
-            measure.itemHeight = static_cast<UINT>(std::clamp(picture.Height() + 2, 0, 1024));
+            measure.itemWidth = static_cast<UINT>(std::clamp(picture->Width() - 8, 0, 2048));
+            measure.itemHeight = static_cast<UINT>(std::clamp(picture->Height() + 2, 0, 1024));
         };
-        item.OnDraw = [](TMenuItem& menuItem, const DRAWITEMSTRUCT& draw) {
-            TBitmap picture;
-            if (!GetServerImage(nullptr, L"", static_cast<LONG>(menuItem.Tag), true, picture) || picture.Empty())
+        item.OnDraw = [picture = shown](TMenuItem&, const DRAWITEMSTRUCT& draw) {
+            if (!picture)
                 return;
             const bool selected = (draw.itemState & ODS_SELECTED) != 0;
             HBRUSH frame = ::GetSysColorBrush(selected ? COLOR_HIGHLIGHT : COLOR_BTNFACE);
             ::FrameRect(draw.hDC, &draw.rcItem, frame);
-            ::BitBlt(draw.hDC, draw.rcItem.left + 2, draw.rcItem.top + 1, picture.Width(), picture.Height(),
-                     picture.Canvas(), 0, 0, SRCCOPY);
+            ::BitBlt(draw.hDC, draw.rcItem.left + 2, draw.rcItem.top + 1, picture->Width(), picture->Height(),
+                     picture->Canvas(), 0, 0, SRCCOPY);
         };
         item.OnClick = [this](TMenuItem& menuItem) {
             const std::wstring url = Wrapper().GetLinkUrl(static_cast<LONG>(menuItem.Tag));
@@ -505,6 +524,10 @@ void TMainIEToolBandForm::RatingActionExecute(TAction&) {
     RatingsMenu->Clear();
     RatingsImageList.Reset(width, height);
     HDC canvas = picture.Canvas();
+    // Every rating gets its item; the application is asked for their colours while the time budget
+    // lasts, and the ratings after that show in the colours of a rating it has none for.
+    TFormHold hold(*this);
+    const TTimeBudget budget;
     for (LONG rating = 0; rating < count; ++rating) {
         TMenuItem& item = RatingsMenu->Add(rating, L"", static_cast<int>(rating));
         item.OnClick = [this](TMenuItem& menuItem) {
@@ -525,7 +548,10 @@ void TMainIEToolBandForm::RatingActionExecute(TAction&) {
 
         LONG text = 0, back = 0;
         COLORREF textColor = ::GetSysColor(COLOR_WINDOWTEXT), backColor = ::GetSysColor(COLOR_WINDOW);
-        if (Wrapper().GetRatingColors(rating, text, back)) {
+        const bool answered = !budget.Spent() && Wrapper().GetRatingColors(rating, text, back);
+        if (hold.Closed())
+            return; // closed while the application answered: its menu is gone
+        if (answered) {
             textColor = ColorToRGB(text);
             backColor = ColorToRGB(back);
         }

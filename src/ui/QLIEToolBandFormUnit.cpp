@@ -1,4 +1,5 @@
-// TQLIEToolBandForm: its design, the notifications, building and clearing the groups, and opening links.
+// TQLIEToolBandForm: its design, the notifications, building and clearing the groups, reading a group's
+// links, and opening links.
 #include "ui/QLIEToolBandFormUnit.h"
 
 #include <exdisp.h>
@@ -39,8 +40,14 @@ struct TButtonDesign {
 const TButtonDesign kQLMngToolButton{L"QLMngToolButton", L"Manage groups", F::kManageGroupsImage, true, false,
                                      &F::QLMngToolButtonClick};
 
-// The message the form posts itself to carry out the notifications that came while a handler ran.
+// The messages the form posts itself: to carry out the notifications that came while a handler ran, to
+// go on with a build, and to go on reading for a click.
 constexpr UINT kApplyChangesMessage = WM_APP + 1;
+constexpr UINT kContinueBuildMessage = WM_APP + 2;
+constexpr UINT kContinueOpeningMessage = WM_APP + 3;
+
+// The last item of a group's menu while some of its links are still to be read (disabled).
+const wchar_t kMoreLinksCaption[] = L"...";
 
 // The system's browser application: each instance is a new browser window.
 const CLSID kBrowserApplicationClass = {0x0002DF01, 0x0000, 0x0000, {0xC0, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x46}};
@@ -54,6 +61,22 @@ std::wstring ShownCaption(const std::wstring& text) {
 
 } // namespace
 
+// A click, a drop-down, or a click's reading going on: the buttons and menus stay as they are until it
+// has been handled, and what was noted meanwhile is carried out after it.
+class TQLIEToolBandForm::THandlerScope {
+public:
+    explicit THandlerScope(TQLIEToolBandForm& form) : Form(form) { ++Form.HandlerDepth; }
+    THandlerScope(const THandlerScope&) = delete;
+    THandlerScope& operator=(const THandlerScope&) = delete;
+    ~THandlerScope() {
+        if (--Form.HandlerDepth == 0 && Form.PendingChanges != kNoChange && Form.Handle())
+            ::PostMessageW(Form.Handle(), kApplyChangesMessage, 0, 0);
+    }
+
+private:
+    TQLIEToolBandForm& Form;
+};
+
 TQLIEToolBandForm::TQLIEToolBandForm(TBandHost& band) : TKeptorIEToolBandForm(band, kQLIEToolBandFormDesign) {
     ImageList.LoadStrip(IDB_QL_IMAGES);
     HotImageList.LoadStrip(IDB_QL_HOT_IMAGES);
@@ -61,10 +84,9 @@ TQLIEToolBandForm::TQLIEToolBandForm(TBandHost& band) : TKeptorIEToolBandForm(ba
     QGPopupMenu->SetImages(HotImageList.Handle());
     QLMngToolBar =
         std::make_unique<TToolBar>(*this, Handle(), kQLMngToolBarStyle, ImageList.Handle(), HotImageList.Handle());
-    QLToolBar = std::make_unique<TToolBar>(*this, Handle(), kQLToolBarStyle, ImageList.Handle(), HotImageList.Handle());
+    QLToolBar = NewGroupBar();
     // The bars carry their names as window texts, for accessibility tools.
     ::SetWindowTextW(QLMngToolBar->Handle(), L"QLMngToolBar");
-    ::SetWindowTextW(QLToolBar->Handle(), L"QLToolBar");
     TToolBar::TButton& button = QLMngToolBar->AddButton(kQLMngToolButton.Name, kQLMngToolButton.Caption,
                                                         kQLMngToolButton.ImageIndex, kQLMngToolButton.DropDown,
                                                         kQLMngToolButton.Visible);
@@ -72,6 +94,12 @@ TQLIEToolBandForm::TQLIEToolBandForm(TBandHost& band) : TKeptorIEToolBandForm(ba
     button.DropDownMenu = QGPopupMenu.get();
     QLMngToolButton = &button;
     Relayout();
+}
+
+std::unique_ptr<TToolBar> TQLIEToolBandForm::NewGroupBar() {
+    auto bar = std::make_unique<TToolBar>(*this, Handle(), kQLToolBarStyle, ImageList.Handle(), HotImageList.Handle());
+    ::SetWindowTextW(bar->Handle(), L"QLToolBar");
+    return bar;
 }
 
 int TQLIEToolBandForm::QLMngToolBarWidth() const {
@@ -118,6 +146,21 @@ LRESULT TQLIEToolBandForm::WndProc(UINT message, WPARAM wParam, LPARAM lParam) {
     case kApplyChangesMessage:
         ApplyPendingChanges();
         return 0;
+    case kContinueBuildMessage:
+        if (HandlerDepth > 0)
+            PendingChanges |= kBuildGoesOn; // the handler's end carries it out
+        else
+            ContinueBuild();
+        return 0;
+    case kContinueOpeningMessage: {
+        if (HandlerDepth > 0) {
+            PendingChanges |= kOpeningGoesOn;
+            return 0;
+        }
+        THandlerScope scope(*this);
+        ContinueOpening();
+        return 0;
+    }
     case WM_COMMAND:
     case WM_NOTIFY: {
         const HWND from = message == WM_COMMAND ? reinterpret_cast<HWND>(lParam)
@@ -128,15 +171,7 @@ LRESULT TQLIEToolBandForm::WndProc(UINT message, WPARAM wParam, LPARAM lParam) {
                              (message == WM_COMMAND || reinterpret_cast<const NMHDR*>(lParam)->code == TBN_DROPDOWN);
         if (!handler)
             break;
-        // A click or a drop-down: the buttons and menus stay as they are until it has been handled.
-        struct THandlerScope {
-            TQLIEToolBandForm& Form;
-            explicit THandlerScope(TQLIEToolBandForm& form) : Form(form) { ++Form.HandlerDepth; }
-            ~THandlerScope() {
-                if (--Form.HandlerDepth == 0 && Form.PendingChanges != kNoChange && Form.Handle())
-                    ::PostMessageW(Form.Handle(), kApplyChangesMessage, 0, 0);
-            }
-        } scope(*this);
+        THandlerScope scope(*this);
         return TKeptorIEToolBandForm::WndProc(message, wParam, lParam);
     }
     default:
@@ -159,13 +194,23 @@ void TQLIEToolBandForm::ApplyPendingChanges() {
     if (HandlerDepth > 0 || PendingChanges == kNoChange)
         return; // the running handler posts again when it ends
     const unsigned changes = std::exchange(PendingChanges, static_cast<unsigned>(kNoChange));
-    // The latest state counts, however often it changed meanwhile.
-    if (!(changes & kConnectionChanged))
+    // The latest state counts, however often it changed meanwhile; a change replaces the build and the
+    // clicks that were going on.
+    if (changes & kConnectionChanged) {
+        if (Wrapper().IsConnected())
+            ServerConnected(nullptr);
+        else
+            ServerDisconnected(nullptr);
+        return;
+    }
+    if (changes & kGroupsChanged) {
         QuickGroupChanged(nullptr);
-    else if (Wrapper().IsConnected())
-        ServerConnected(nullptr);
-    else
-        ServerDisconnected(nullptr);
+        return;
+    }
+    if (changes & kOpeningGoesOn)
+        ::PostMessageW(Handle(), kContinueOpeningMessage, 0, 0); // read and opened as a handler
+    if (changes & kBuildGoesOn)
+        ContinueBuild();
 }
 
 void TQLIEToolBandForm::ServerConnected(TServerWrapper*) {
@@ -205,7 +250,18 @@ void TQLIEToolBandForm::ShowGroups() {
 
 void TQLIEToolBandForm::ClearGroups() {
     ++ClearCount;
-    // The buttons, always the first one (by the toolbar's own order).
+    // A build or a click's reading going on ends with the groups it was for.
+    Building = false;
+    NextGroup = -1;
+    FoundGroups.clear();
+    WaitingClicks.clear();
+    // The buttons. A toolbar lays itself out again for every button it loses, so while none of its
+    // handlers runs it is replaced by an empty one; otherwise they go one by one, always the first one
+    // (by the toolbar's own order).
+    if (HandlerDepth == 0 && ::SendMessageW(QLToolBar->Handle(), TB_BUTTONCOUNT, 0, 0) > 0) {
+        QLToolBar.reset();
+        QLToolBar = NewGroupBar();
+    }
     HWND bar = QLToolBar->Handle();
     for (int count = static_cast<int>(::SendMessageW(bar, TB_BUTTONCOUNT, 0, 0)); count > 0;) {
         TBBUTTON first{};
@@ -228,8 +284,8 @@ void TQLIEToolBandForm::ClearGroups() {
         ::EndMenu();
     if (GroupMenus) {
         if (inUse)
-            for (auto& entry : *GroupMenus)
-                RetiredMenus.push_back(std::move(entry.second));
+            for (TGroup& group : *GroupMenus)
+                RetiredMenus.push_back(std::move(group.Menu));
         GroupMenus->clear();
     }
     if (inUse) {
@@ -247,58 +303,182 @@ void TQLIEToolBandForm::BuildGroups() {
     if (!GroupMenus)
         return;
     // Any clearing while a server call waits (the application lost, its groups changed again, the form
-    // closed) ends this build: what it made is gone, and it touches none of it again.
+    // closed) ends this build: what it read is gone, and it touches none of it again.
     const unsigned clearCount = ClearCount;
-    auto cutShort = [&] { return ClearCount != clearCount || !GroupMenus; };
-    TServerWrapper& wrapper = Wrapper();
-
-    const LONG groupCount = std::clamp<LONG>(wrapper.GetQuickGroupCount(), 0, kMaxGroups);
-    if (cutShort())
+    const LONG groupCount = std::clamp<LONG>(Wrapper().GetQuickGroupCount(), 0, kMaxGroups);
+    if (ClearCount != clearCount || !GroupMenus)
         return;
-    LONG linkReads = 0;
-    for (LONG group = groupCount - 1; group >= 0; --group) {
+    Building = true;
+    NextGroup = groupCount - 1;
+    FoundGroups.clear();
+    ContinueBuild();
+}
+
+void TQLIEToolBandForm::ContinueBuild() {
+    if (!Building || BuildSliceRuns || !GroupMenus)
+        return; // a message of a build that a clearing ended, or one that came while a server call waits
+    const unsigned clearCount = ClearCount;
+    BuildSliceRuns = true;
+    struct TSliceEnd {
+        bool& Runs;
+        ~TSliceEnd() { Runs = false; }
+    } sliceEnd{BuildSliceRuns};
+    TServerWrapper& wrapper = Wrapper();
+    const TTimeBudget budget;
+    // The groups from the last to the first, so that each new button can go to the front.
+    while (NextGroup >= 0) {
+        const LONG group = NextGroup;
         bool shown = false;
         std::wstring name;
         LONG linkCount = 0;
         const bool found = wrapper.GetQuickGroup(group, shown, name, linkCount);
-        if (cutShort())
+        if (ClearCount != clearCount || !GroupMenus)
             return;
-        if (!found || !shown)
-            continue;
-
-        auto created = std::make_unique<TPopupMenu>(*this, false);
-        created->SetImages(HotImageList.Handle());
-        TPopupMenu& menu = *created;
-        GroupMenus->emplace_back(name, std::move(created));
-        const auto position = static_cast<LONG_PTR>(GroupMenus->size() - 1);
-
-        // The reads left are shared alike among the groups still to visit (each share is at least
-        // kMaxLinkReads / kMaxGroups), so that no group is left without links when the total is spent.
-        const LONG share = std::min(kMaxLinksPerGroup, (kMaxLinkReads - linkReads) / (group + 1));
-        const LONG links = std::clamp<LONG>(linkCount, 0, share);
-        for (LONG link = 0; link < links; ++link) {
-            std::wstring caption, url;
-            ++linkReads;
-            const bool read = wrapper.GetQuickLink(group, link, caption, url);
-            if (cutShort())
-                return;
-            if (!read)
-                continue; // left out; the following links are still asked
-            TMenuItem& item = menu.Add(position, ShownCaption(caption), kLinkImage);
-            item.Hint = std::move(url);
-            item.OnClick = [this](TMenuItem& sender) { OpenLinkClick(sender); };
+        NextGroup = group - 1;
+        if (found && shown) {
+            TGroup& entry = FoundGroups.emplace_back();
+            entry.Name = std::move(name);
+            entry.Index = group;
+            entry.LinkCount = std::clamp<LONG>(linkCount, 0, kMaxLinksPerGroup);
         }
+        if (NextGroup >= 0 && budget.Spent()) {
+            ::PostMessageW(Handle(), kContinueBuildMessage, 0, 0);
+            return;
+        }
+    }
+    PutUpGroups();
+}
 
-        TToolBar::TButton& button = QLToolBar->AddButton(L"GroupButton", ShownCaption(name), kGroupImage, true, true, 0);
-        button.Tag = position;
-        button.DropDownMenu = &menu;
-        button.OnClick = [this, position] { OpenGroupClick(position); };
+std::vector<LONG> TQLIEToolBandForm::LinkShares(const std::vector<LONG>& linkCounts) {
+    std::vector<LONG> sorted = linkCounts;
+    std::sort(sorted.begin(), sorted.end());
+    // The share: what is left is divided alike among the groups that report more than the division
+    // gives; the groups that report less get all of their links.
+    LONG64 left = kMaxLinkReads;
+    LONG64 share = -1; // none: every group gets all of its links
+    for (size_t i = 0; i < sorted.size(); ++i) {
+        const LONG64 alike = left / static_cast<LONG64>(sorted.size() - i);
+        if (sorted[i] > alike) {
+            share = alike;
+            break;
+        }
+        left -= sorted[i];
+    }
+    std::vector<LONG> shares;
+    shares.reserve(linkCounts.size());
+    LONG64 given = 0;
+    for (LONG count : linkCounts) {
+        shares.push_back(share < 0 ? count : static_cast<LONG>(std::min<LONG64>(count, share)));
+        given += shares.back();
+    }
+    // What the division leaves: one more link for each of the first groups that report more.
+    for (size_t i = 0; i < shares.size() && given < kMaxLinkReads && share >= 0; ++i)
+        if (linkCounts[i] > shares[i]) {
+            ++shares[i];
+            ++given;
+        }
+    return shares;
+}
 
-        TMenuItem& item = QGPopupMenu->Add(position, ShownCaption(name), kGroupImage, 0);
+void TQLIEToolBandForm::PutUpGroups() {
+    Building = false;
+    TGroupMenus found = std::move(FoundGroups);
+    FoundGroups.clear();
+    // The shares go by the application's order of the groups; found holds them last group first.
+    std::vector<LONG> linkCounts;
+    for (auto group = found.rbegin(); group != found.rend(); ++group)
+        linkCounts.push_back(group->LinkCount);
+    const std::vector<LONG> shares = LinkShares(linkCounts);
+    // GroupMenus and QGPopupMenu take the groups as found, last group first, each new item at the top;
+    // the toolbar takes the buttons in the application's order, all at once.
+    const size_t first = GroupMenus->size();
+    std::vector<TToolBar::TButtonDesign> buttons(found.size());
+    for (size_t i = 0; i < found.size(); ++i) {
+        TGroup& group = found[i];
+        group.LinksToRead = shares[found.size() - 1 - i];
+        group.Menu = std::make_unique<TPopupMenu>(*this, false);
+        group.Menu->SetImages(HotImageList.Handle());
+        const auto position = static_cast<LONG_PTR>(first + i);
+        const std::wstring caption = ShownCaption(group.Name);
+        TMenuItem& item = QGPopupMenu->Add(position, caption, kGroupImage, 0);
         item.OnClick = [this](TMenuItem& sender) { OpenGroupClick(sender.Tag); };
+        buttons[found.size() - 1 - i] = {L"GroupButton", caption, kGroupImage, true, true};
+        GroupMenus->push_back(std::move(group));
+    }
+    const std::vector<TToolBar::TButton*> added = QLToolBar->AddButtons(buttons);
+    for (size_t i = 0; i < added.size(); ++i) {
+        const auto position = static_cast<LONG_PTR>(first + added.size() - 1 - i);
+        TToolBar::TButton& button = *added[i];
+        button.Tag = position;
+        button.DropDownMenu = (*GroupMenus)[static_cast<size_t>(position)].Menu.get();
+        button.OnDropDown = [this, position] { GroupDropDown(position); };
+        button.OnClick = [this, position] { OpenGroupClick(position); };
     }
     // Every group button is sized to its caption (BTNS_AUTOSIZE); the bars are laid out again.
     Relayout();
+}
+
+// --- A group's links ---------------------------------------------------------------------------------
+
+bool TQLIEToolBandForm::ReadLinks(size_t position, size_t enough, const TTimeBudget& budget) {
+    // A clearing, or a change that waits for the running handler, leaves the group to be replaced.
+    const unsigned clearCount = ClearCount;
+    auto cutShort = [&] {
+        return ClearCount != clearCount || !GroupMenus || position >= GroupMenus->size() ||
+               (PendingChanges & (kGroupsChanged | kConnectionChanged)) != 0;
+    };
+    if (cutShort())
+        return false;
+    TServerWrapper& wrapper = Wrapper();
+    bool read = false;
+    for (;;) {
+        TGroup& group = (*GroupMenus)[position];
+        if (group.AllRead() || group.Links.size() >= enough || (read && budget.Spent()))
+            break;
+        const LONG groupIndex = group.Index;
+        const LONG link = group.NextLink;
+        std::wstring caption, url;
+        const bool readable = wrapper.GetQuickLink(groupIndex, link, caption, url);
+        if (cutShort())
+            return false;
+        read = true;
+        TGroup& again = (*GroupMenus)[position];
+        again.NextLink = link + 1;
+        if (readable) // a link that cannot be read is left out; the following ones are still asked
+            again.Links.emplace_back(ShownCaption(caption), std::move(url));
+    }
+    if (read)
+        FillGroupMenu(position);
+    return true;
+}
+
+void TQLIEToolBandForm::FillGroupMenu(size_t position) {
+    const TGroup& group = (*GroupMenus)[position];
+    TPopupMenu& menu = *group.Menu;
+    menu.Clear();
+    const auto tag = static_cast<LONG_PTR>(position);
+    for (const auto& [caption, url] : group.Links) {
+        TMenuItem& item = menu.Add(tag, caption, kLinkImage);
+        item.Hint = url;
+        item.OnClick = [this](TMenuItem& sender) { OpenLinkClick(sender); };
+    }
+    if (!group.AllRead()) {
+        const TMenuItem& more = menu.Add(tag, kMoreLinksCaption);
+        ::EnableMenuItem(menu.Handle(), more.CommandId, MF_BYCOMMAND | MF_GRAYED);
+    }
+}
+
+void TQLIEToolBandForm::GroupDropDown(LONG_PTR position) {
+    if (!GroupMenus || position < 0 || static_cast<size_t>(position) >= GroupMenus->size())
+        return;
+    // The links read so far, and as many more as the budget allows; the next opening reads on.
+    if (!ReadLinks(static_cast<size_t>(position), SIZE_MAX, TTimeBudget()))
+        return; // the group is about to be replaced: no menu
+    for (const auto& button : QLToolBar->Buttons())
+        if (button->Tag == position) {
+            QLToolBar->DropDown(*button, *(*GroupMenus)[static_cast<size_t>(position)].Menu);
+            return;
+        }
 }
 
 // --- Handlers ----------------------------------------------------------------------------------------
@@ -310,15 +490,47 @@ void TQLIEToolBandForm::QLMngToolButtonClick() {
 void TQLIEToolBandForm::OpenGroupClick(LONG_PTR senderTag) {
     if (!GroupMenus || senderTag < 0 || static_cast<size_t>(senderTag) >= GroupMenus->size())
         return;
-    const TPopupMenu* menu = (*GroupMenus)[static_cast<size_t>(senderTag)].second.get();
-    if (!menu)
+    const auto position = static_cast<size_t>(senderTag);
+    if (!WaitingClicks.empty()) {
+        // An earlier click still reads its group's links: this one follows it.
+        if (WaitingClicks.size() < static_cast<size_t>(kMaxGroups))
+            WaitingClicks.push_back(position);
         return;
+    }
+    if (!ReadLinks(position, kMaxWindowsPerGroup, TTimeBudget()))
+        return;
+    const TGroup& group = (*GroupMenus)[position];
+    if (group.Links.size() < kMaxWindowsPerGroup && !group.AllRead()) {
+        // The reading goes on in the next messages; the windows open once it is done.
+        WaitingClicks.push_back(position);
+        ::PostMessageW(Handle(), kContinueOpeningMessage, 0, 0);
+        return;
+    }
+    OpenGroupLinks(group);
+}
+
+void TQLIEToolBandForm::ContinueOpening() {
+    if (WaitingClicks.empty() || !GroupMenus)
+        return;
+    const size_t position = WaitingClicks.front();
+    if (!ReadLinks(position, kMaxWindowsPerGroup, TTimeBudget()))
+        return; // the groups are about to be replaced, and the waiting clicks with them
+    const TGroup& group = (*GroupMenus)[position];
+    if (group.Links.size() >= kMaxWindowsPerGroup || group.AllRead()) {
+        WaitingClicks.erase(WaitingClicks.begin());
+        OpenGroupLinks(group);
+    }
+    if (!WaitingClicks.empty() && Handle())
+        ::PostMessageW(Handle(), kContinueOpeningMessage, 0, 0);
+}
+
+void TQLIEToolBandForm::OpenGroupLinks(const TGroup& group) {
     // Opening a window waits on another process: the URLs are taken first.
     std::vector<std::wstring> urls;
-    for (const auto& item : menu->MenuItems()) {
+    for (const auto& link : group.Links) {
         if (urls.size() == kMaxWindowsPerGroup)
             break;
-        urls.push_back(item->Hint);
+        urls.push_back(link.second);
     }
     TFormHold hold(*this);
     // An error shows, and the links after the failing one are not opened.

@@ -8,10 +8,17 @@
 // wrapper; the groups are built afresh when the connection comes or goes and when the application says
 // they changed.
 //
-// A build may be cut short at any server call: a failed call tells every client at once that the
-// application is gone (ServerDisconnected, which clears the toolbar), and an application event or a
-// closing host may arrive while a call waits. Every clearing counts, and a build that sees the count
-// move under it stops without touching anything it made before.
+// Every call to the application is a round trip to another process, and the application decides how many
+// there are, so no message reads more than its time budget (TTimeBudget). A build reads only the groups,
+// over as many posted messages as it takes, and puts the buttons up once it has them all; a group's links
+// are read when its drop-down opens or it is clicked. A drop-down whose reading runs out of time shows the
+// links read so far and a disabled "..." item, and its next opening reads on; a click whose reading runs
+// out of time reads on in posted messages and then opens the windows.
+//
+// A build or a read may be cut short at any server call: a failed call tells every client at once that
+// the application is gone (ServerDisconnected, which clears the toolbar), and an application event or a
+// closing host may arrive while a call waits. Every clearing counts, and work that sees the count move
+// under it stops without touching anything it made before.
 //
 // While a click or a drop-down of the form's toolbars is being handled (a menu is open, browser windows
 // are being opened, the group manager runs) the buttons and menus in use are never changed: a
@@ -28,14 +35,27 @@
 
 #include "ui/ControlsUnit.h"
 #include "ui/KeptorIEToolBandFormUnit.h"
+#include "ui/TimeBudgetUnit.h"
 
 namespace zorbex {
 
 class TQLIEToolBandForm : public TKeptorIEToolBandForm {
 public:
-    // One (group name, drop-down menu) pair per group on the toolbar, in build order (last group first).
-    // The tag of a group button and of a group item of QGPopupMenu is the position of its pair.
-    using TGroupMenus = std::vector<std::pair<std::wstring, std::unique_ptr<TPopupMenu>>>;
+    // A group on the toolbar: its name and drop-down menu, and what is known of its links.
+    struct TGroup {
+        std::wstring Name;
+        std::unique_ptr<TPopupMenu> Menu;
+        LONG Index = 0;       // the application's index of the group
+        LONG LinkCount = 0;   // links the group reported, within kMaxLinksPerGroup
+        LONG LinksToRead = 0; // its share of kMaxLinkReads
+        LONG NextLink = 0;    // the next link to ask for
+        // The links read so far that could be read: caption and URL.
+        std::vector<std::pair<std::wstring, std::wstring>> Links;
+        bool AllRead() const { return NextLink >= LinksToRead; }
+    };
+    // One group per group on the toolbar, in build order (last group first). The tag of a group button
+    // and of a group item of QGPopupMenu is the position of its group.
+    using TGroupMenus = std::vector<TGroup>;
 
     // Images of ImageList and HotImageList, by role.
     static constexpr int kManageGroupsImage = 0;
@@ -43,10 +63,10 @@ public:
     static constexpr int kLinkImage = 2;
 
     // Bounds of what the application may answer. A build asks for at most kMaxGroups groups (the first
-    // ones), at most kMaxLinksPerGroup links of a group and at most kMaxLinkReads links in all (shared
-    // alike among the groups when there are more), so a lying count cannot hold the browser thread;
-    // captions are cut at kMaxCaptionLength characters; a group click opens at most
-    // kMaxWindowsPerGroup browser windows.
+    // ones); of their links, at most kMaxLinksPerGroup of a group and at most kMaxLinkReads in all are
+    // ever asked for (when the groups report more, each gets all of its links up to a share that is alike
+    // for the groups above it); captions are cut at kMaxCaptionLength characters; a group click opens at
+    // most kMaxWindowsPerGroup browser windows.
     static constexpr LONG kMaxGroups = 256;
     static constexpr LONG kMaxLinksPerGroup = 256;
     static constexpr LONG kMaxLinkReads = 2048;
@@ -67,8 +87,13 @@ public:
     void ShowGroups();
     // Removes every group button, group menu and item of QGPopupMenu.
     void ClearGroups();
-    // Adds a button, a menu and a QGPopupMenu item for every shown group of the application.
+    // Reads the shown groups of the application, over as many messages as it takes, then adds a button,
+    // an (empty) menu and a QGPopupMenu item for each.
     void BuildGroups();
+    // The links each group may have read when they report linkCounts (in the application's order):
+    // every group all of its links when they fit into kMaxLinkReads, otherwise the same share for every
+    // group that reports more than it (one more for the first ones, as the division leaves).
+    static std::vector<LONG> LinkShares(const std::vector<LONG>& linkCounts);
 
     // Handlers.
     void QLMngToolButtonClick();
@@ -86,14 +111,41 @@ private:
     // The test seam: the menus the form holds while none of them is open.
     friend class TQLIEToolBandFormProbe;
 
-    enum TPendingChange : unsigned { kNoChange = 0, kGroupsChanged = 1, kConnectionChanged = 2 };
+    class THandlerScope;
 
+    enum TPendingChange : unsigned {
+        kNoChange = 0,
+        kGroupsChanged = 1,
+        kConnectionChanged = 2,
+        kBuildGoesOn = 4, // a build's next message came while a handler ran
+        kOpeningGoesOn = 8, // a click's next message came while a handler ran
+    };
+
+    // An empty QLToolBar.
+    std::unique_ptr<TToolBar> NewGroupBar();
     void SetMngToolBarAutoSize(bool autoSize);
     void Relayout();
     // Whether the change has to wait for the running handler; notes it and closes the open menu if so.
     bool Deferred(unsigned change);
     // Carries out the changes noted while a handler ran, from the wrapper's present state.
     void ApplyPendingChanges();
+    // One message's worth of a build: reads groups until none is left (then puts them up) or the time
+    // budget is spent (then posts itself the next message).
+    void ContinueBuild();
+    void PutUpGroups();
+    // Reads links of a group until `enough` readable ones are known or all it may read are read, or the
+    // budget is spent. False when the reading was cut short by a clearing or by a change that waits for
+    // the running handler: the group is then not to be used.
+    bool ReadLinks(size_t position, size_t enough, const TTimeBudget& budget);
+    // Fills a group's menu with the links read so far, and "..." when there are more to read.
+    void FillGroupMenu(size_t position);
+    // The arrow part of a group button: its links, read as far as the budget allows, in its menu.
+    void GroupDropDown(LONG_PTR position);
+    // One message's worth of the first click waiting for its group's links; opens the windows once they
+    // are read.
+    void ContinueOpening();
+    // Opens the first links of a group in new browser windows.
+    void OpenGroupLinks(const TGroup& group);
     // A new instance of the system's browser application showing the URL.
     static void OpenInNewBrowser(const std::wstring& url);
 
@@ -107,6 +159,13 @@ private:
 
     // Form state.
     std::unique_ptr<TGroupMenus> GroupMenus;
+    // The build in progress: the next group to ask for (-1: none) and the shown groups found so far.
+    bool Building = false;
+    bool BuildSliceRuns = false;
+    LONG NextGroup = -1;
+    TGroupMenus FoundGroups;
+    // Clicked groups whose links are still being read, first click first (positions in GroupMenus).
+    std::vector<size_t> WaitingClicks;
     // Menus cleared while a handler ran (the form was closed then): kept until the form is deleted.
     std::vector<std::unique_ptr<TPopupMenu>> RetiredMenus;
     int MngToolBarWidth = 0;

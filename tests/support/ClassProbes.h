@@ -70,8 +70,8 @@ public:
     static std::vector<HMENU> GroupMenus(const TQLIEToolBandForm& form) {
         std::vector<HMENU> menus;
         if (form.GroupMenus)
-            for (const auto& [name, menu] : *form.GroupMenus)
-                menus.push_back(menu->Handle());
+            for (const auto& group : *form.GroupMenus)
+                menus.push_back(group.Menu->Handle());
         return menus;
     }
     // The drop-down menu of "Manage groups".
