@@ -1,7 +1,9 @@
 // The quick-link toolbar's builds: the time of one build of the groups at growing sizes (up to the
-// form's bounds, and with a group count that lies), against the reference Keptor server in this process
-// and as KeptorServer.exe in its own (every call then crosses processes), and the resource counts over
-// a thousand rebuilds.
+// form's bounds, and with a group count that lies), until its buttons are up, and the longest message
+// the browser thread handled meanwhile (a build is spread over messages), with the same for the first
+// opening of a group's drop-down; against the reference Keptor server in this process and as
+// KeptorServer.exe in its own (every call then crosses processes); and the resource counts over a
+// thousand rebuilds.
 //
 // Run under Wine with the server's path set:
 //   ZORBEX_KEPTOR_EXE=build/tools/keptor/KeptorServer.exe tools/winerun.sh <prefix> build/bench/QuickLinkBench.exe
@@ -11,6 +13,7 @@
 #include <shlobj.h>
 #include <wrl/client.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <string>
@@ -22,6 +25,9 @@
 #include "support/BrowserHostUnit.h"
 #include "support/KeptorProcessUnit.h"
 #include "support/EnvironmentUnit.h"
+#include "support/MenuProbeUnit.h"
+#include "support/StallMeterUnit.h"
+#include "support/ToolbarProbeUnit.h"
 #include "ui/QLIEToolBandFormUnit.h"
 
 using Microsoft::WRL::ComPtr;
@@ -55,12 +61,12 @@ struct TBand {
         if (SUCCEEDED(Band.As(&withSite)))
             withSite->SetSite(nullptr);
     }
-    int ButtonCount() const {
+    HWND GroupBar() const {
         HWND form = nullptr;
         Band->GetWindow(&form);
-        HWND bar = ::FindWindowExW(form, nullptr, TOOLBARCLASSNAMEW, L"QLToolBar");
-        return static_cast<int>(::SendMessageW(bar, TB_BUTTONCOUNT, 0, 0));
+        return ::FindWindowExW(form, nullptr, TOOLBARCLASSNAMEW, L"QLToolBar");
     }
+    int ButtonCount() const { return static_cast<int>(::SendMessageW(GroupBar(), TB_BUTTONCOUNT, 0, 0)); }
 };
 
 // Seeds the groups through the control surface (the same in and out of process).
@@ -76,13 +82,35 @@ void Seed(IKeptorControl* control, const TSize& size) {
     control->SetQuickGroupCountAnswer(size.CountAnswer);
 }
 
-// Fires OnQuickGroupChange and waits for the build it causes (the event is delivered during the call).
-double BuildMilliseconds(IKeptorControl* control) {
-    TVariant none;
-    LONG result = 0;
+// The build's figures: until the buttons are up, and the longest message of the thread meanwhile.
+struct TBuildTimes {
+    double Whole = 0;
+    double LongestMessage = 0;
+};
+
+// Fires OnQuickGroupChange (delivered during the call, where the build starts) and pumps messages until
+// the build has put its buttons up.
+TBuildTimes Build(IKeptorControl* control, const TBand& band, int buttons, test::TStallMeter& meter) {
+    TBuildTimes times;
     const auto start = TClock::now();
-    control->FireEvent(kOnQuickGroupChange, none.Get(), VARIANT_FALSE, &result);
-    return std::chrono::duration<double, std::milli>(TClock::now() - start).count();
+    times.LongestMessage = meter.Watch([&] {
+        TVariant none;
+        LONG result = 0;
+        control->FireEvent(kOnQuickGroupChange, none.Get(), VARIANT_FALSE, &result);
+        for (int round = 0; round < 100000 && band.ButtonCount() != buttons; ++round) {
+            MSG message;
+            while (::PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE))
+                ::DispatchMessageW(&message);
+            if (band.ButtonCount() != buttons)
+                ::MsgWaitForMultipleObjects(0, nullptr, FALSE, 1, QS_ALLINPUT);
+        }
+    });
+    times.Whole = std::chrono::duration<double, std::milli>(TClock::now() - start).count();
+    return times;
+}
+
+double BuildMilliseconds(IKeptorControl* control, const TBand& band, int buttons, test::TStallMeter& meter) {
+    return Build(control, band, buttons, meter).Whole;
 }
 
 long CallCount(IKeptorControl* control) {
@@ -92,27 +120,35 @@ long CallCount(IKeptorControl* control) {
 }
 
 void MeasureBuilds(const wchar_t* where, IKeptorControl* control) {
-    std::printf("%ls\n  groups x links  count answered  buttons  server calls  build ms\n", where);
+    std::printf("%ls\n  groups x links  count answered  buttons  server calls  build ms  longest message ms"
+                "  first drop-down: items  longest message ms\n",
+                where);
     TBand band;
+    test::TStallMeter meter;
     for (const TSize& size : kSizes) {
         Seed(control, size);
-        BuildMilliseconds(control); // warm
+        const int buttons = static_cast<int>(std::min<long>(size.Groups, TQLIEToolBandForm::kMaxGroups));
+        Build(control, band, buttons, meter); // warm
         control->ClearCallLog();
-        const double milliseconds = BuildMilliseconds(control);
-        std::printf("  %6ld x %-6ld %14ld  %7d  %12ld  %8.1f\n", size.Groups, size.LinksPerGroup,
-                    size.CountAnswer < 0 ? size.Groups : size.CountAnswer, band.ButtonCount(), CallCount(control),
-                    milliseconds);
+        const TBuildTimes times = Build(control, band, buttons, meter);
+        const long calls = CallCount(control);
+        test::TMenuProbe menu;
+        const double dropDown = meter.Watch([&] { menu = test::ProbeMenu([&] { test::ClickArrowPart(band.GroupBar(), 0); }); });
+        std::printf("  %6ld x %-6ld %14ld  %7d  %12ld  %8.1f  %18.1f  %22d  %18.1f\n", size.Groups,
+                    size.LinksPerGroup, size.CountAnswer < 0 ? size.Groups : size.CountAnswer, band.ButtonCount(),
+                    calls, times.Whole, times.LongestMessage, menu.Count, dropDown);
     }
 }
 
 void MeasureRebuilds(IKeptorControl* control) {
     Seed(control, {5, 3, -1});
     TBand band;
-    BuildMilliseconds(control);
+    test::TStallMeter meter;
+    BuildMilliseconds(control, band, 5, meter);
     const test::TGuiObjectCounts before = test::GuiObjectCounts();
     double total = 0;
     for (int round = 0; round < 1000; ++round)
-        total += BuildMilliseconds(control);
+        total += BuildMilliseconds(control, band, 5, meter);
     const test::TGuiObjectCounts after = test::GuiObjectCounts();
     std::printf("1000 rebuilds of 5 groups x 3 links (in process): %.0f ms in all; GDI objects %ld -> %ld, "
                 "USER objects %ld -> %ld\n",

@@ -13,6 +13,7 @@
 #include "support/RecordingBandUnit.h"
 #include "support/ClassProbes.h"
 #include "support/TestSupport.h"
+#include "support/ToolbarProbeUnit.h"
 
 using Microsoft::WRL::ComPtr;
 using namespace zorbex;
@@ -111,6 +112,63 @@ TEST_F(FormLifetimeTest, AFormClosedInsideItsMenuIsFreedWhenTheMenuReturns) {
     withSite->SetSite(nullptr);
     band.Reset();
     site.Reset();
+}
+
+// The browser closes the band while the application answers one of the calls that build a menu (the n-th
+// call of its slot): the building stops there, and the form, its menus and the wrapper go once the click
+// has returned.
+struct TClosingCall {
+    const char* Name;
+    int Slot;
+    int Occurrence;
+};
+
+const TClosingCall kClosingCalls[] = {
+    {"RatingCount", 41, 1},
+    {"ColoursOfTheThirdRating", 42, 3},
+    {"DomainLinks", 33, 1},
+    {"PictureOfTheSecondDomainLink", 14, 2},
+};
+
+TEST_F(FormLifetimeTest, AFormClosedWhileItsMenuIsBuiltStopsBuildingIt) {
+    for (const TClosingCall& closing : kClosingCalls) {
+        SCOPED_TRACE(closing.Name);
+        ComPtr<TTestSite> site = TTestSite::Create();
+        ComPtr<IDeskBand> band = TakeCreated<IDeskBand>(TZorbexExplorerBar::CreateObject());
+        ComPtr<IObjectWithSite> withSite;
+        ASSERT_EQ(S_OK, band.As(&withSite));
+        ASSERT_EQ(S_OK, withSite->SetSite(static_cast<IOleWindow*>(site.Get())));
+        HWND form = nullptr;
+        ASSERT_EQ(S_OK, band->GetWindow(&form));
+        Server->Archive().Documents[L"http://a.example/"] = {5, L"", 0, 1};
+        for (long id = 1; id <= 3; ++id) {
+            Server->Archive().DomainLinks[id] = L"http://a.example/" + std::to_wstring(id);
+            Server->SetLinkPicture(nullptr, id, 40, 10, 0x00C08040);
+        }
+        site->Browser().FireNavigateComplete(L"http://a.example/");
+        PumpMessages(30);
+        const std::vector<HWND> labels = ToolbarLabels(form);
+        ASSERT_FALSE(labels.empty());
+        int seen = 0;
+        Server->OnServe = [&](int slot) -> HRESULT {
+            if (slot == closing.Slot && ++seen == closing.Occurrence)
+                band->CloseDW(0);
+            return S_OK;
+        };
+        const TMenuProbe menu = ProbeMenu([&] {
+            if (closing.Slot == 41 || closing.Slot == 42) // the rating label
+                ::SendMessageW(::GetParent(labels[0]), WM_COMMAND, MAKEWPARAM(0, STN_CLICKED),
+                               reinterpret_cast<LPARAM>(labels[0]));
+            else
+                ClickToolbarButton(form, 14);
+        });
+        Server->OnServe = nullptr;
+        EXPECT_EQ(closing.Occurrence, seen);
+        EXPECT_FALSE(menu.Opened) << "no menu of a closed form opens";
+        EXPECT_FALSE(::IsWindow(form));
+        EXPECT_EQ(nullptr, TServerWrapperProbe::Current());
+        withSite->SetSite(nullptr);
+    }
 }
 
 } // namespace

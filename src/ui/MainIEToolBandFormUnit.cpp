@@ -515,9 +515,10 @@ void TMainIEToolBandForm::DomainLinksActionExecute(TAction&) {
 
 void TMainIEToolBandForm::RatingActionExecute(TAction&) {
     HideButtonHint();
+    TFormHold hold(*this);
     const LONG count = std::min(Wrapper().GetRatingCount(), kMaxMenuItems);
-    if (count <= 0)
-        return;
+    if (hold.Closed() || count <= 0)
+        return; // closed while the application answered: its menu is gone
     const int width = RatingLabel->Width();
     const int height = RatingLabel->Height();
     TBitmap picture(width, height);
@@ -526,7 +527,6 @@ void TMainIEToolBandForm::RatingActionExecute(TAction&) {
     HDC canvas = picture.Canvas();
     // Every rating gets its item; the application is asked for their colours while the time budget
     // lasts, and the ratings after that show in the colours of a rating it has none for.
-    TFormHold hold(*this);
     const TTimeBudget budget;
     for (LONG rating = 0; rating < count; ++rating) {
         TMenuItem& item = RatingsMenu->Add(rating, L"", static_cast<int>(rating));
