@@ -133,26 +133,22 @@ const TClosingCall kClosingCalls[] = {
 TEST_F(FormLifetimeTest, AFormClosedWhileItsMenuIsBuiltStopsBuildingIt) {
     for (const TClosingCall& closing : kClosingCalls) {
         SCOPED_TRACE(closing.Name);
-        ComPtr<TTestSite> site = TTestSite::Create();
-        ComPtr<IDeskBand> band = TakeCreated<IDeskBand>(TZorbexExplorerBar::CreateObject());
-        ComPtr<IObjectWithSite> withSite;
-        ASSERT_EQ(S_OK, band.As(&withSite));
-        ASSERT_EQ(S_OK, withSite->SetSite(static_cast<IOleWindow*>(site.Get())));
-        HWND form = nullptr;
-        ASSERT_EQ(S_OK, band->GetWindow(&form));
+        TLibraryBand band(TakeCreated<IDeskBand>(TZorbexExplorerBar::CreateObject()));
+        ASSERT_EQ(S_OK, band.SiteResult);
+        const HWND form = band.Window();
         Server->Archive().Documents[L"http://a.example/"] = {5, L"", 0, 1};
         for (long id = 1; id <= 3; ++id) {
             Server->Archive().DomainLinks[id] = L"http://a.example/" + std::to_wstring(id);
             Server->SetLinkPicture(nullptr, id, 40, 10, 0x00C08040);
         }
-        site->Browser().FireNavigateComplete(L"http://a.example/");
+        band.Site->Browser().FireNavigateComplete(L"http://a.example/");
         PumpMessages(30);
         const std::vector<HWND> labels = ToolbarLabels(form);
         ASSERT_FALSE(labels.empty());
         int seen = 0;
         Server->OnServe = [&](int slot) -> HRESULT {
             if (slot == closing.Slot && ++seen == closing.Occurrence)
-                band->CloseDW(0);
+                band.Band->CloseDW(0);
             return S_OK;
         };
         const TMenuProbe menu = ProbeMenu([&] {
@@ -167,7 +163,6 @@ TEST_F(FormLifetimeTest, AFormClosedWhileItsMenuIsBuiltStopsBuildingIt) {
         EXPECT_FALSE(menu.Opened) << "no menu of a closed form opens";
         EXPECT_FALSE(::IsWindow(form));
         EXPECT_EQ(nullptr, TServerWrapperProbe::Current());
-        withSite->SetSite(nullptr);
     }
 }
 
