@@ -119,6 +119,26 @@ void TKeptorProcess::Kill() {
         return;
     ::TerminateProcess(ProcessHandle.Get(), 99);
     ::WaitForSingleObject(ProcessHandle.Get(), 5000);
+    WaitUntilUnregistered();
+}
+
+// A killed server cannot revoke its running-object-table entry; the table drops it a moment later, once
+// it notices the process is gone. Until then a new registration is only added beside the dead one (and
+// GetActiveObject may still find the dead one first), so the next test waits here for the table.
+void TKeptorProcess::WaitUntilUnregistered() {
+    ComPtr<IRunningObjectTable> table;
+    ComPtr<IMoniker> moniker;
+    wchar_t clsid[40] = {};
+    if (FAILED(::GetRunningObjectTable(0, &table)) || !::StringFromGUID2(CLSID_TrovellaServer, clsid, 40) ||
+        FAILED(::CreateItemMoniker(L"!", clsid, &moniker)))
+        return;
+    const DWORD start = ::GetTickCount();
+    while (table->IsRunning(moniker.Get()) == S_OK && ::GetTickCount() - start < kQuitTimeout) {
+        MSG message;
+        while (::PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE))
+            ::DispatchMessageW(&message);
+        ::Sleep(20);
+    }
 }
 
 } // namespace zorbex::test

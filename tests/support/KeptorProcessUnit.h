@@ -34,10 +34,12 @@ public:
     // Waits for the process to end while pumping this thread's messages; true when it ended.
     bool WaitForExit(DWORD milliseconds);
     DWORD ExitCode() const;
-    // Ends the process at once.
+    // Ends the process at once, and returns when the running object table no longer lists it.
     void Kill();
 
 private:
+    void WaitUntilUnregistered();
+
     TKernelHandle ProcessHandle;
     Microsoft::WRL::ComPtr<IKeptorControl> ControlRef;
 };
