@@ -2,9 +2,9 @@
 // it may be unloaded; its string resources. There is one record per module, made on first use (at
 // load): the library's code also runs linked into test programs, where the record is the program's own,
 // so the tests can check both the DLL and their own copy for objects left behind. Making it costs no
-// more than asking the loader for the module's path: the browser loads the library in every tab. Objects and server
-// locks are one count, factory references another: the factories live from load to unload, so only
-// the references to them say whether a client still needs the module.
+// more than asking the loader for the module's path: the browser loads the library in every tab.
+// Objects and server locks are one count, factory references another: the factories live from load to
+// unload, so only the references to them say whether a client still needs the module.
 #pragma once
 
 #include <windows.h>
