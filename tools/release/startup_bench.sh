@@ -36,7 +36,7 @@ for arch in $arches; do
 
     objects=(bar utils hint links)
     fields=(first_total first_load first_factories first_objects again_total again_load again_factories
-            again_objects first_factory1 again_factory1 again_early again_late)
+            again_objects first_factory1 again_factory1 again_early again_late again_tls_slots)
     for object in "${objects[@]}"; do fields+=("first_$object" "again_$object"); done
     declare -A figures
     for ((p = 1; p <= processes; p++)); do
@@ -79,10 +79,11 @@ for arch in $arches; do
             printf "%-9s %-6s %8s %8s %8s %8s %8s %8s\n" "$name" "$when" "${row[@]}"
         done
     done
-    printf "%-9s %14s %14s\n" library "again early" "again late"
+    printf "%-9s %14s %14s %20s\n" library "again early" "again late" "TLS slots kept"
     for entry in "${libraries[@]}"; do
         name=${entry%%=*}
-        printf "%-9s %14s %14s\n" "$name" "$(median <<<"${figures[$name:again_early]}")" \
-            "$(median <<<"${figures[$name:again_late]}")"
+        printf "%-9s %14s %14s %20s\n" "$name" "$(median <<<"${figures[$name:again_early]}")" \
+            "$(median <<<"${figures[$name:again_late]}")" "$(median <<<"${figures[$name:again_tls_slots]}")"
     done
+    echo "(TLS slots kept: by the $cycles reloads of a process, each one a slot that an unload did not free)"
 done
