@@ -17,9 +17,9 @@ arches=${3:-x64 x86}
 
 for arch in $arches; do
     if [ "$arch" = x64 ]; then preset=x64-release built=build-x64; else preset=release built=build; fi
+    release=$(pwd)/build-$preset
     cmake --preset $preset >/dev/null
     cmake --build --preset $preset --target ZorbexGUI NullComServer StartupBench >/dev/null
-    release=$(pwd)/build-$([ "$arch" = x64 ] && echo x64-)release
     prefix=$release/bench-prefix
     bench=$release/tools/release/StartupBench.exe
     export ZORBEX_ARCH=$arch
