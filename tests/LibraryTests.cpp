@@ -182,6 +182,31 @@ TEST_F(RegistrationTest, PathWithASpaceIsWrittenInItsShortForm) {
     ::RemoveDirectoryW(directory.c_str());
 }
 
+TEST_F(RegistrationTest, LoadedByItsShortPathTheLongPathIsWritten) {
+    // The loader names the file as it was asked for; registration writes every element in its long form.
+    const std::wstring directory = L"C:\\zorbexlongdirectoryname";
+    const std::wstring copy = directory + L"\\ZorbexGUI.dll";
+    ::CreateDirectoryW(directory.c_str(), nullptr);
+    ASSERT_TRUE(::CopyFileW(DllPath().c_str(), copy.c_str(), FALSE));
+    wchar_t shortPath[MAX_PATH];
+    ASSERT_NE(0u, ::GetShortPathNameW(copy.c_str(), shortPath, MAX_PATH));
+    ASSERT_NE(copy, shortPath);
+    {
+        TLibrary library(shortPath);
+        ASSERT_TRUE(library.Module());
+        ASSERT_EQ(S_OK, library.Register());
+        EXPECT_EQ(0, _wcsicmp(copy.c_str(), Value(HKEY_CLASSES_ROOT, L"CLSID\\" + GuidToString(CLSID_IEHKepUtils) +
+                                                                      L"\\InprocServer32")
+                                                .c_str()));
+        EXPECT_EQ(0, _wcsicmp(copy.c_str(), Value(HKEY_CLASSES_ROOT, std::wstring(L"TypeLib\\") + kLibId +
+                                                                      L"\\1.0\\409\\" + test::kTypeLibPlatformKey)
+                                                .c_str()));
+        EXPECT_EQ(S_OK, library.Unregister());
+    }
+    ::DeleteFileW(copy.c_str());
+    ::RemoveDirectoryW(directory.c_str());
+}
+
 TEST(RegistrationPathTest, WithoutAShortFormTheLongPathIsWritten) {
     // A path the system cannot shorten (here: it does not exist) stays whole instead of becoming empty.
     const std::wstring missing = L"C:\\no such directory\\ZorbexGUI.dll";

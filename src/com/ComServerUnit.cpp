@@ -17,26 +17,32 @@ HMODULE ThisModule() {
     return module;
 }
 
-std::wstring LongModulePath(HMODULE module) {
+std::wstring ModulePath(HMODULE module) {
     std::vector<wchar_t> buffer(MAX_PATH);
     for (;;) {
         DWORD length = ::GetModuleFileNameW(module, buffer.data(), static_cast<DWORD>(buffer.size()));
         if (length == 0)
             return std::wstring();
         if (length < buffer.size())
-            break;
+            return std::wstring(buffer.data(), length);
         buffer.resize(buffer.size() * 2);
     }
-    return ConvertedPath(buffer.data(), &::GetLongPathNameW);
 }
 
 } // namespace
 
-TComServer::TComServer() : Module(ThisModule()), FileName(LongModulePath(Module)) {}
+TComServer::TComServer() : Module(ThisModule()), LoadedPath(ModulePath(Module)) {}
+
+const std::wstring& TComServer::ModuleFileName() {
+    if (FileName.empty() && !LoadedPath.empty())
+        FileName = ConvertedPath(LoadedPath, &::GetLongPathNameW);
+    return FileName;
+}
 
 ITypeLib* TComServer::TypeLib() {
+    // Any spelling of the path names the same file: the loader's own costs nothing more.
     if (!Library)
-        OleCheck(::LoadTypeLibEx(FileName.c_str(), REGKIND_NONE, &Library));
+        OleCheck(::LoadTypeLibEx(LoadedPath.c_str(), REGKIND_NONE, &Library));
     return Library.Get();
 }
 

@@ -1,9 +1,10 @@
 // The module COM record: this module's file, type library and names, and the counts that decide whether
 // it may be unloaded; its string resources. There is one record per module, made on first use (at
 // load): the library's code also runs linked into test programs, where the record is the program's own,
-// so the tests can check both the DLL and their own copy for objects left behind. Objects and server
-// locks are one count, factory references another: the factories live from load to unload, so only
-// the references to them say whether a client still needs the module.
+// so the tests can check both the DLL and their own copy for objects left behind. Making it costs no
+// more than asking the loader for the module's path: the browser loads the library in every tab.
+// Objects and server locks are one count, factory references another: the factories live from load to
+// unload, so only the references to them say whether a client still needs the module.
 #pragma once
 
 #include <windows.h>
@@ -21,8 +22,9 @@ public:
     TComServer& operator=(const TComServer&) = delete;
 
     HMODULE Instance() const { return Module; }
-    // Full path of the module file with every path element in its long form.
-    const std::wstring& ModuleFileName() const { return FileName; }
+    // Full path of the module file with every path element in its long form (worked out on first use:
+    // only registration needs it, and it costs a directory lookup per path element).
+    const std::wstring& ModuleFileName();
     // The type library from this module's "TYPELIB" 1 resource, loaded on first use; raises on failure.
     ITypeLib* TypeLib();
     // The type library's name ("ZorbexGUI"): the first half of every ProgID.
@@ -35,6 +37,8 @@ public:
 
 private:
     HMODULE Module = nullptr;
+    // The path the loader gives, which the type library is loaded from, and its long form once asked.
+    std::wstring LoadedPath;
     std::wstring FileName;
     Microsoft::WRL::ComPtr<ITypeLib> Library;
     volatile LONG Objects = 0;

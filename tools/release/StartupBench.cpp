@@ -1,10 +1,10 @@
 // StartupBench.exe: what it costs the browser to start a COM server DLL: load it, get the class objects
 // of its four classes and create one object of each, as the browser does when it opens a window.
 //
-//   StartupBench.exe DLL [CYCLES]
+//   StartupBench.exe DLL [CYCLES [each]]
 //
-// The system DLLs either server may import are loaded first, so that only the server's own cost is
-// measured. The first cycle is the one a browser process pays; the later cycles load the file again
+// The system DLLs either server may import are loaded first, and the process has made a window and
+// drawn text, as a browser has, so that only the server's own cost is measured. The first cycle is the one a browser process pays; the later cycles load the file again
 // after unloading it. Prints one line of figures in microseconds (tools/release/startup_bench.sh reads it).
 #include <windows.h>
 #include <objbase.h>
@@ -15,6 +15,7 @@
 #include "ZorbexGUI.h"
 
 #include <algorithm>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <string>
@@ -26,6 +27,8 @@ namespace {
 
 const CLSID* const kClasses[] = {&CLSID_ZorbexExplorerBar, &CLSID_IEHKepUtils, &CLSID_IEHelperBHOGUI,
                                  &CLSID_TrovellaQLToolbar};
+// Their short names in the figures printed.
+const char* const kClassNames[] = {"bar", "utils", "hint", "links"};
 
 class TModule {
 public:
@@ -69,6 +72,9 @@ double Now() {
 
 struct TCycle {
     double Load = 0, Factories = 0, Objects = 0, Unload = 0;
+    // The first DllGetClassObject alone, and each CreateInstance in the order of kClasses.
+    double FirstFactory = 0;
+    double Object[std::size(kClasses)] = {};
     double Total() const { return Load + Factories + Objects; }
 };
 
@@ -97,7 +103,10 @@ bool RunCycle(const std::wstring& path, TCycle& cycle, std::string& error) {
     const double loaded = Now();
     {
         std::vector<ComPtr<IClassFactory>> factories(std::size(kClasses));
+        double gotFirstFactory = loaded;
         for (size_t i = 0; i < std::size(kClasses); ++i) {
+            if (i == 1)
+                gotFirstFactory = Now();
             HRESULT result = getClassObject(*kClasses[i], IID_IClassFactory,
                                             reinterpret_cast<void**>(factories[i].GetAddressOf()));
             if (FAILED(result)) {
@@ -107,6 +116,7 @@ bool RunCycle(const std::wstring& path, TCycle& cycle, std::string& error) {
         }
         const double gotFactories = Now();
         std::vector<ComPtr<IUnknown>> objects(std::size(kClasses));
+        double objectStart = gotFactories;
         for (size_t i = 0; i < std::size(kClasses); ++i) {
             HRESULT result = factories[i]->CreateInstance(nullptr, IID_IUnknown,
                                                           reinterpret_cast<void**>(objects[i].GetAddressOf()));
@@ -114,9 +124,13 @@ bool RunCycle(const std::wstring& path, TCycle& cycle, std::string& error) {
                 error = "CreateInstance failed: " + std::to_string(result);
                 return false;
             }
+            const double objectEnd = Now();
+            cycle.Object[i] = objectEnd - objectStart;
+            objectStart = objectEnd;
         }
-        const double created = Now();
+        const double created = objectStart;
         cycle.Load = loaded - start;
+        cycle.FirstFactory = gotFirstFactory - loaded;
         cycle.Factories = gotFactories - loaded;
         cycle.Objects = created - gotFactories;
     }
@@ -128,6 +142,29 @@ bool RunCycle(const std::wstring& path, TCycle& cycle, std::string& error) {
     module.Free();
     cycle.Unload = Now() - released;
     return true;
+}
+
+// A browser has shown windows and text before it creates its first band: the process's first window and
+// first font, whose one-time set-up the system pays whoever comes first, are made before the clock starts.
+void WarmUpWindowing() {
+    HWND window = ::CreateWindowExW(WS_EX_TOOLWINDOW, L"STATIC", L"", WS_POPUP, 0, 0, 10, 10, nullptr, nullptr,
+                                    ::GetModuleHandleW(nullptr), nullptr);
+    if (HDC dc = ::GetDC(window)) {
+        HGDIOBJ previous = ::SelectObject(dc, ::GetStockObject(DEFAULT_GUI_FONT));
+        TEXTMETRICW metrics{};
+        ::GetTextMetricsW(dc, &metrics);
+        ::SelectObject(dc, previous);
+        ::ReleaseDC(window, dc);
+    }
+    if (window)
+        ::DestroyWindow(window);
+}
+
+DWORD LowestFreeTlsSlot() {
+    const DWORD slot = ::TlsAlloc();
+    if (slot != TLS_OUT_OF_INDEXES)
+        ::TlsFree(slot);
+    return slot;
 }
 
 double Median(std::vector<double> values) {
@@ -142,7 +179,7 @@ double Median(std::vector<double> values) {
 
 int wmain(int argc, wchar_t** argv) {
     if (argc < 2) {
-        std::fprintf(stderr, "usage: StartupBench.exe DLL [CYCLES]\n");
+        std::fprintf(stderr, "usage: StartupBench.exe DLL [CYCLES [each]]\n");
         return 2;
     }
     wchar_t full[MAX_PATH];
@@ -152,6 +189,8 @@ int wmain(int argc, wchar_t** argv) {
     }
     const std::wstring path = full;
     const int cycles = argc > 2 ? std::max(1, _wtoi(argv[2])) : 20;
+    // "each": every later cycle's figures on the error output too, to see whether reloading grows.
+    const bool eachCycle = argc > 3 && std::wstring(argv[3]) == L"each";
 
     TApartment apartment;
     if (FAILED(apartment.Result)) {
@@ -164,6 +203,7 @@ int wmain(int argc, wchar_t** argv) {
                                 L"oleaut32.dll", L"comctl32.dll", L"shell32.dll", L"shlwapi.dll", L"urlmon.dll",
                                 L"uxtheme.dll", L"msimg32.dll", L"version.dll", L"msvcrt.dll"})
         system.push_back(::LoadLibraryW(name));
+    WarmUpWindowing();
 
     TCycle first;
     std::string error;
@@ -175,23 +215,46 @@ int wmain(int argc, wchar_t** argv) {
         std::fprintf(stderr, "the DLL stayed loaded after FreeLibrary\n");
         return 1;
     }
-    std::vector<double> load, factories, objects, total, unload;
+    // A TLS slot that a load takes and its unload does not give back: the lowest free index moves on.
+    const DWORD freeSlotBefore = LowestFreeTlsSlot();
+    std::vector<TCycle> again;
     for (int i = 0; i < cycles; ++i) {
         TCycle cycle;
         if (!RunCycle(path, cycle, error)) {
             std::fprintf(stderr, "cycle %d: %s\n", i + 2, error.c_str());
             return 1;
         }
-        load.push_back(cycle.Load);
-        factories.push_back(cycle.Factories);
-        objects.push_back(cycle.Objects);
-        total.push_back(cycle.Total());
-        unload.push_back(cycle.Unload);
+        again.push_back(cycle);
+        if (eachCycle)
+            std::fprintf(stderr, "cycle %d: total=%.0f load=%.0f factories=%.0f objects=%.0f unload=%.0f\n", i + 2,
+                         cycle.Total(), cycle.Load, cycle.Factories, cycle.Objects, cycle.Unload);
     }
+    // The median of one figure over the cycles [from, to).
+    auto median = [&again](auto figure, size_t from = 0, size_t to = SIZE_MAX) {
+        std::vector<double> values;
+        for (size_t i = from; i < std::min(to, again.size()); ++i)
+            values.push_back(figure(again[i]));
+        return Median(values);
+    };
     std::printf("first_total=%.0f first_load=%.0f first_factories=%.0f first_objects=%.0f "
-                "again_total=%.0f again_load=%.0f again_factories=%.0f again_objects=%.0f again_unload=%.0f\n",
-                first.Total(), first.Load, first.Factories, first.Objects, Median(total), Median(load),
-                Median(factories), Median(objects), Median(unload));
+                "again_total=%.0f again_load=%.0f again_factories=%.0f again_objects=%.0f again_unload=%.0f",
+                first.Total(), first.Load, first.Factories, first.Objects,
+                median([](const TCycle& c) { return c.Total(); }), median([](const TCycle& c) { return c.Load; }),
+                median([](const TCycle& c) { return c.Factories; }),
+                median([](const TCycle& c) { return c.Objects; }), median([](const TCycle& c) { return c.Unload; }));
+    // The finer split: the first DllGetClassObject, and each class's CreateInstance.
+    std::printf(" first_factory1=%.0f again_factory1=%.0f", first.FirstFactory,
+                median([](const TCycle& c) { return c.FirstFactory; }));
+    for (size_t i = 0; i < std::size(kClasses); ++i)
+        std::printf(" first_%s=%.0f again_%s=%.0f", kClassNames[i], first.Object[i], kClassNames[i],
+                    median([i](const TCycle& c) { return c.Object[i]; }));
+    // Whether reloading costs more the more often the file was loaded: the first and the last third, and
+    // the TLS slots the reloads kept.
+    const size_t third = std::max<size_t>(again.size() / 3, 1);
+    std::printf(" again_early=%.0f again_late=%.0f again_tls_slots=%ld\n",
+                median([](const TCycle& c) { return c.Total(); }, 0, third),
+                median([](const TCycle& c) { return c.Total(); }, again.size() - third),
+                static_cast<long>(LowestFreeTlsSlot()) - static_cast<long>(freeSlotBefore));
     for (HMODULE module : system)
         if (module)
             ::FreeLibrary(module);

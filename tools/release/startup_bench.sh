@@ -6,35 +6,38 @@
 #
 #   tools/release/startup_bench.sh [PROCESSES] [CYCLES] [ARCH]
 #       default 9 processes of 20 cycles each; ARCH x86 (build-release, build) or x64 (build-x64-release,
-#       build-x64); without ARCH, every architecture this host runs
+#       build-x64); without ARCH, both: each is built, and measured where this host runs it (a host that
+#       cannot run 32-bit programs builds the x86 library and says why it is not measured)
 set -euo pipefail
 cd "$(dirname "$0")/../.."
 . tools/arch.sh
 processes=${1:-9}
 cycles=${2:-20}
-if [ $# -ge 3 ]; then
-    arches=$3
-else
-    arches=$(zorbex_arches)
-    zorbex_host_runs_x86 || echo "x86: not measured: $ZORBEX_X86_REASON"
-fi
+arches=${3:-x64 x86}
 
 for arch in $arches; do
     if [ "$arch" = x64 ]; then preset=x64-release built=build-x64; else preset=release built=build; fi
+    release=$(pwd)/build-$preset
     cmake --preset $preset >/dev/null
     cmake --build --preset $preset --target ZorbexGUI NullComServer StartupBench >/dev/null
-    release=$(pwd)/build-$([ "$arch" = x64 ] && echo x64-)release
     prefix=$release/bench-prefix
     bench=$release/tools/release/StartupBench.exe
     export ZORBEX_ARCH=$arch
     echo "== $arch"
+    if [ "$arch" = x86 ] && ! zorbex_host_runs_x86; then
+        echo "built, not measured: $ZORBEX_X86_REASON"
+        continue
+    fi
 
     # name=path of every library measured
     libraries=("null=$release/tools/release/NullComServer.dll" "release=$release/ZorbexGUI.dll")
     [ -f $built/ZorbexGUI.dll ] && libraries+=("as-built=$(pwd)/$built/ZorbexGUI.dll")
     unset figures
 
-    fields=(first_total first_load first_factories first_objects again_total)
+    objects=(bar utils hint links)
+    fields=(first_total first_load first_factories first_objects again_total again_load again_factories
+            again_objects first_factory1 again_factory1 again_early again_late again_tls_slots)
+    for object in "${objects[@]}"; do fields+=("first_$object" "again_$object"); done
     declare -A figures
     for ((p = 1; p <= processes; p++)); do
         for entry in "${libraries[@]}"; do
@@ -63,4 +66,24 @@ for arch in $arches; do
     echo "microseconds; first: the first start-up in a process (median of $processes processes), split into"
     echo "LoadLibrary, four DllGetClassObject and four CreateInstance; again: loading the unloaded file again"
     echo "in the same process (median over the processes of the median of $cycles cycles)."
+    echo
+    # The split: the first DllGetClassObject, each class's CreateInstance (ZorbexExplorerBar, IEHKepUtils,
+    # IEHelperBHOGUI, TrovellaQLToolbar), and whether reloading grows (the first and the last third of
+    # the cycles).
+    printf "%-9s %-6s %8s %8s %8s %8s %8s %8s\n" library when load factory1 bar utils hint links
+    for entry in "${libraries[@]}"; do
+        name=${entry%%=*}
+        for when in first again; do
+            row=()
+            for field in load factory1 "${objects[@]}"; do row+=("$(median <<<"${figures[$name:${when}_$field]}")"); done
+            printf "%-9s %-6s %8s %8s %8s %8s %8s %8s\n" "$name" "$when" "${row[@]}"
+        done
+    done
+    printf "%-9s %14s %14s %20s\n" library "again early" "again late" "TLS slots kept"
+    for entry in "${libraries[@]}"; do
+        name=${entry%%=*}
+        printf "%-9s %14s %14s %20s\n" "$name" "$(median <<<"${figures[$name:again_early]}")" \
+            "$(median <<<"${figures[$name:again_late]}")" "$(median <<<"${figures[$name:again_tls_slots]}")"
+    done
+    echo "(TLS slots kept: by the $cycles reloads of a process, each one a slot that an unload did not free)"
 done
