@@ -1,13 +1,17 @@
 // The failure trace: one line per failure to the debugger output (or the sink a test sets), repeats
 // folded into counts. The table of recent failures is per thread, as everything of the library's runs
-// on the thread that made it: no lock is needed.
+// on the thread that made it; only the list of all tables, kept to free them at unload, is shared.
 #include "com/DiagnosticsUnit.h"
 
 #include <array>
+#include <memory>
+#include <new>
 #include <cstring>
 #include <string_view>
+#include <vector>
 
 #include "com/FormatUnit.h"
+#include "com/ThreadSlotUnit.h"
 
 namespace zorbex {
 
@@ -33,7 +37,46 @@ struct TRecentFailure {
     unsigned long long Unwritten = 0;
     ULONGLONG LastSeen = 0;
 };
-thread_local std::array<TRecentFailure, 16> Recent{};
+using TRecentFailures = std::array<TRecentFailure, 16>;
+
+// The tables of every thread that had a failure, made on its first one and freed when the library is
+// unloaded (the library hears of no thread's end).
+class TRecentTables {
+public:
+    TRecentTables() = default;
+    TRecentTables(const TRecentTables&) = delete;
+    TRecentTables& operator=(const TRecentTables&) = delete;
+    ~TRecentTables() {
+        for (TRecentFailures* table : Tables)
+            delete table;
+    }
+
+    // This thread's table; nil when none could be made.
+    TRecentFailures* ThisThread() noexcept {
+        if (TRecentFailures* table = Slot.Get())
+            return table;
+        std::unique_ptr<TRecentFailures> table(new (std::nothrow) TRecentFailures{});
+        if (!table)
+            return nullptr;
+        bool listed = false;
+        ::AcquireSRWLockExclusive(&Lock);
+        detail::Quietly([&] {
+            Tables.push_back(table.get());
+            listed = true;
+        });
+        ::ReleaseSRWLockExclusive(&Lock);
+        if (!listed)
+            return nullptr;
+        TRecentFailures* made = table.release(); // the list frees it
+        return Slot.Set(made) ? made : nullptr;
+    }
+
+private:
+    TThreadPointer<TRecentFailures> Slot;
+    SRWLOCK Lock = SRWLOCK_INIT;
+    std::vector<TRecentFailures*> Tables;
+};
+TRecentTables RecentTables;
 
 std::wstring Widen(std::string_view text) {
     return std::wstring(text.begin(), text.end()); // source names and paths are ASCII
@@ -86,9 +129,12 @@ void TraceFailure(const std::source_location& site, const TErrorInfo& error, HRE
         const char* file = error.File ? error.File : site.file_name();
         const unsigned lineNumber = error.File ? error.Line : site.line();
         const ULONGLONG now = ::GetTickCount64();
+        TRecentFailures* recentFailures = RecentTables.ThisThread();
+        if (!recentFailures)
+            return;
         TRecentFailure* entry = nullptr;
-        TRecentFailure* oldest = &Recent[0];
-        for (TRecentFailure& recent : Recent) {
+        TRecentFailure* oldest = &(*recentFailures)[0];
+        for (TRecentFailure& recent : *recentFailures) {
             if (recent.Operation == site.function_name() && recent.File == file && recent.Line == lineNumber &&
                 recent.Code == code) {
                 entry = &recent;

@@ -3,6 +3,7 @@
 #include "server/ServerWrapperUnit.h"
 
 #include "com/ErrorsUnit.h"
+#include "com/ThreadSlotUnit.h"
 
 #include <mshtml.h>
 #include <oleauto.h>
@@ -18,7 +19,7 @@ namespace {
 // The Keptor application registers its server object in the running object table under this class.
 const CLSID kServerClassID = {0x8935E59B, 0x8EAD, 0x4A3E, {0xAC, 0x2E, 0x80, 0xE6, 0xA2, 0x05, 0x78, 0xB1}};
 
-thread_local TServerWrapper* ThreadWrapper = nullptr;
+TThreadPointer<TServerWrapper> ThreadWrapper;
 
 VARIANT_BOOL Flag(bool value) {
     return value ? VARIANT_TRUE : VARIANT_FALSE;
@@ -72,7 +73,8 @@ TServerWrapper::TServerWrapper() : Holds(1), Sink(TCVKeptorIGUIServerEvents::Cre
         ForEachClient([this](TServerClient* form) { form->QuickGroupChanged(this); });
     };
     Hook.Reset(::SetWindowsHookExW(WH_GETMESSAGE, &TServerWrapper::GetMessageHook, nullptr, ::GetCurrentThreadId()));
-    ThreadWrapper = this;
+    if (!ThreadWrapper.Set(this))
+        RaiseComError(HRESULT_FROM_WIN32(ERROR_NO_SYSTEM_RESOURCES));
 }
 
 TServerWrapper::~TServerWrapper() {
@@ -82,13 +84,13 @@ TServerWrapper::~TServerWrapper() {
     // must not reach a freed wrapper, and its remote holders are cut off.
     Sink->DropHandlers();
     ::CoDisconnectObject(static_cast<IDispatch*>(Sink.Get()), 0);
-    if (ThreadWrapper == this)
-        ThreadWrapper = nullptr;
+    if (ThreadWrapper.Get() == this)
+        ThreadWrapper.Set(nullptr);
 }
 
 TServerWrapperHold TServerWrapper::ThreadHold() {
-    if (ThreadWrapper)
-        return TServerWrapperHold(*ThreadWrapper);
+    if (TServerWrapper* wrapper = ThreadWrapper.Get())
+        return TServerWrapperHold(*wrapper);
     // A new wrapper starts with one hold, its creator's, which this hold adopts.
     TServerWrapperHold hold(*new TServerWrapper(), true);
     hold.Get().Connect();
@@ -96,7 +98,7 @@ TServerWrapperHold TServerWrapper::ThreadHold() {
 }
 
 TServerWrapper* TServerWrapper::Current() {
-    return ThreadWrapper;
+    return ThreadWrapper.Get();
 }
 
 void TServerWrapper::AddClient(TServerClient* form) {
@@ -159,8 +161,9 @@ void TServerWrapper::ServerLost() noexcept {
 LRESULT CALLBACK TServerWrapper::GetMessageHook(int code, WPARAM wParam, LPARAM lParam) {
     if (code == HC_ACTION && lParam) {
         const MSG* message = reinterpret_cast<const MSG*>(lParam);
-        if (message->message == kKeptorStartMessage && ThreadWrapper) {
-            TServerWrapperHold keep(*ThreadWrapper);
+        TServerWrapper* wrapper = message->message == kKeptorStartMessage ? ThreadWrapper.Get() : nullptr;
+        if (wrapper) {
+            TServerWrapperHold keep(*wrapper);
             // An application that is found but refuses the subscription stays held, unannounced.
             Guarded([&] { keep.Get().Connect(); });
         }
