@@ -374,13 +374,14 @@ void ScaleShots(const std::wstring& percent) {
     // Room for a menu or a hint under the toolbar.
     const int percentValue = std::max(_wtoi(percent.c_str()), 100);
     FrameSize = {860, 130 * percentValue / 100 + 40};
-    // The frame fitted to the band (as wide as its content and a margin, at least `width`) on a page.
+    // The frame fitted to the band on a page: `width` wide, or with 0 as wide as the band's content and
+    // a margin.
     auto frame = [](TTestSite& site, TDemoBand& band, LONG width) {
         Navigate(site, L"http://www.example.com/");
         DESKBANDINFO info{};
         info.dwMask = DBIM_ACTUAL;
         band.Band->GetBandInfo(1, DBIF_VIEWMODE_NORMAL, &info);
-        FrameSize.cx = std::max<LONG>(info.ptActual.x + 60, width);
+        FrameSize.cx = width > 0 ? width : std::max<LONG>(info.ptActual.x + 60, 420);
         RECT rect{};
         ::GetWindowRect(band.Form, &rect);
         MakeFrame(site, rect.bottom - rect.top + 4);
@@ -397,7 +398,7 @@ void ScaleShots(const std::wstring& percent) {
         TDemoBand band(CLSID_ZorbexExplorerBar, site);
         if (!band)
             return;
-        frame(*site.Get(), band, 420);
+        frame(*site.Get(), band, 0);
         away();
         Snapshot(prefix + L"main");
         if (HWND rating = RatingLabel(band.Form)) {
