@@ -19,20 +19,26 @@
 namespace zorbex {
 namespace {
 
-constexpr int kSide = 16;
-
+// A toolbar's strips at one size: an image keeps its index at every size.
 struct TStrip {
     const char* Name;
     int NormalId;
     int HotId;
     int Count;
+    int Side;
 };
 
 void PrintTo(const TStrip& strip, std::ostream* out) { *out << strip.Name; }
 
 const TStrip kStrips[] = {
-    {"Main", IDB_MAIN_IMAGES, IDB_MAIN_HOT_IMAGES, 19},
-    {"QuickLink", IDB_QL_IMAGES, IDB_QL_HOT_IMAGES, 3},
+    {"Main16", IDB_MAIN_IMAGES, IDB_MAIN_HOT_IMAGES, 19, 16},
+    {"Main20", IDB_MAIN_IMAGES_20, IDB_MAIN_HOT_IMAGES_20, 19, 20},
+    {"Main24", IDB_MAIN_IMAGES_24, IDB_MAIN_HOT_IMAGES_24, 19, 24},
+    {"Main32", IDB_MAIN_IMAGES_32, IDB_MAIN_HOT_IMAGES_32, 19, 32},
+    {"QuickLink16", IDB_QL_IMAGES, IDB_QL_HOT_IMAGES, 3, 16},
+    {"QuickLink20", IDB_QL_IMAGES_20, IDB_QL_HOT_IMAGES_20, 3, 20},
+    {"QuickLink24", IDB_QL_IMAGES_24, IDB_QL_HOT_IMAGES_24, 3, 24},
+    {"QuickLink32", IDB_QL_IMAGES_32, IDB_QL_HOT_IMAGES_32, 3, 32},
 };
 
 inline void DestroyImageList(HIMAGELIST list) { ::ImageList_Destroy(list); }
@@ -99,30 +105,32 @@ class ImageStripTest : public ::testing::TestWithParam<TStrip> {};
 
 TEST_P(ImageStripTest, IsA32BitBottomUpRgbBitmapOfAllImagesSideBySide) {
     const TStrip& param = GetParam();
+    const int side = param.Side;
     for (int id : {param.NormalId, param.HotId}) {
         SCOPED_TRACE(id);
         const TStoredStrip strip = ReadStrip(id);
         const BITMAPINFOHEADER& h = strip.Header;
         EXPECT_EQ(h.biSize, sizeof(BITMAPINFOHEADER));
-        EXPECT_EQ(h.biWidth, param.Count * kSide);
-        EXPECT_EQ(h.biHeight, kSide); // positive: bottom-up
+        EXPECT_EQ(h.biWidth, param.Count * side);
+        EXPECT_EQ(h.biHeight, side); // positive: bottom-up
         EXPECT_EQ(h.biPlanes, 1);
         EXPECT_EQ(h.biBitCount, 32);
         EXPECT_EQ(h.biCompression, static_cast<DWORD>(BI_RGB));
         EXPECT_EQ(h.biClrUsed, 0u);
-        EXPECT_EQ(strip.Size, sizeof(BITMAPINFOHEADER) + static_cast<size_t>(param.Count) * kSide * kSide * 4);
+        EXPECT_EQ(strip.Size, sizeof(BITMAPINFOHEADER) + static_cast<size_t>(param.Count) * static_cast<size_t>(side) * static_cast<size_t>(side) * 4);
     }
 }
 
 TEST_P(ImageStripTest, EveryImageHasTransparentAndOpaquePixels) {
     const TStrip& param = GetParam();
+    const int side = param.Side;
     for (int id : {param.NormalId, param.HotId}) {
         const TStoredStrip strip = ReadStrip(id);
         ASSERT_FALSE(strip.Pixels.empty());
         for (int image = 0; image < param.Count; ++image) {
             int transparent = 0, opaque = 0, colouredTransparent = 0;
-            for (int y = 0; y < kSide; ++y) {
-                for (int x = image * kSide; x < (image + 1) * kSide; ++x) {
+            for (int y = 0; y < side; ++y) {
+                for (int x = image * side; x < (image + 1) * side; ++x) {
                     const uint32_t pixel = strip.At(x, y);
                     transparent += Alpha(pixel) == 0;
                     opaque += Alpha(pixel) == 255;
@@ -142,6 +150,7 @@ TEST_P(ImageStripTest, EveryImageHasTransparentAndOpaquePixels) {
 // The normal image is the hot one muted: the same shape (alpha) with less colour, and different.
 TEST_P(ImageStripTest, NormalImageIsTheHotImageMuted) {
     const TStrip& param = GetParam();
+    const int side = param.Side;
     const TStoredStrip normal = ReadStrip(param.NormalId);
     const TStoredStrip hot = ReadStrip(param.HotId);
     ASSERT_FALSE(normal.Pixels.empty());
@@ -149,8 +158,8 @@ TEST_P(ImageStripTest, NormalImageIsTheHotImageMuted) {
     for (int image = 0; image < param.Count; ++image) {
         int shapeDifferences = 0, colourDifferences = 0;
         long normalChroma = 0, hotChroma = 0;
-        for (int y = 0; y < kSide; ++y) {
-            for (int x = image * kSide; x < (image + 1) * kSide; ++x) {
+        for (int y = 0; y < side; ++y) {
+            for (int x = image * side; x < (image + 1) * side; ++x) {
                 const uint32_t n = normal.At(x, y), h = hot.At(x, y);
                 shapeDifferences += Alpha(n) != Alpha(h);
                 colourDifferences += Rgb(n) != Rgb(h);
@@ -165,11 +174,12 @@ TEST_P(ImageStripTest, NormalImageIsTheHotImageMuted) {
     }
 }
 
-// Loaded as a DIB section and added to an image list as the toolbars do: one image per 16 pixels, and
+// Loaded as a DIB section and added to an image list as the toolbars do: one image per side pixels, and
 // drawn from the list, transparent pixels keep the background while opaque pixels are the image's own.
 TEST_P(ImageStripTest, GoesIntoAnImageListAndDrawsWithItsTransparency) {
     const TStrip& param = GetParam();
-    const int width = param.Count * kSide;
+    const int side = param.Side;
+    const int width = param.Count * side;
     for (int id : {param.NormalId, param.HotId}) {
         SCOPED_TRACE(id);
         const TStoredStrip stored = ReadStrip(id);
@@ -181,24 +191,24 @@ TEST_P(ImageStripTest, GoesIntoAnImageListAndDrawsWithItsTransparency) {
         DIBSECTION section{};
         ASSERT_EQ(::GetObjectW(bitmap.Get(), sizeof(section), &section), static_cast<int>(sizeof(section)));
         EXPECT_EQ(section.dsBm.bmWidth, width);
-        EXPECT_EQ(section.dsBm.bmHeight, kSide);
+        EXPECT_EQ(section.dsBm.bmHeight, side);
         EXPECT_EQ(section.dsBm.bmBitsPixel, 32);
 
-        TImageList list(::ImageList_Create(kSide, kSide, ILC_COLOR32 | ILC_MASK, param.Count, 0));
+        TImageList list(::ImageList_Create(side, side, ILC_COLOR32 | ILC_MASK, param.Count, 0));
         ASSERT_TRUE(list);
         EXPECT_EQ(::ImageList_Add(list.Get(), bitmap.Get(), nullptr), 0);
         EXPECT_EQ(::ImageList_GetImageCount(list.Get()), param.Count);
         int cx = 0, cy = 0;
         EXPECT_TRUE(::ImageList_GetIconSize(list.Get(), &cx, &cy));
-        EXPECT_EQ(cx, kSide);
-        EXPECT_EQ(cy, kSide);
+        EXPECT_EQ(cx, side);
+        EXPECT_EQ(cy, side);
 
         // Every image drawn from the list onto magenta, side by side again.
         const uint32_t background = 0x00FF00FFu;
         BITMAPINFO info{};
         info.bmiHeader.biSize = sizeof(BITMAPINFOHEADER);
         info.bmiHeader.biWidth = width;
-        info.bmiHeader.biHeight = -kSide;
+        info.bmiHeader.biHeight = -side;
         info.bmiHeader.biPlanes = 1;
         info.bmiHeader.biBitCount = 32;
         info.bmiHeader.biCompression = BI_RGB;
@@ -206,17 +216,17 @@ TEST_P(ImageStripTest, GoesIntoAnImageListAndDrawsWithItsTransparency) {
         TBitmapHandle target(::CreateDIBSection(nullptr, &info, DIB_RGB_COLORS, &bits, nullptr, 0));
         ASSERT_TRUE(target);
         uint32_t* pixels = static_cast<uint32_t*>(bits);
-        std::fill(pixels, pixels + static_cast<size_t>(width) * kSide, background);
+        std::fill(pixels, pixels + static_cast<size_t>(width) * static_cast<size_t>(side), background);
         TMemoryDC dc(::CreateCompatibleDC(nullptr));
         ASSERT_TRUE(dc);
         {
             TSelectGuard select(dc.Get(), target.Get());
             for (int image = 0; image < param.Count; ++image)
-                EXPECT_TRUE(::ImageList_Draw(list.Get(), image, dc.Get(), image * kSide, 0, ILD_NORMAL));
+                EXPECT_TRUE(::ImageList_Draw(list.Get(), image, dc.Get(), image * side, 0, ILD_NORMAL));
             ::GdiFlush();
         }
         int wrongTransparent = 0, wrongOpaque = 0;
-        for (int y = 0; y < kSide; ++y) {
+        for (int y = 0; y < side; ++y) {
             for (int x = 0; x < width; ++x) {
                 const uint32_t source = stored.At(x, y), drawn = pixels[static_cast<size_t>(y) * static_cast<size_t>(width) + static_cast<size_t>(x)];
                 if (Alpha(source) == 0)

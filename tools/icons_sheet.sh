@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
-# Contact sheet of the toolbar images as built into the library's resources: every image of the four
-# strips, enlarged four times (nearest neighbour) on a light and on a dark background, with its index,
-# and once more at its real size.
+# Contact sheet of the toolbar images as built into the library's resources: every image of the strips,
+# on a light and on a dark background, with its index: the 16-pixel design enlarged four times (nearest
+# neighbour), then each of the four sizes (16, 20, 24 and 32 pixels) at its real size.
 #
 #   tools/icons_sheet.sh [generated dir] [output png]
 #
@@ -33,11 +33,12 @@ text() {
         -annotate +6+0 "$5" "$1"
 }
 
-# row <file> <strip> <background> <label> <scale>: the images of a strip side by side in cells.
+# row <file> <strip> <background> <label> <side> <scale>: the images of a strip of side x side images
+# side by side in cells.
 row() {
-    local size=$((16 * $5))
+    local size=$(($5 * $6))
     local pad=$(((cell - size) / 2))
-    "$convert" "$2" -crop 16x16 +repage -scale "${size}x${size}" -background "$3" -alpha remove \
+    "$convert" "$2" -crop "$5x$5" +repage -scale "${size}x${size}" -background "$3" -alpha remove \
         -bordercolor "$3" -border "${pad}x4" +append "$work/images.png"
     text "$work/label.png" "$caption" $((size + 8)) "$3" "$4" west
     "$convert" "$work/label.png" "$work/images.png" +append "$1"
@@ -47,13 +48,14 @@ sheet_rows=()
 n=0
 add() { sheet_rows+=("$1"); }
 
+sizes="16 20 24 32"
 for set in Main QuickLink; do
-    normal="$gen/${set}Images.bmp"
-    hot="$gen/${set}HotImages.bmp"
-    for f in "$normal" "$hot"; do
-        [ -f "$f" ] || { echo "missing $f (build the target zorbex_icons first)" >&2; exit 1; }
+    for size in $sizes; do
+        for f in "$gen/${set}Images$size.bmp" "$gen/${set}HotImages$size.bmp"; do
+            [ -f "$f" ] || { echo "missing $f (build the target zorbex_icons first)" >&2; exit 1; }
+        done
     done
-    count=$(($("$convert" "$normal" -format '%w' info:) / 16))
+    count=$(($("$convert" "$gen/${set}Images16.bmp" -format '%w' info:) / 16))
     title="main toolbar"
     [ "$set" = QuickLink ] && title="quick-link toolbar"
 
@@ -66,10 +68,12 @@ for set in Main QuickLink; do
         done
         text "$work/nl.png" "$caption" 18 "$bg" "index" west
         "$convert" "$work/nl.png" "${numbers[@]}" +append "$work/r$n.png"; add "$work/r$n.png"
-        n=$((n + 1)); row "$work/r$n.png" "$normal" "$bg" "normal ${zoom}x" "$zoom"; add "$work/r$n.png"
-        n=$((n + 1)); row "$work/r$n.png" "$hot" "$bg" "hot ${zoom}x" "$zoom"; add "$work/r$n.png"
-        n=$((n + 1)); row "$work/r$n.png" "$normal" "$bg" "normal 1x" 1; add "$work/r$n.png"
-        n=$((n + 1)); row "$work/r$n.png" "$hot" "$bg" "hot 1x" 1; add "$work/r$n.png"
+        n=$((n + 1)); row "$work/r$n.png" "$gen/${set}Images16.bmp" "$bg" "normal 16, ${zoom}x" 16 "$zoom"; add "$work/r$n.png"
+        n=$((n + 1)); row "$work/r$n.png" "$gen/${set}HotImages16.bmp" "$bg" "hot 16, ${zoom}x" 16 "$zoom"; add "$work/r$n.png"
+        for size in $sizes; do
+            n=$((n + 1)); row "$work/r$n.png" "$gen/${set}Images$size.bmp" "$bg" "normal $size" "$size" 1; add "$work/r$n.png"
+            n=$((n + 1)); row "$work/r$n.png" "$gen/${set}HotImages$size.bmp" "$bg" "hot $size" "$size" 1; add "$work/r$n.png"
+        done
     done
 done
 

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Pictures of the toolbars as a person sees them: runs ZorbexShots.exe in a Wine prefix with the X11
 # driver on a private Xvfb screen and takes a screenshot (ImageMagick's import) each time the program
-# asks for one. The PNG files go to docs/screenshots/.
+# asks for one. The PNG files go to docs/screenshots/: the tour at 100 %, then both toolbars at 100, 150
+# and 200 % screen scale (the prefix's LogPixels 96, 144 and 192, read by Wine at process start).
 #   shots.sh [BUILD_DIR]    (default build-x64: the pictures come from either architecture's build)
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
@@ -18,7 +19,7 @@ for n in $(seq 71 99); do
     if [ ! -e /tmp/.X11-unix/X$n ] && [ ! -e /tmp/.X$n-lock ]; then display=:$n; break; fi
 done
 [ -n "$display" ] || { echo "no free X display"; exit 1; }
-/usr/bin/Xvfb "$display" -screen 0 1024x480x24 -nolisten tcp >/dev/null 2>&1 &
+/usr/bin/Xvfb "$display" -screen 0 1800x600x24 -nolisten tcp >/dev/null 2>&1 &
 xvfb=$!
 compositor=
 trap 'kill $compositor $xvfb 2>/dev/null || true; wait $compositor $xvfb 2>/dev/null || true' EXIT
@@ -35,18 +36,34 @@ export ZORBEX_KEPTOR_EXE=$build/tools/keptor/KeptorServer.exe ZORBEX_KEPTOR_TLB=
 "$here/register.sh" "$prefix" "$build/ZorbexGUI.dll"
 
 winwork="Z:${work//\//\\}"
-"$here/winerun.sh" "$prefix" "$build/tools/ZorbexShots.exe" "$winwork" &
-program=$!
-while kill -0 $program 2>/dev/null; do
-    for ready in "$work"/*.ready; do
-        [ -e "$ready" ] || continue
-        name=$(basename "$ready" .ready)
-        /usr/bin/import -window root -crop 860x240+0+0 +repage "$out/$name.png"
-        rm -f "$ready"
-        touch "$work/$name.done"
-        echo "  saved docs/screenshots/$name.png"
+# shoot [ARGS...]: runs ZorbexShots.exe and takes each picture it asks for, cropped to the geometry the
+# program writes into its request.
+shoot() {
+    "$here/winerun.sh" "$prefix" "$build/tools/ZorbexShots.exe" "$winwork" "$@" &
+    local program=$!
+    while kill -0 $program 2>/dev/null; do
+        for ready in "$work"/*.ready; do
+            [ -e "$ready" ] || continue
+            name=$(basename "$ready" .ready)
+            crop=$(head -n1 "$ready" | tr -d '\r')
+            /usr/bin/import -window root -crop "${crop:-860x240+0+0}" +repage "$out/$name.png"
+            rm -f "$ready"
+            touch "$work/$name.done"
+            echo "  saved docs/screenshots/$name.png"
+        done
+        sleep 0.2
     done
-    sleep 0.2
+    wait $program
+}
+logpixels() {
+    "$here/winerun.sh" "$prefix" reg add 'HKCU\Control Panel\Desktop' /v LogPixels /t REG_DWORD /d "$1" /f >/dev/null
+}
+
+logpixels 96
+shoot
+for scale in 100:96 150:144 200:192; do
+    logpixels "${scale#*:}"
+    shoot --scale "${scale%%:*}"
 done
-wait $program
+logpixels 96
 "$here/register.sh" "$prefix" "$build/ZorbexGUI.dll" -u

@@ -22,8 +22,9 @@ TFormPtr<TBtnHintForm> TBtnHintForm::Create() {
     // Borderless; a tool window has no taskbar button.
     form->CreateHandle(nullptr, WS_POPUP | WS_CLIPCHILDREN, WS_EX_TOOLWINDOW);
     form->HintLabel = ::CreateWindowExW(0, L"STATIC", L"HintLabel",
-                                        WS_CHILD | WS_VISIBLE | SS_LEFTNOWORDWRAP | SS_NOPREFIX, kLabelLeft,
-                                        kLabelTop, 0, 0, form->Handle(), nullptr, ComServer().Instance(), nullptr);
+                                        WS_CHILD | WS_VISIBLE | SS_LEFTNOWORDWRAP | SS_NOPREFIX, Scale(kLabelLeft),
+                                        Scale(kLabelTop), 0, 0, form->Handle(), nullptr, ComServer().Instance(),
+                                        nullptr);
     if (!form->HintLabel)
         RaiseComError(HRESULT_FROM_WIN32(::GetLastError()));
     ::SendMessageW(form->HintLabel, WM_SETFONT, reinterpret_cast<WPARAM>(form->Font()), FALSE);
@@ -45,11 +46,11 @@ void TBtnHintForm::SetHintText(const std::wstring& text) {
         }
     }
     const RECT screen = THintDesktop::Current().VirtualScreen();
-    LabelExtent.cx = std::clamp<LONG>(extent.right - extent.left, 0, std::max<LONG>(screen.right - screen.left - 2 * kLabelLeft, 0));
-    LabelExtent.cy = std::clamp<LONG>(extent.bottom - extent.top, 0, std::max<LONG>(screen.bottom - screen.top - 2 * kLabelTop, 0));
+    const int left = Scale(kLabelLeft), top = Scale(kLabelTop);
+    LabelExtent.cx = std::clamp<LONG>(extent.right - extent.left, 0, std::max<LONG>(screen.right - screen.left - 2 * left, 0));
+    LabelExtent.cy = std::clamp<LONG>(extent.bottom - extent.top, 0, std::max<LONG>(screen.bottom - screen.top - 2 * top, 0));
     ::SetWindowTextW(HintLabel, Text.c_str());
-    ::SetWindowPos(HintLabel, nullptr, kLabelLeft, kLabelTop, LabelExtent.cx, LabelExtent.cy,
-                   SWP_NOZORDER | SWP_NOACTIVATE);
+    ::SetWindowPos(HintLabel, nullptr, left, top, LabelExtent.cx, LabelExtent.cy, SWP_NOZORDER | SWP_NOACTIVATE);
     ::SetWindowTextW(Handle(), Text.c_str());
 }
 

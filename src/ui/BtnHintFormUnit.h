@@ -15,7 +15,8 @@ namespace zorbex {
 
 class TBtnHintForm : public THintWindow {
 public:
-    // Where HintLabel sits in the client area: the margin around the text.
+    // Where HintLabel sits in the client area, as designed: the margin around the text (scaled by the
+    // text height, as the form's font is).
     static constexpr int kLabelLeft = 3;
     static constexpr int kLabelTop = 3;
     // Longest hint text shown; a longer one is cut and ends with an ellipsis.

@@ -1,8 +1,13 @@
 // The controls of the forms layer: actions, image lists, toolbars, label panels and pop-up menus.
 #include "ui/ControlsUnit.h"
 
-#include <algorithm>
+#include <uxtheme.h>
 
+#include <algorithm>
+#include <cstdlib>
+#include <iterator>
+
+#include "ResourceIds.h"
 #include "com/ComServerUnit.h"
 #include "com/ErrorsUnit.h"
 
@@ -108,12 +113,22 @@ TImageList::~TImageList() {
         ::ImageList_Destroy(List);
 }
 
-void TImageList::LoadStrip(UINT resourceId) {
+void TImageList::LoadStrip(UINT designResourceId, int side) {
+    const auto size = std::find(std::begin(TForm::kImageSizes), std::end(TForm::kImageSizes), side);
+    if (size == std::end(TForm::kImageSizes))
+        RaiseError(L"No toolbar images of " + std::to_wstring(side) + L" pixels");
+    const UINT resourceId =
+        designResourceId + static_cast<UINT>(IDB_SIZE_STEP * (size - std::begin(TForm::kImageSizes)));
     TBitmapHandle strip(static_cast<HBITMAP>(::LoadImageW(ComServer().Instance(), MAKEINTRESOURCEW(resourceId),
                                                           IMAGE_BITMAP, 0, 0, LR_CREATEDIBSECTION)));
     if (!strip)
         RaiseComError(HRESULT_FROM_WIN32(::GetLastError()));
-    Reset(16, 16);
+    BITMAP picture{};
+    if (!::GetObjectW(strip.Get(), sizeof(picture), &picture) || std::abs(picture.bmHeight) != side ||
+        picture.bmWidth % side != 0)
+        RaiseError(L"The toolbar image strip " + std::to_wstring(resourceId) + L" is not made of " +
+                   std::to_wstring(side) + L"-pixel images");
+    Reset(side, side);
     Add(strip.Get());
 }
 
@@ -339,6 +354,10 @@ int TToolBar::ContentWidth() const {
     return right;
 }
 
+int TToolBar::ButtonHeight() const {
+    return HIWORD(static_cast<DWORD>(::SendMessageW(Handle(), TB_GETBUTTONSIZE, 0, 0)));
+}
+
 void TToolBar::LayoutControls() {
     for (const auto& button : ButtonList) {
         if (!button->Control)
@@ -377,6 +396,8 @@ LRESULT TToolBar::WndProc(UINT message, WPARAM wParam, LPARAM lParam) {
 }
 
 bool TToolBar::ReflectedMessage(UINT message, WPARAM wParam, LPARAM lParam, LRESULT& result) {
+    if (message == WM_NOTIFY && reinterpret_cast<const NMHDR*>(lParam)->code == NM_CUSTOMDRAW)
+        return CustomDraw(*reinterpret_cast<NMTBCUSTOMDRAW*>(lParam), result);
     if (message == WM_COMMAND) {
         TButton* button = Find(LOWORD(wParam));
         if (!button)
@@ -406,6 +427,69 @@ bool TToolBar::ReflectedMessage(UINT message, WPARAM wParam, LPARAM lParam, LRES
         return true;
     }
     return false;
+}
+
+// The drop-down arrow of a button is drawn by the toolbar at a fixed size (a 5 x 3 pixel glyph in an
+// arrow part 11 pixels wide, where the control does not scale it). On a larger text scale, an unthemed
+// toolbar gets its arrows drawn again after the toolbar has drawn the button: the glyph scaled by the
+// text height and centred in the arrow part, which keeps its width and so its click area. A themed
+// toolbar draws its arrows from the theme, at the theme's size for the screen.
+bool TToolBar::CustomDraw(NMTBCUSTOMDRAW& draw, LRESULT& result) {
+    if (TForm::Scale(kArrowWidth) <= kArrowWidth || ::GetWindowTheme(Handle()))
+        return false;
+    switch (draw.nmcd.dwDrawStage) {
+    case CDDS_PREPAINT:
+        result = CDRF_NOTIFYITEMDRAW;
+        return true;
+    case CDDS_ITEMPREPAINT: {
+        TBBUTTONINFOW info{};
+        info.cbSize = sizeof(info);
+        info.dwMask = TBIF_STYLE;
+        const bool dropDown =
+            ::SendMessageW(Handle(), TB_GETBUTTONINFOW, draw.nmcd.dwItemSpec, reinterpret_cast<LPARAM>(&info)) >= 0 &&
+            (info.fsStyle & BTNS_DROPDOWN);
+        result = dropDown ? CDRF_NOTIFYPOSTPAINT : CDRF_DODEFAULT;
+        return true;
+    }
+    case CDDS_ITEMPOSTPAINT:
+        DrawDropDownArrow(draw);
+        result = CDRF_DODEFAULT;
+        return true;
+    default:
+        return false;
+    }
+}
+
+void TToolBar::DrawDropDownArrow(const NMTBCUSTOMDRAW& draw) {
+    HDC dc = draw.nmcd.hdc;
+    const RECT& button = draw.nmcd.rc;
+    // The arrow part, inside its 1-pixel edge: the toolbar's own small glyph is painted over.
+    RECT part{std::max(button.left, button.right - kArrowPartWidth) + 1, button.top + 1, button.right - 1,
+              button.bottom - 1};
+    if (part.right <= part.left || part.bottom <= part.top)
+        return;
+    ::FillRect(dc, &part, ::GetSysColorBrush(COLOR_BTNFACE));
+    const int width = std::min<int>(TForm::Scale(kArrowWidth) | 1, part.right - part.left); // odd: a sharp tip
+    const int height = (width + 1) / 2;
+    const bool pressed = (draw.nmcd.uItemState & (CDIS_SELECTED | CDIS_CHECKED)) != 0;
+    const int offset = pressed ? 1 : 0;
+    const int left = part.left + (part.right - part.left - width) / 2 + offset;
+    const int top = part.top + (part.bottom - part.top - height) / 2 + offset;
+    auto triangle = [&](int dx, COLORREF color) {
+        const POINT points[] = {{left + dx, top + dx}, {left + dx + width - 1, top + dx},
+                                {left + dx + width / 2, top + dx + height - 1}};
+        TGdiObject brush(::CreateSolidBrush(color));
+        TGdiObject pen(::CreatePen(PS_SOLID, 1, color));
+        TSelectGuard selectBrush(dc, brush.Get());
+        TSelectGuard selectPen(dc, pen.Get());
+        ::Polygon(dc, points, 3);
+    };
+    if (draw.nmcd.uItemState & (CDIS_DISABLED | CDIS_INDETERMINATE)) {
+        triangle(1, ::GetSysColor(COLOR_BTNHIGHLIGHT));
+        triangle(0, ::GetSysColor(COLOR_3DSHADOW));
+    } else {
+        triangle(0, ::GetSysColor(COLOR_BTNTEXT));
+    }
 }
 
 void TToolBar::DropDown(const TButton& button, TPopupMenu& menu) {
@@ -512,18 +596,45 @@ bool TLabel::ReflectedMessage(UINT message, WPARAM wParam, LPARAM, LRESULT& resu
     return false;
 }
 
-TPanel::TPanel(TForm& form, HWND parent, int height, const std::wstring& caption) : TWindowObject(&form) {
+TPanel::TPanel(TForm& form, HWND parent, int height, const std::wstring& caption)
+    : TWindowObject(&form), Owner(form), PanelHeight(height) {
     const int border = TForm::Scale(kBorder);
     Attach(CreateContainerWindow(parent, WS_CHILD | WS_CLIPCHILDREN, 0, 0, 0, height));
-    PanelLabel = std::make_unique<TLabel>(form, Handle(), border, border, height - 2 * border - TForm::Scale(2), caption);
-    auto fit = [this, border, height] {
-        ::SetWindowPos(Handle(), nullptr, 0, 0, PanelLabel->Width() + 2 * border, height,
-                       SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
-        if (OnResize)
-            OnResize();
-    };
-    PanelLabel->OnResize = fit;
-    fit();
+    PanelLabel = std::make_unique<TLabel>(form, Handle(), border, border, 0, caption);
+    PanelLabel->OnResize = [this] { Fit(); };
+    SetHeight(height);
+}
+
+void TPanel::SetHeight(int height) {
+    PanelHeight = height;
+    // Designed: the label 17 pixels high at (3, 3) in a panel of 22. Its text and frame always fit.
+    const int border = TForm::Scale(kBorder);
+    int textHeight = 0;
+    {
+        TWindowDC dc(PanelLabel->Handle());
+        TEXTMETRICW metrics{};
+        if (dc.Get()) {
+            TSelectGuard font(dc.Get(), Owner.Font());
+            if (::GetTextMetricsW(dc.Get(), &metrics))
+                textHeight = metrics.tmHeight;
+        }
+    }
+    const int labelHeight = std::min(std::max(height - border - TForm::Scale(2),
+                                              textHeight + 2 * ::GetSystemMetrics(SM_CYBORDER)),
+                                     height);
+    int top = border;
+    if (top + labelHeight > height)
+        top = std::max((height - labelHeight) / 2, 0);
+    ::SetWindowPos(PanelLabel->Handle(), nullptr, border, top, PanelLabel->Width(), labelHeight,
+                   SWP_NOZORDER | SWP_NOACTIVATE);
+    Fit();
+}
+
+void TPanel::Fit() {
+    ::SetWindowPos(Handle(), nullptr, 0, 0, PanelLabel->Width() + 2 * TForm::Scale(kBorder), PanelHeight,
+                   SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
+    if (OnResize)
+        OnResize();
 }
 
 int TPanel::Width() const {

@@ -110,8 +110,9 @@ public:
     ~TImageList();
 
     HIMAGELIST Handle() const { return List; }
-    // A list of 16 x 16 images with alpha, loaded from a horizontal strip in this module's resources.
-    void LoadStrip(UINT resourceId);
+    // A list of side x side images with alpha, loaded from a horizontal strip in this module's
+    // resources: designResourceId names the 16-pixel strip, side one of TForm::kImageSizes.
+    void LoadStrip(UINT designResourceId, int side);
     // Empties the list and gives it a new image size.
     void Reset(int width, int height);
     // Adds a picture (copied; no mask); raises on failure.
@@ -147,6 +148,11 @@ public:
         TPopupMenu* DropDownMenu = nullptr; // opened by the arrow part when there is no OnDropDown
     };
 
+    // The drop-down arrow as the toolbar draws it at the design scale: its glyph's width, and the width
+    // of the arrow part of a drop-down button.
+    static constexpr int kArrowWidth = 5;
+    static constexpr int kArrowPartWidth = 11;
+
     TToolBar(TForm& form, HWND parent, const TToolBarStyle& style, HIMAGELIST images, HIMAGELIST hotImages);
     ~TToolBar() override;
 
@@ -179,6 +185,8 @@ public:
 
     // Width from the left edge to the right edge of the last shown item.
     int ContentWidth() const;
+    // Height of the buttons, as the toolbar sizes them for its images and font.
+    int ButtonHeight() const;
     // Re-measures the controls placed on the toolbar and moves them over their separators.
     void LayoutControls();
 
@@ -193,6 +201,9 @@ private:
     TButton& Insert(std::unique_ptr<TButton> button, TBBUTTON& info, int position);
     // A plain button and its toolbar description, not yet added.
     std::unique_ptr<TButton> NewButton(const TButtonDesign& design, TBBUTTON& info);
+    // Custom drawing: the drop-down arrows drawn to the text scale (see DrawDropDownArrow).
+    bool CustomDraw(NMTBCUSTOMDRAW& draw, LRESULT& result);
+    void DrawDropDownArrow(const NMTBCUSTOMDRAW& draw);
     void ShowAction(TButton& button, const TAction& action);
     int IndexOf(int commandId) const;
     int NewCommandId();
@@ -246,11 +257,17 @@ public:
     TPanel(TForm& form, HWND parent, int height, const std::wstring& caption);
     TLabel& Label() { return *PanelLabel; }
     int Width() const;
+    // Another height for the panel; the label keeps its margins and stays high enough for its text.
+    void SetHeight(int height);
 
     std::function<void()> OnResize;
 
 private:
+    void Fit();
+
     std::unique_ptr<TLabel> PanelLabel;
+    TForm& Owner;
+    int PanelHeight;
 };
 
 // --- Pop-up menus ------------------------------------------------------------------------------------

@@ -36,13 +36,45 @@ void EnsureFormClass() {
         RaiseComError(HRESULT_FROM_WIN32(::GetLastError()));
 }
 
-HFONT CreateDesignFont() {
+constexpr int kDesignPixelsPerInch = 96;
+
+int ScreenPixelsPerInch() {
     TWindowDC screen(nullptr);
+    return screen.Get() ? ::GetDeviceCaps(screen.Get(), LOGPIXELSY) : kDesignPixelsPerInch;
+}
+
+// "MS Sans Serif" 8 pt as it is at a number of pixels per inch.
+HFONT CreateDesignFont(int pixelsPerInch) {
     LOGFONTW font{};
-    font.lfHeight = -::MulDiv(8, screen.Get() ? ::GetDeviceCaps(screen.Get(), LOGPIXELSY) : 96, 72);
+    font.lfHeight = -::MulDiv(8, pixelsPerInch, 72);
     font.lfCharSet = DEFAULT_CHARSET;
     wcscpy(font.lfFaceName, L"MS Sans Serif");
     return ::CreateFontIndirectW(&font);
+}
+
+HFONT CreateDesignFont() {
+    return CreateDesignFont(ScreenPixelsPerInch());
+}
+
+// The text height of the design font at a number of pixels per inch, as this system draws it; 0 when
+// it cannot be measured.
+int DesignFontHeightAt(int pixelsPerInch) {
+    TWindowDC screen(nullptr);
+    if (!screen.Get())
+        return 0;
+    TGdiObject handle(CreateDesignFont(pixelsPerInch));
+    if (!handle)
+        return 0;
+    TSelectGuard select(screen.Get(), handle.Get());
+    TEXTMETRICW metrics{};
+    if (!::GetTextMetricsW(screen.Get(), &metrics) || metrics.tmHeight <= 0)
+        return 0;
+    return metrics.tmHeight;
+}
+
+int TextHeight() {
+    static const int height = TForm::DesignFontHeight();
+    return height;
 }
 
 } // namespace
@@ -163,22 +195,34 @@ HWND CreateContainerWindow(HWND parent, DWORD style, int x, int y, int width, in
 }
 
 int TForm::DesignFontHeight() {
-    TWindowDC screen(nullptr);
-    if (!screen.Get())
-        return kDesignTextHeight;
-    TGdiObject handle(CreateDesignFont());
-    if (!handle)
-        return kDesignTextHeight;
-    TSelectGuard select(screen.Get(), handle.Get());
-    TEXTMETRICW metrics{};
-    if (!::GetTextMetricsW(screen.Get(), &metrics) || metrics.tmHeight <= 0)
-        return kDesignTextHeight;
-    return metrics.tmHeight;
+    const int height = DesignFontHeightAt(ScreenPixelsPerInch());
+    return height > 0 ? height : kDesignTextHeight;
 }
 
 int TForm::Scale(int designed) {
-    static const int height = DesignFontHeight();
-    return ::MulDiv(designed, height, kDesignTextHeight);
+    return ::MulDiv(designed, TextHeight(), kDesignTextHeight);
+}
+
+int TForm::ImageSize() {
+    // The text height does not grow in proportion: the font's em is a whole number of pixels and the
+    // face adds its own leading (Wine's substitute for the design font is 13, 15, 19 and 24 pixels high
+    // at 96, 120, 144 and 192 dots per inch, 13 x 1.25 being 16.25). So the text height is held against
+    // the height the same font has, on this system, at each size's scale, rather than against 13 x side
+    // / 16.
+    static const int size = [] {
+        const int height = TextHeight();
+        int chosen = kImageSizes[0];
+        for (int side : kImageSizes) {
+            const int pixelsPerInch = kDesignPixelsPerInch * side / kImageSizes[0];
+            int needed = DesignFontHeightAt(pixelsPerInch);
+            if (needed <= 0)
+                needed = ::MulDiv(kDesignTextHeight, pixelsPerInch, kDesignPixelsPerInch);
+            if (height >= needed)
+                chosen = side;
+        }
+        return chosen;
+    }();
+    return size;
 }
 
 void TForm::CreateHandle(HWND parent, DWORD style, DWORD exStyle) {
@@ -189,6 +233,17 @@ void TForm::CreateHandle(HWND parent, DWORD style, DWORD exStyle) {
                              rect.bottom - rect.top, parent, nullptr, ComServer().Instance(), nullptr));
     if (FormDesign.Visible)
         ::ShowWindow(Handle(), SW_SHOWNA);
+}
+
+void TForm::SetClientHeight(int height) {
+    HWND window = Handle();
+    if (!window)
+        return;
+    RECT rect{0, 0, ClientWidth(), std::max(height, 0)};
+    ::AdjustWindowRectEx(&rect, static_cast<DWORD>(::GetWindowLongPtrW(window, GWL_STYLE)), FALSE,
+                         static_cast<DWORD>(::GetWindowLongPtrW(window, GWL_EXSTYLE)));
+    ::SetWindowPos(window, nullptr, 0, 0, rect.right - rect.left, rect.bottom - rect.top,
+                   SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
 }
 
 int TForm::Width() const {

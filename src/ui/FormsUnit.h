@@ -130,7 +130,16 @@ public:
 
     // Text height of "MS Sans Serif" 8 pt on this system, which forms are designed for at 13 pixels.
     static int DesignFontHeight();
+    // A designed size scaled by the ratio of this system's text height to the designed 13 pixels. The
+    // system's text scale is read once per process, as the system itself reads it at process start.
     static int Scale(int designed);
+
+    // The sizes the toolbar images are drawn at, the design's first.
+    static constexpr int kImageSizes[] = {16, 20, 24, 32};
+    // The side of the toolbar images that fits the text scale: the largest of kImageSizes whose scale
+    // (side / 16) the text height reaches, the nearest smaller size in between; 16 at 96 dots per inch,
+    // 20 at 120, 24 at 144, 32 at 192.
+    static int ImageSize();
 
 protected:
     explicit TForm(const TFormDesign& design);
@@ -139,6 +148,8 @@ protected:
 
     // Creates the window (a child of parent when parent is set) with the designed client size, scaled.
     void CreateHandle(HWND parent, DWORD style, DWORD exStyle = 0);
+    // Gives the window another client height (its content may need more than the designed height).
+    void SetClientHeight(int height);
 
     // Runs once, while the form is whole and its window still exists, before the window is destroyed.
     virtual void BeforeDestruction() {}

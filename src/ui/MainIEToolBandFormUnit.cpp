@@ -119,10 +119,21 @@ std::wstring UrlText(const VARIANT* url) {
 } // namespace
 
 TMainIEToolBandForm::TMainIEToolBandForm(TBandHost& band) : TKeptorIEToolBandForm(band, kMainIEToolBandFormDesign) {
-    HotImageList.LoadStrip(IDB_MAIN_HOT_IMAGES);
-    ImageList.LoadStrip(IDB_MAIN_IMAGES);
+    HotImageList.LoadStrip(IDB_MAIN_HOT_IMAGES, ImageSize());
+    ImageList.LoadStrip(IDB_MAIN_IMAGES, ImageSize());
     ActionList.Load(*this, kActions);
     BuildToolBars();
+    FitHeight();
+}
+
+void TMainIEToolBandForm::FitHeight() {
+    // The strip is as high as the design scaled, or as the buttons for the chosen images if higher.
+    const int height = std::max({Scale(kToolBarHeight), ToolBar1->ButtonHeight(), ToolBar2->ButtonHeight()});
+    if (height != ClientHeight())
+        SetClientHeight(height);
+    for (TPanel* panel : {RatingPanel.get(), CardPanel.get(), CommentMainPanel.get()})
+        panel->SetHeight(height);
+    Relayout();
 }
 
 void TMainIEToolBandForm::BuildToolBars() {
@@ -486,9 +497,10 @@ void TMainIEToolBandForm::DomainLinksActionExecute(TAction&) {
         item.OnMeasure = [picture = shown](TMenuItem&, MEASUREITEMSTRUCT& measure) {
             if (!picture)
                 return; // the platform's measure stands
-            // A picture of any size may arrive; the menu keeps to the size of a screen.
-            measure.itemWidth = static_cast<UINT>(std::clamp(picture->Width() - 8, 0, 2048));
-            measure.itemHeight = static_cast<UINT>(std::clamp(picture->Height() + 2, 0, 1024));
+            // A picture of any size may arrive and is shown as it comes; the menu keeps to the size of a
+            // screen. The margins around it follow the text scale, as the menu's own do.
+            measure.itemWidth = static_cast<UINT>(std::clamp(picture->Width() - Scale(8), 0, 2048));
+            measure.itemHeight = static_cast<UINT>(std::clamp(picture->Height() + Scale(2), 0, 1024));
         };
         item.OnDraw = [picture = shown](TMenuItem&, const DRAWITEMSTRUCT& draw) {
             if (!picture)
@@ -496,8 +508,8 @@ void TMainIEToolBandForm::DomainLinksActionExecute(TAction&) {
             const bool selected = (draw.itemState & ODS_SELECTED) != 0;
             HBRUSH frame = ::GetSysColorBrush(selected ? COLOR_HIGHLIGHT : COLOR_BTNFACE);
             ::FrameRect(draw.hDC, &draw.rcItem, frame);
-            ::BitBlt(draw.hDC, draw.rcItem.left + 2, draw.rcItem.top + 1, picture->Width(), picture->Height(),
-                     picture->Canvas(), 0, 0, SRCCOPY);
+            ::BitBlt(draw.hDC, draw.rcItem.left + Scale(2), draw.rcItem.top + Scale(1), picture->Width(),
+                     picture->Height(), picture->Canvas(), 0, 0, SRCCOPY);
         };
         item.OnClick = [this](TMenuItem& menuItem) {
             const std::wstring url = Wrapper().GetLinkUrl(static_cast<LONG>(menuItem.Tag));
@@ -534,16 +546,17 @@ void TMainIEToolBandForm::RatingActionExecute(TAction&) {
             Wrapper().SetDocumentRating(DocId, static_cast<LONG>(menuItem.Tag));
         };
         item.OnMeasure = [this](TMenuItem&, MEASUREITEMSTRUCT& measure) {
-            measure.itemWidth = static_cast<UINT>(std::max(RatingsImageList.ImageWidth() - 10, 0));
-            measure.itemHeight = static_cast<UINT>(std::max<int>(static_cast<int>(measure.itemHeight),
-                                                                 RatingsImageList.ImageHeight()));
+            measure.itemWidth = static_cast<UINT>(std::max(RatingsImageList.ImageWidth() - Scale(10), 0));
+            // The height an item needs for its picture, with a pixel above and below at the design
+            // scale. (The menu's own default, the system font's height, grows faster than the text.)
+            measure.itemHeight = static_cast<UINT>(RatingsImageList.ImageHeight() + Scale(2));
         };
         item.OnDraw = [this](TMenuItem& menuItem, const DRAWITEMSTRUCT& draw) {
             const bool selected = (draw.itemState & ODS_SELECTED) != 0;
             ::FillRect(draw.hDC, &draw.rcItem, ::GetSysColorBrush(selected ? COLOR_HIGHLIGHT : COLOR_MENU));
             const int top = draw.rcItem.top + (draw.rcItem.bottom - draw.rcItem.top - RatingsImageList.ImageHeight()) / 2;
-            ::ImageList_Draw(RatingsImageList.Handle(), menuItem.ImageIndex, draw.hDC, draw.rcItem.left + 2, top,
-                             ILD_NORMAL);
+            ::ImageList_Draw(RatingsImageList.Handle(), menuItem.ImageIndex, draw.hDC, draw.rcItem.left + Scale(2),
+                             top, ILD_NORMAL);
         };
 
         LONG text = 0, back = 0;
@@ -561,7 +574,8 @@ void TMainIEToolBandForm::RatingActionExecute(TAction&) {
         TGdiObject fill(::CreateSolidBrush(backColor));
         ::FillRect(canvas, &whole, static_cast<HBRUSH>(window.Get()));
         ::FrameRect(canvas, &whole, static_cast<HBRUSH>(border.Get()));
-        RECT inner{2, 2, width - 2, height - 2};
+        const int inset = Scale(2);
+        RECT inner{inset, inset, width - inset, height - inset};
         ::FillRect(canvas, &inner, static_cast<HBRUSH>(fill.Get()));
         const std::wstring number = std::to_wstring(rating);
         TSelectGuard font(canvas, Font());
@@ -737,7 +751,8 @@ void TMainIEToolBandForm::ShowButtonHint() {
         return; // nothing to show: an empty box says nothing
     BtnHintForm->SetHintText(text);
     const SIZE label = BtnHintForm->LabelSize();
-    BtnHintForm->SetClientSize(2 * TBtnHintForm::kLabelLeft + label.cx, 2 * TBtnHintForm::kLabelTop + label.cy);
+    BtnHintForm->SetClientSize(2 * Scale(TBtnHintForm::kLabelLeft) + label.cx,
+                               2 * Scale(TBtnHintForm::kLabelTop) + label.cy);
     PlaceHintWindow(BtnHintForm->Handle(), THintDesktop::Current().CursorPos());
     ToolbarDM->CommonHintTimer.SetInterval(TToolbarDM::kHintHidePause);
     ToolbarDM->CommonHintTimer.Start();

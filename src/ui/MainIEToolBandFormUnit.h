@@ -140,6 +140,8 @@ private:
     void BrowserQuit(TWebBrowserEventHandler* sender);
 
     void BuildToolBars();
+    // Makes the form as high as its scaled design or its buttons, whichever is higher.
+    void FitHeight();
     void Relayout();
     void WireHints();
 

@@ -78,8 +78,8 @@ private:
 };
 
 TQLIEToolBandForm::TQLIEToolBandForm(TBandHost& band) : TKeptorIEToolBandForm(band, kQLIEToolBandFormDesign) {
-    ImageList.LoadStrip(IDB_QL_IMAGES);
-    HotImageList.LoadStrip(IDB_QL_HOT_IMAGES);
+    ImageList.LoadStrip(IDB_QL_IMAGES, ImageSize());
+    HotImageList.LoadStrip(IDB_QL_HOT_IMAGES, ImageSize());
     QGPopupMenu = std::make_unique<TPopupMenu>(*this, false);
     QGPopupMenu->SetImages(HotImageList.Handle());
     QLMngToolBar =
@@ -93,6 +93,11 @@ TQLIEToolBandForm::TQLIEToolBandForm(TBandHost& band) : TKeptorIEToolBandForm(ba
     button.OnClick = [this, click = kQLMngToolButton.Click] { (this->*click)(); };
     button.DropDownMenu = QGPopupMenu.get();
     QLMngToolButton = &button;
+    // The strip is as high as the design scaled, or as the buttons for the chosen images if higher.
+    const int height = std::max({Scale(kQLIEToolBandFormDesign.ClientHeight), QLMngToolBar->ButtonHeight(),
+                                 QLToolBar->ButtonHeight()});
+    if (height != ClientHeight())
+        SetClientHeight(height);
     Relayout();
 }
 

@@ -57,6 +57,9 @@ void CALLBACK ProbeTick(HWND, UINT, UINT_PTR, DWORD) {
         wchar_t text[512]{};
         ::GetMenuStringW(menu, static_cast<UINT>(i), text, 512, MF_BYPOSITION);
         result.Texts.emplace_back(text);
+        RECT item{};
+        ::GetMenuItemRect(nullptr, menu, static_cast<UINT>(i), &item);
+        result.ItemRects.push_back(item);
     }
     const int choose = state->Decide ? state->Decide(result) : -1;
     if (choose >= 0 && choose < result.Count) {

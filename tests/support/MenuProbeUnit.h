@@ -17,6 +17,7 @@ struct TMenuProbe {
     std::vector<std::wstring> Texts; // each item's string ("" for owner-drawn items)
     std::vector<bool> OwnerDrawn;
     POINT Position{};               // the menu window's top-left corner
+    std::vector<RECT> ItemRects;    // each item's rectangle on the screen
 };
 
 // Runs `open`, which opens a pop-up menu on this thread and returns when the menu has closed. The

@@ -3,7 +3,8 @@
 // "<name>.ready" into the shots folder and waits until the script that takes the screenshot (under
 // Xvfb, tools/shots.sh) answers with "<name>.done".
 //
-//   ZorbexShots.exe FOLDER
+//   ZorbexShots.exe FOLDER                    the pictures of the README's tour
+//   ZorbexShots.exe FOLDER --scale PERCENT    both toolbars at the screen scale the process runs at
 #include <windows.h>
 #include <commctrl.h>
 #include <exdispid.h>
@@ -52,8 +53,11 @@ bool Exists(const std::wstring& path) {
     return ::GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES;
 }
 
-// Asks for a screenshot and waits for it; pump: whether to handle messages while waiting (not inside
-// a menu's own loop, whose window is already drawn).
+// The part of the screen the pictures show: the browser frame.
+SIZE FrameSize{860, 240};
+
+// Asks for a screenshot of the frame and waits for it; pump: whether to handle messages while waiting
+// (not inside a menu's own loop, whose window is already drawn).
 void Snapshot(const std::wstring& name, bool pump = true) {
     if (pump)
         Pump(600);
@@ -61,8 +65,13 @@ void Snapshot(const std::wstring& name, bool pump = true) {
     const std::wstring done = ShotsFolder + L"\\" + name + L".done";
     ::DeleteFileW(done.c_str());
     HANDLE file = ::CreateFileW(ready.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
-    if (file != INVALID_HANDLE_VALUE)
+    if (file != INVALID_HANDLE_VALUE) {
+        // The crop of the screenshot, as ImageMagick's geometry.
+        const std::string crop = std::to_string(FrameSize.cx) + "x" + std::to_string(FrameSize.cy) + "+0+0\n";
+        DWORD written = 0;
+        ::WriteFile(file, crop.data(), static_cast<DWORD>(crop.size()), &written, nullptr);
         ::CloseHandle(file);
+    }
     for (int waited = 0; waited < 3000 && !Exists(done); ++waited) {
         if (pump)
             Pump(10);
@@ -119,17 +128,20 @@ void SetSwitch(const wchar_t* name, DWORD value) {
 }
 
 // The browser frame of the pictures: the site's window with a toolbar row and a page area below it.
-void MakeFrame(TTestSite& site) {
+// rowHeight: the height of the toolbar row (the band's height and a 4-pixel margin).
+void MakeFrame(TTestSite& site, int rowHeight = 26) {
     HWND frame = site.Window();
+    const int width = FrameSize.cx, height = FrameSize.cy;
     ::SetWindowTextW(frame, L"Demo browser");
     ::SetWindowLongPtrW(frame, GWL_STYLE, static_cast<LONG_PTR>(WS_POPUP | WS_BORDER | WS_CLIPCHILDREN));
-    ::SetWindowPos(frame, HWND_TOP, 0, 0, 860, 240, SWP_FRAMECHANGED | SWP_SHOWWINDOW);
+    ::SetWindowPos(frame, HWND_TOP, 0, 0, width, height, SWP_FRAMECHANGED | SWP_SHOWWINDOW);
     // The page area under the toolbar, with the address of the page "shown".
     PageLabel = ::CreateWindowExW(WS_EX_CLIENTEDGE, L"EDIT", L"", WS_CHILD | WS_VISIBLE | ES_MULTILINE | ES_READONLY,
-                                  0, 26, 858, 212, frame, nullptr, ::GetModuleHandleW(nullptr), nullptr);
+                                  0, rowHeight, width - 2, height - 2 - rowHeight, frame, nullptr,
+                                  ::GetModuleHandleW(nullptr), nullptr);
     // The browser's toolbar row behind the band.
-    HWND row = ::CreateWindowExW(0, L"STATIC", L"", WS_CHILD | WS_VISIBLE | WS_CLIPSIBLINGS, 0, 0, 858, 26, frame,
-                                 nullptr, ::GetModuleHandleW(nullptr), nullptr);
+    HWND row = ::CreateWindowExW(0, L"STATIC", L"", WS_CHILD | WS_VISIBLE | WS_CLIPSIBLINGS, 0, 0, width - 2,
+                                 rowHeight, frame, nullptr, ::GetModuleHandleW(nullptr), nullptr);
     ::SetWindowPos(row, HWND_BOTTOM, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
 }
 
@@ -157,7 +169,8 @@ struct TDemoBand : TLibraryBand {
         DESKBANDINFO info{};
         info.dwMask = DBIM_ACTUAL;
         Band->GetBandInfo(1, DBIF_VIEWMODE_NORMAL, &info);
-        ::SetWindowPos(Form, HWND_TOP, 0, 2, std::max<LONG>(info.ptActual.x, 858), info.ptActual.y, SWP_SHOWWINDOW);
+        ::SetWindowPos(Form, HWND_TOP, 0, 2, std::max<LONG>(info.ptActual.x, FrameSize.cx - 2), info.ptActual.y,
+                       SWP_SHOWWINDOW);
     }
 };
 
@@ -343,11 +356,85 @@ void QuickLinkShots() {
 
 }
 
+// Both toolbars at the screen scale this process runs at (the prefix's LogPixels, which tools/shots.sh
+// sets): the main toolbar on an archived page, its rating menu, a button hint, and the quick-link
+// toolbar with a group's drop-down open. The pictures are named scale-<percent>-<what>.
+void ScaleShots(const std::wstring& percent) {
+    for (const wchar_t* name : {L"Enabled", L"Highlight enabled", L"Banner killer enabled", L"Link hint enabled"})
+        SetSwitch(name, 1);
+    SetSwitch(L"Popup killer enabled", 0);
+    TKeptorProcess keptor(L"--demo");
+    if (!keptor.Started()) {
+        Print(L"KeptorServer.exe did not start");
+        return;
+    }
+    keptor.Control()->ClearFailures();
+    const std::wstring prefix = L"scale-" + percent + L"-";
+    Print(L"== Both toolbars at " + percent + L" %");
+    // Room for a menu or a hint under the toolbar.
+    const int percentValue = std::max(_wtoi(percent.c_str()), 100);
+    FrameSize = {860, 130 * percentValue / 100 + 40};
+    // The frame fitted to the band on a page: `width` wide, or with 0 as wide as the band's content and
+    // a margin.
+    auto frame = [](TTestSite& site, TDemoBand& band, LONG width) {
+        Navigate(site, L"http://www.example.com/");
+        DESKBANDINFO info{};
+        info.dwMask = DBIM_ACTUAL;
+        band.Band->GetBandInfo(1, DBIF_VIEWMODE_NORMAL, &info);
+        FrameSize.cx = width > 0 ? width : std::max<LONG>(info.ptActual.x + 60, 420);
+        RECT rect{};
+        ::GetWindowRect(band.Form, &rect);
+        MakeFrame(site, rect.bottom - rect.top + 4);
+        Navigate(site, L"http://www.example.com/");
+        band.Place();
+        ::SetWindowPos(band.Form, HWND_TOP, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE);
+    };
+    auto away = [] {
+        ::SetCursorPos(FrameSize.cx - 20, FrameSize.cy - 10);
+        Pump(400);
+    };
+    {
+        ComPtr<TTestSite> site = TTestSite::Create();
+        TDemoBand band(CLSID_ZorbexExplorerBar, site);
+        if (!band)
+            return;
+        frame(*site.Get(), band, 0);
+        away();
+        Snapshot(prefix + L"main");
+        if (HWND rating = RatingLabel(band.Form)) {
+            RECT label{};
+            ::GetWindowRect(rating, &label);
+            ::SetCursorPos(label.left + 8, label.top + 8);
+            SnapshotMenu(prefix + L"menu", [&] {
+                ::SendMessageW(::GetParent(rating), WM_COMMAND, MAKEWPARAM(0, STN_CLICKED),
+                               reinterpret_cast<LPARAM>(rating));
+            });
+        }
+        away();
+        if (PointAtToolbarButton(band.Form, 3)) {
+            Pump(900);
+            Snapshot(prefix + L"hint", false);
+        }
+        away();
+    }
+    {
+        ComPtr<TTestSite> site = TTestSite::Create();
+        TDemoBand band(CLSID_TrovellaQLToolbar, site);
+        if (!band)
+            return;
+        frame(*site.Get(), band, 420 * percentValue / 100); // room for the groups and a drop-down
+        Pump(300);
+        if (HWND groups = ::FindWindowExW(band.Form, nullptr, TOOLBARCLASSNAMEW, L"QLToolBar"))
+            SnapshotMenu(prefix + L"links", [&] { ClickArrowPart(groups, 0); });
+        Pump(300);
+    }
+}
+
 } // namespace
 
 int wmain(int argc, wchar_t** argv) {
     if (argc < 2) {
-        Print(L"usage: ZorbexShots.exe FOLDER");
+        Print(L"usage: ZorbexShots.exe FOLDER [--scale PERCENT]");
         return 2;
     }
     ShotsFolder = argv[1];
@@ -355,9 +442,13 @@ int wmain(int argc, wchar_t** argv) {
         return 1;
     INITCOMMONCONTROLSEX controls{sizeof(controls), ICC_BAR_CLASSES};
     ::InitCommonControlsEx(&controls);
-    MainToolbarShots();
-    HintShots();
-    QuickLinkShots();
+    if (argc >= 4 && std::wstring(argv[2]) == L"--scale") {
+        ScaleShots(argv[3]);
+    } else {
+        MainToolbarShots();
+        HintShots();
+        QuickLinkShots();
+    }
     ::CoFreeUnusedLibraries();
     ::OleUninitialize();
     return 0;
