@@ -12,7 +12,10 @@
 #include <bit>
 #include <climits>
 #include <cstring>
+#include <limits>
 #include <memory>
+#include <mutex>
+#include <new>
 #include <stdexcept>
 #include <string>
 
@@ -46,6 +49,140 @@ constexpr int kPixelSearchCellBits = 5;
 
 constexpr uint32_t kCacheBits = 16;
 constexpr uint32_t kCacheEmpty = 0xFFFFFFFFu;
+
+// ---------------------------------------------------------------------------------------------------
+// Working memory
+
+// The large working buffers of a picture (the histogram, the colour table, the colour cache, the search
+// grids, the indices EncodeGif codes from) are kept for the next picture rather than given back to the
+// heap. A Windows heap serves blocks of this size from fresh virtual memory and decommits them when they
+// are freed, so each picture paid a page fault and the zeroing of every page it touched: 4 MiB of
+// histogram alone came to 1,024 faults, 20 ms under Wine on a virtual machine (where a fault costs some
+// 20 us), as much as the rest of a screenshot's encoding. Smaller blocks stay with the heap, whose lists
+// keep them committed. The kept blocks are bounded in number and in bytes; the oldest go first.
+class TScratchPool {
+public:
+    static TScratchPool& Shared() {
+        static TScratchPool pool;
+        return pool;
+    }
+
+    TScratchPool() = default;
+    TScratchPool(const TScratchPool&) = delete;
+    TScratchPool& operator=(const TScratchPool&) = delete;
+    ~TScratchPool() {
+        for (size_t i = 0; i < Count; ++i) {
+            Free(Kept[i].Memory);
+        }
+    }
+
+    // At least `bytes` bytes: the smallest kept block that fits and is not more than four times larger,
+    // or a new block.
+    void* Take(size_t bytes) {
+        if (bytes < kMinBytes) {
+            return ::operator new(bytes);
+        }
+        {
+            const std::lock_guard<std::mutex> lock(Lock);
+            size_t pick = Count;
+            for (size_t i = 0; i < Count; ++i) {
+                const size_t size = Kept[i].Bytes;
+                if (size >= bytes && size / 4 <= bytes && (pick == Count || size < Kept[pick].Bytes)) {
+                    pick = i;
+                }
+            }
+            if (pick < Count) {
+                void* memory = Kept[pick].Memory;
+                Remove(pick);
+                return memory;
+            }
+        }
+        if (bytes > std::numeric_limits<size_t>::max() - kHeaderBytes) {
+            throw std::bad_alloc();
+        }
+        auto* block = static_cast<uint8_t*>(::operator new(bytes + kHeaderBytes));
+        std::memcpy(block, &bytes, sizeof bytes);
+        return block + kHeaderBytes;
+    }
+
+    // Takes back what Take gave for the same `bytes`.
+    void Give(void* memory, size_t bytes) noexcept {
+        if (bytes < kMinBytes) {
+            ::operator delete(memory);
+            return;
+        }
+        size_t size = 0;
+        std::memcpy(&size, static_cast<uint8_t*>(memory) - kHeaderBytes, sizeof size);
+        if (size > kMaxKeptBytes) {
+            Free(memory);
+            return;
+        }
+        const std::lock_guard<std::mutex> lock(Lock);
+        while (Count == kMaxBlocks || KeptBytes + size > kMaxKeptBytes) {
+            Free(Kept[0].Memory);
+            Remove(0);
+        }
+        Kept[Count++] = {memory, size};
+        KeptBytes += size;
+    }
+
+private:
+    // Below this the heap's free lists serve a block again without faults.
+    static constexpr size_t kMinBytes = 64 * 1024;
+    // A 1920 x 1080 screenshot keeps about 7 MiB (4 of them the histogram).
+    static constexpr size_t kMaxKeptBytes = 12 * 1024 * 1024;
+    static constexpr size_t kMaxBlocks = 32;
+    // Before each large block: its size, in a space that keeps the block aligned for any element type.
+    static constexpr size_t kHeaderBytes = 16;
+
+    struct TBlock {
+        void* Memory = nullptr;
+        size_t Bytes = 0;
+    };
+
+    static void Free(void* memory) noexcept {
+        ::operator delete(static_cast<uint8_t*>(memory) - kHeaderBytes);
+    }
+
+    void Remove(size_t position) noexcept {
+        KeptBytes -= Kept[position].Bytes;
+        std::copy(Kept.begin() + static_cast<std::ptrdiff_t>(position) + 1,
+                  Kept.begin() + static_cast<std::ptrdiff_t>(Count),
+                  Kept.begin() + static_cast<std::ptrdiff_t>(position));
+        --Count;
+    }
+
+    std::mutex Lock;
+    std::array<TBlock, kMaxBlocks> Kept{}; // oldest first
+    size_t Count = 0;
+    size_t KeptBytes = 0;
+};
+
+// The allocator of every working buffer.
+template <typename T> class TScratchAllocator {
+public:
+    using value_type = T;
+
+    TScratchAllocator() = default;
+    template <typename U> TScratchAllocator(const TScratchAllocator<U>&) noexcept {}
+
+    T* allocate(size_t count) {
+        if (count > std::numeric_limits<size_t>::max() / sizeof(T)) {
+            throw std::bad_array_new_length();
+        }
+        return static_cast<T*>(TScratchPool::Shared().Take(count * sizeof(T)));
+    }
+    void deallocate(T* memory, size_t count) noexcept {
+        TScratchPool::Shared().Give(memory, count * sizeof(T));
+    }
+
+    template <typename U>
+    friend bool operator==(const TScratchAllocator&, const TScratchAllocator<U>&) noexcept {
+        return true;
+    }
+};
+
+template <typename T> using TScratchVector = std::vector<T, TScratchAllocator<T>>;
 
 // ---------------------------------------------------------------------------------------------------
 // Input checks
@@ -210,10 +347,10 @@ private:
 
     const uint32_t Limit;
     const uint32_t Mask;
-    std::vector<uint32_t> Slots;   // position in Colors, or kEmpty
-    std::vector<uint32_t> Colors;  // 0x00RRGGBB, in order of first appearance
-    std::vector<uint64_t> Counts;  // pixels of each colour
-    std::vector<uint8_t> Indices;  // palette index of each colour
+    TScratchVector<uint32_t> Slots;  // position in Colors, or kEmpty
+    TScratchVector<uint32_t> Colors; // 0x00RRGGBB, in order of first appearance
+    TScratchVector<uint64_t> Counts; // pixels of each colour
+    TScratchVector<uint8_t> Indices; // palette index of each colour
 };
 
 // ---------------------------------------------------------------------------------------------------
@@ -326,9 +463,9 @@ private:
     const int CellShift;
     std::unique_ptr<TNearestSearch> Parent; // the coarse level, for fine cells
     std::vector<TCandidate> Entries;        // the whole palette, for coarse cells
-    std::vector<int32_t> CellStart;
-    std::vector<uint16_t> CellSize;
-    std::vector<TCandidate> Candidates;
+    TScratchVector<int32_t> CellStart;
+    TScratchVector<uint16_t> CellSize;
+    TScratchVector<TCandidate> Candidates;
 };
 
 // Direct-mapped cache in front of TNearestSearch, keyed by the exact 24-bit colour. A slot packs the
@@ -351,7 +488,7 @@ public:
 
 private:
     TNearestSearch& Search;
-    std::vector<uint32_t> Slots;
+    TScratchVector<uint32_t> Slots;
 };
 
 // ---------------------------------------------------------------------------------------------------
@@ -394,14 +531,14 @@ struct TMoments {
     }
 };
 
-std::vector<TPoint> BuildHistogram(const TRgbImage& image, size_t stride) {
+TScratchVector<TPoint> BuildHistogram(const TRgbImage& image, size_t stride) {
     struct TBin {
         uint32_t Count;
         uint32_t Red;
         uint32_t Green;
         uint32_t Blue;
     };
-    std::vector<TBin> bins(kHistBinCount, TBin{0, 0, 0, 0});
+    TScratchVector<TBin> bins(kHistBinCount, TBin{0, 0, 0, 0});
 
     const uint64_t pixelCount = uint64_t{image.Width} * image.Height;
     const uint32_t rowStep =
@@ -421,7 +558,7 @@ std::vector<TPoint> BuildHistogram(const TRgbImage& image, size_t stride) {
         });
     }
 
-    std::vector<TPoint> points;
+    TScratchVector<TPoint> points;
     for (const TBin& bin : bins) {
         if (bin.Count != 0) {
             const float count = static_cast<float>(bin.Count);
@@ -436,7 +573,7 @@ std::vector<TPoint> BuildHistogram(const TRgbImage& image, size_t stride) {
 // squared error in the two halves, until there are maxColors boxes or nothing left to split. Cuts are
 // searched on whole channel values: one pass fills 3 x 256 moment buckets, a scan of each finds the best
 // cut, and a partition moves the points. No sorting.
-std::vector<TBox> SplitBoxes(std::vector<TPoint>& points, uint32_t maxColors) {
+std::vector<TBox> SplitBoxes(TScratchVector<TPoint>& points, uint32_t maxColors) {
     struct TCut {
         int Axis = -1;
         size_t Value = 0; // points with channel <= Value go left
@@ -552,7 +689,7 @@ TRgbColor RoundColor(double red, double green, double blue) {
 }
 
 // Box centroids, then a few Lloyd (k-means) passes over the histogram points.
-std::vector<TRgbColor> BuildPalette(std::vector<TPoint>& points, uint32_t maxColors) {
+std::vector<TRgbColor> BuildPalette(TScratchVector<TPoint>& points, uint32_t maxColors) {
     const std::vector<TBox> boxes = SplitBoxes(points, maxColors);
     std::vector<TRgbColor> palette;
     palette.reserve(boxes.size());
@@ -565,7 +702,7 @@ std::vector<TRgbColor> BuildPalette(std::vector<TPoint>& points, uint32_t maxCol
     }
 
     std::vector<TMoments> clusters(palette.size());
-    std::vector<uint8_t> assignment(points.size(), 0);
+    TScratchVector<uint8_t> assignment(points.size(), 0);
     for (int pass = 0; pass < kKMeansPasses; ++pass) {
         TNearestSearch search(palette, kPaletteSearchCellBits);
         std::fill(clusters.begin(), clusters.end(), TMoments{});
@@ -606,8 +743,8 @@ void MapNearest(const TRgbImage& image, size_t stride, TColorCache& cache, uint8
 void MapFloydSteinberg(const TRgbImage& image, size_t stride, std::span<const TRgbColor> palette,
                        TColorCache& cache, uint8_t* out) {
     const size_t cells = (size_t{image.Width} + 2) * 3;
-    std::vector<int32_t> current(cells, 0);
-    std::vector<int32_t> next(cells, 0);
+    TScratchVector<int32_t> current(cells, 0);
+    TScratchVector<int32_t> next(cells, 0);
     uint32_t lastSource = 0xFFFFFFFFu;
     uint8_t lastIndex = 0;
     bool lastExact = false;
@@ -885,7 +1022,7 @@ std::vector<TRgbColor> QuantizeInto(const TRgbImage& image, std::span<uint8_t> i
                 colors->SetIndex(i, static_cast<uint8_t>(i));
             }
         } else {
-            std::vector<TPoint> points;
+            TScratchVector<TPoint> points;
             points.reserve(colors->Count());
             for (size_t i = 0; i < colors->Count(); ++i) {
                 const TRgbColor color = colors->Color(i);
@@ -909,7 +1046,7 @@ std::vector<TRgbColor> QuantizeInto(const TRgbImage& image, std::span<uint8_t> i
     }
     colors.reset();
 
-    std::vector<TPoint> points = BuildHistogram(image, stride);
+    TScratchVector<TPoint> points = BuildHistogram(image, stride);
     std::vector<TRgbColor> palette = BuildPalette(points, options.MaxColors);
     points = {};
 
@@ -936,8 +1073,10 @@ void MapToPalette(const TRgbImage& image, std::span<const TRgbColor> palette, st
 }
 
 std::vector<uint8_t> EncodeGif(const TRgbImage& image, const TGifOptions& options) {
-    const TQuantizedImage indexed = QuantizeImage(image, options);
-    return EncodeGifIndexed(indexed.View());
+    CheckRgbInput(image, options);
+    TScratchVector<uint8_t> indices(size_t{image.Width} * image.Height);
+    const std::vector<TRgbColor> palette = QuantizeInto(image, indices, options);
+    return EncodeGifIndexed({image.Width, image.Height, indices, image.Width, palette});
 }
 
 std::vector<uint8_t> EncodeGifIndexed(const TIndexedImage& image) {
