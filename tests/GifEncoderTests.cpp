@@ -17,6 +17,7 @@
 #include <set>
 #include <stdexcept>
 #include <string>
+#include <thread>
 #include <vector>
 
 namespace zorbex {
@@ -921,6 +922,46 @@ INSTANTIATE_TEST_SUITE_P(Pictures, FixedBytesTest,
                          [](const testing::TestParamInfo<TFixedBytesCase>& test) {
                              return std::string(test.param.Name);
                          });
+
+// The encoder keeps its working memory from one picture to the next, for any thread: pictures of every
+// path and of different sizes, encoded in turn in both orders and on two threads at once, give the bytes
+// each gives alone.
+TEST(QuantizerTest, PicturesInTurnAndAtOnceGiveTheirOwnBytes) {
+    struct TJob {
+        TBitmap Bitmap;
+        TGifOptions Options;
+        std::vector<uint8_t> Alone;
+    };
+    std::vector<TJob> jobs;
+    jobs.push_back({MakeFixedPage(1000, 700, 200, 20), {256, TGifDither::None}, {}});
+    jobs.push_back({MakeFixedPage(300, 200, 3, 0), {256, TGifDither::None}, {}});
+    jobs.push_back({MakeFixedPage(1000, 700, 200, 20), {256, TGifDither::FloydSteinberg}, {}});
+    jobs.push_back({MakeFixedPage(800, 600, 200, 0), {64, TGifDither::None}, {}});
+    jobs.push_back({MakeFixedPage(1200, 300, 200, 30), {32, TGifDither::None}, {}});
+    jobs.push_back({MakeFixedPage(800, 600, 200, 0), {256, TGifDither::FloydSteinberg}, {}});
+    for (TJob& job : jobs) {
+        job.Alone = EncodeGif(job.Bitmap.View(), job.Options);
+    }
+    auto encodeAll = [&jobs](bool backwards, int rounds) {
+        size_t mismatches = 0;
+        for (int round = 0; round < rounds; ++round) {
+            for (size_t i = 0; i < jobs.size(); ++i) {
+                const TJob& job = jobs[backwards ? jobs.size() - 1 - i : i];
+                if (EncodeGif(job.Bitmap.View(), job.Options) != job.Alone) {
+                    ++mismatches;
+                }
+            }
+        }
+        return mismatches;
+    };
+    EXPECT_EQ(encodeAll(true, 1), 0u);
+    size_t otherThread = 0;
+    std::thread other([&] { otherThread = encodeAll(true, 3); });
+    const size_t thisThread = encodeAll(false, 3);
+    other.join();
+    EXPECT_EQ(thisThread, 0u);
+    EXPECT_EQ(otherThread, 0u);
+}
 
 TEST(QuantizerTest, SeededRandomPicturesOfAllSizesDecode) {
     std::mt19937 random(77);

@@ -18,6 +18,7 @@
 #include <new>
 #include <stdexcept>
 #include <string>
+#include <utility>
 
 namespace zorbex {
 
@@ -129,8 +130,9 @@ public:
 private:
     // Below this the heap's free lists serve a block again without faults.
     static constexpr size_t kMinBytes = 64 * 1024;
-    // A 1920 x 1080 screenshot keeps about 7 MiB (4 of them the histogram).
-    static constexpr size_t kMaxKeptBytes = 12 * 1024 * 1024;
+    // The benchmark's screenshots, of every size up to 3840 x 2160, keep 6.4 MiB in 9 blocks at most, 4 MiB
+    // of it the histogram: the size of the working set does not grow with the picture's.
+    static constexpr size_t kMaxKeptBytes = 8 * 1024 * 1024;
     static constexpr size_t kMaxBlocks = 32;
     // Before each large block: its size, in a space that keeps the block aligned for any element type.
     static constexpr size_t kHeaderBytes = 16;
@@ -252,23 +254,41 @@ template <typename TVisit> bool ForEachRun(const uint8_t* row, uint32_t width, T
     return true;
 }
 
-// Writes lookup(rgb) for every pixel to out, Width * Height bytes, looking up only where the colour
-// changes. out may be the picture's own memory: it advances one byte a pixel behind reads of four.
-template <typename TLookup>
-void MapPixels(const TRgbImage& image, size_t stride, uint8_t* out, TLookup&& lookup) {
-    uint32_t last = 0xFFFFFFFFu; // no colour: ReadRgb gives 24 bits
-    uint8_t lastIndex = 0;
-    for (uint32_t y = 0; y < image.Height; ++y) {
-        const uint8_t* row = image.Pixels.data() + y * stride;
-        for (uint32_t x = 0; x < image.Width; ++x) {
-            const uint32_t rgb = ReadRgb(row + x * 4);
-            if (rgb != last) {
-                last = rgb;
-                lastIndex = lookup(rgb);
+// How the pixels of a picture become palette indices: a row at a time, top to bottom, each row once. The
+// indices of a row may overwrite the row's own pixels: each is written after the pixels it lies over
+// were read.
+class TRowMapper {
+public:
+    virtual ~TRowMapper() = default;
+    // The Width indices of row y, from its pixels.
+    virtual void MapRow(const uint8_t* pixels, uint32_t y, uint8_t* out) = 0;
+};
+
+// lookup(rgb) for every pixel, called only where the colour changes along the picture.
+template <typename TLookup> class TLookupRows final : public TRowMapper {
+public:
+    TLookupRows(uint32_t width, TLookup lookup) : Width(width), Lookup(std::move(lookup)) {}
+
+    void MapRow(const uint8_t* pixels, uint32_t, uint8_t* out) override {
+        for (uint32_t x = 0; x < Width; ++x) {
+            const uint32_t rgb = ReadRgb(pixels + x * 4);
+            if (rgb != Last) {
+                Last = rgb;
+                LastIndex = Lookup(rgb);
             }
-            *out++ = lastIndex;
+            out[x] = LastIndex;
         }
     }
+
+private:
+    const uint32_t Width;
+    TLookup Lookup;
+    uint32_t Last = 0xFFFFFFFFu; // no colour: ReadRgb gives 24 bits
+    uint8_t LastIndex = 0;
+};
+
+template <typename TLookup> std::unique_ptr<TRowMapper> LookupRows(uint32_t width, TLookup lookup) {
+    return std::make_unique<TLookupRows<TLookup>>(width, std::move(lookup));
 }
 
 // ---------------------------------------------------------------------------------------------------
@@ -319,11 +339,8 @@ public:
     // The palette index of the colour at this position (0 until set).
     void SetIndex(size_t position, uint8_t index) { Indices[position] = index; }
 
-    // Writes the index of every pixel to out (Width * Height bytes; may be the picture's own memory).
-    // Every colour of the picture must be in the table.
-    void Map(const TRgbImage& image, size_t stride, uint8_t* out) const {
-        MapPixels(image, stride, out, [this](uint32_t rgb) { return Indices[Slots[Find(rgb)]]; });
-    }
+    // The palette index of a colour of the picture.
+    uint8_t IndexOf(uint32_t rgb) const { return Indices[Slots[Find(rgb)]]; }
 
 private:
     static constexpr uint32_t kEmpty = 0xFFFFFFFFu;
@@ -734,52 +751,44 @@ std::vector<TRgbColor> BuildPalette(TScratchVector<TPoint>& points, uint32_t max
 // ---------------------------------------------------------------------------------------------------
 // Mapping pixels to the palette
 
-void MapNearest(const TRgbImage& image, size_t stride, TColorCache& cache, uint8_t* out) {
-    MapPixels(image, stride, out, [&cache](uint32_t rgb) { return cache.Find(rgb); });
-}
-
 // Floyd-Steinberg with serpentine scan. Errors are kept in sixteenths in two rows of int32, with one
 // spare cell at each end so the kernel needs no edge tests.
-void MapFloydSteinberg(const TRgbImage& image, size_t stride, std::span<const TRgbColor> palette,
-                       TColorCache& cache, uint8_t* out) {
-    const size_t cells = (size_t{image.Width} + 2) * 3;
-    TScratchVector<int32_t> current(cells, 0);
-    TScratchVector<int32_t> next(cells, 0);
-    uint32_t lastSource = 0xFFFFFFFFu;
-    uint8_t lastIndex = 0;
-    bool lastExact = false;
-    for (uint32_t y = 0; y < image.Height; ++y) {
-        const uint8_t* row = image.Pixels.data() + y * stride;
-        uint8_t* outRow = out + size_t{y} * image.Width;
+class TDiffusedRows final : public TRowMapper {
+public:
+    TDiffusedRows(uint32_t width, std::span<const TRgbColor> palette, TColorCache& cache)
+        : Width(width), Palette(palette), Cache(cache), Current((size_t{width} + 2) * 3, 0),
+          Next((size_t{width} + 2) * 3, 0) {}
+
+    void MapRow(const uint8_t* row, uint32_t y, uint8_t* outRow) override {
         const bool forward = (y & 1) == 0;
         const int step = forward ? 1 : -1;
-        std::fill(next.begin(), next.end(), 0);
-        for (uint32_t i = 0; i < image.Width; ++i) {
-            const uint32_t x = forward ? i : image.Width - 1 - i;
+        std::fill(Next.begin(), Next.end(), 0);
+        for (uint32_t i = 0; i < Width; ++i) {
+            const uint32_t x = forward ? i : Width - 1 - i;
             const uint8_t* pixel = row + x * 4;
-            int32_t* err = current.data() + (x + 1) * 3;
+            int32_t* err = Current.data() + (x + 1) * 3;
             // A colour the palette holds exactly is kept and the error reaching it dropped: flat areas
             // and text stay clean, only colours the palette lacks get dithered.
             const uint32_t source = ReadRgb(pixel);
-            if (source != lastSource) {
-                lastSource = source;
-                lastIndex = cache.Find(source);
-                lastExact = palette[lastIndex] == ToColor(source);
+            if (source != LastSource) {
+                LastSource = source;
+                LastIndex = Cache.Find(source);
+                LastExact = Palette[LastIndex] == ToColor(source);
             }
-            if (lastExact) {
-                outRow[x] = lastIndex;
+            if (LastExact) {
+                outRow[x] = LastIndex;
                 continue;
             }
             const int red = std::clamp(int{pixel[2]} + ((err[0] + 8) >> 4), 0, 255);
             const int green = std::clamp(int{pixel[1]} + ((err[1] + 8) >> 4), 0, 255);
             const int blue = std::clamp(int{pixel[0]} + ((err[2] + 8) >> 4), 0, 255);
-            const uint8_t index = cache.Find(static_cast<uint32_t>(red << 16 | green << 8 | blue));
+            const uint8_t index = Cache.Find(static_cast<uint32_t>(red << 16 | green << 8 | blue));
             outRow[x] = index;
 
-            const int diff[3] = {red - palette[index].Red, green - palette[index].Green,
-                                 blue - palette[index].Blue};
+            const int diff[3] = {red - Palette[index].Red, green - Palette[index].Green,
+                                 blue - Palette[index].Blue};
             int32_t* ahead = err + step * 3;
-            int32_t* below = next.data() + (x + 1) * 3;
+            int32_t* below = Next.data() + (x + 1) * 3;
             int32_t* belowBehind = below - step * 3;
             int32_t* belowAhead = below + step * 3;
             for (int c = 0; c < 3; ++c) {
@@ -789,7 +798,87 @@ void MapFloydSteinberg(const TRgbImage& image, size_t stride, std::span<const TR
                 belowAhead[c] += diff[c];
             }
         }
-        current.swap(next);
+        Current.swap(Next);
+    }
+
+private:
+    const uint32_t Width;
+    const std::span<const TRgbColor> Palette;
+    TColorCache& Cache;
+    TScratchVector<int32_t> Current;
+    TScratchVector<int32_t> Next;
+    uint32_t LastSource = 0xFFFFFFFFu;
+    uint8_t LastIndex = 0;
+    bool LastExact = false;
+};
+
+// A picture's palette and how its pixels map to it, with what the mapping looks colours up in.
+struct TQuantization {
+    std::vector<TRgbColor> Palette;
+    std::unique_ptr<TColorTable> Colors;
+    std::unique_ptr<TNearestSearch> Search;
+    std::unique_ptr<TColorCache> Cache;
+    std::unique_ptr<TRowMapper> Rows; // last: destroyed first
+};
+
+// Few enough colours: the palette is exactly the picture's colours (up to MaxColors), or is built from
+// them, and each colour is matched once. More: the palette is built from the binned histogram and the
+// pixels are matched through the colour cache.
+TQuantization Quantize(const TRgbImage& image, size_t stride, const TGifOptions& options) {
+    TQuantization q;
+    q.Colors = std::make_unique<TColorTable>(kMaxExactColors);
+    if (q.Colors->Collect(image, stride)) {
+        TColorTable& colors = *q.Colors;
+        if (colors.Count() <= options.MaxColors) {
+            for (size_t i = 0; i < colors.Count(); ++i) {
+                q.Palette.push_back(colors.Color(i));
+                colors.SetIndex(i, static_cast<uint8_t>(i));
+            }
+        } else {
+            {
+                TScratchVector<TPoint> points;
+                points.reserve(colors.Count());
+                for (size_t i = 0; i < colors.Count(); ++i) {
+                    const TRgbColor color = colors.Color(i);
+                    points.push_back({static_cast<float>(color.Red), static_cast<float>(color.Green),
+                                      static_cast<float>(color.Blue), static_cast<float>(colors.Pixels(i))});
+                }
+                q.Palette = BuildPalette(points, options.MaxColors);
+            }
+            q.Search = std::make_unique<TNearestSearch>(q.Palette, kPixelSearchCellBits);
+            if (options.Dither == TGifDither::FloydSteinberg) {
+                q.Cache = std::make_unique<TColorCache>(*q.Search);
+                q.Rows = std::make_unique<TDiffusedRows>(image.Width, q.Palette, *q.Cache);
+                return q;
+            }
+            for (size_t i = 0; i < colors.Count(); ++i) {
+                const TRgbColor color = colors.Color(i);
+                colors.SetIndex(i, static_cast<uint8_t>(q.Search->Find(color.Red, color.Green, color.Blue)));
+            }
+        }
+        q.Rows = LookupRows(image.Width, [&colors](uint32_t rgb) { return colors.IndexOf(rgb); });
+        return q;
+    }
+    q.Colors.reset();
+
+    {
+        TScratchVector<TPoint> points = BuildHistogram(image, stride);
+        q.Palette = BuildPalette(points, options.MaxColors);
+    }
+    q.Search = std::make_unique<TNearestSearch>(q.Palette, kPixelSearchCellBits);
+    q.Cache = std::make_unique<TColorCache>(*q.Search);
+    if (options.Dither == TGifDither::FloydSteinberg) {
+        q.Rows = std::make_unique<TDiffusedRows>(image.Width, q.Palette, *q.Cache);
+    } else {
+        q.Rows = LookupRows(image.Width, [&cache = *q.Cache](uint32_t rgb) { return cache.Find(rgb); });
+    }
+    return q;
+}
+
+// Every row of the picture mapped into out, Width bytes a row without padding.
+void MapAllRows(const TRgbImage& image, size_t stride, TRowMapper& rows, uint8_t* out) {
+    for (uint32_t y = 0; y < image.Height; ++y) {
+        rows.MapRow(image.Pixels.data() + y * stride, y, out + size_t{y} * image.Width);
     }
 }
 
@@ -908,8 +997,11 @@ private:
 //
 // Every index is checked against the palette as it is read (a pixel that continues a run repeats an
 // index already checked), so a bad index costs no separate pass over the pixels.
-void WriteLzw(const TIndexedImage& image, size_t stride, int minCodeSize, std::vector<uint8_t>& out) {
-    const size_t paletteSize = image.Palette.size();
+//
+// rowAt(y) gives the indices of row y; it is called once a row, top to bottom.
+template <typename TRows>
+void WriteLzw(uint32_t width, uint32_t height, size_t paletteSize, TRows&& rowAt, int minCodeSize,
+              std::vector<uint8_t>& out) {
     auto check = [paletteSize](uint32_t index) {
         if (index >= paletteSize) {
             throw std::invalid_argument("GIF pixel index is outside the palette");
@@ -946,14 +1038,17 @@ void WriteLzw(const TIndexedImage& image, size_t stride, int minCodeSize, std::v
         return false;
     };
 
-    const uint8_t* pixels = image.Indices.data();
-    uint32_t prefix = pixels[0];
-    check(prefix);
-    uint32_t runIndex = prefix; // the current string is runLength copies of runIndex, when runLength > 0
+    uint32_t prefix = 0;
+    uint32_t runIndex = 0; // the current string is runLength copies of runIndex, when runLength > 0
     size_t runLength = 1;
-    for (uint32_t y = 0; y < image.Height; ++y) {
-        const uint8_t* row = pixels + y * stride;
-        for (uint32_t x = y == 0 ? 1 : 0; x < image.Width; ++x) {
+    for (uint32_t y = 0; y < height; ++y) {
+        const uint8_t* row = rowAt(y);
+        if (y == 0) {
+            prefix = row[0];
+            check(prefix);
+            runIndex = prefix;
+        }
+        for (uint32_t x = y == 0 ? 1 : 0; x < width; ++x) {
             const uint32_t index = row[x];
             if (runLength > 0 && index == runIndex) {
                 std::vector<uint16_t>& run = runs[index];
@@ -996,6 +1091,51 @@ void WriteLzw(const TIndexedImage& image, size_t stride, int minCodeSize, std::v
     writer.Finish();
 }
 
+// The GIF file of a picture of palette indices (rowAt as for WriteLzw) with the palette as the global
+// colour table, padded with black to a power of two.
+template <typename TRows>
+std::vector<uint8_t> WriteGif(uint32_t width, uint32_t height, std::span<const TRgbColor> palette,
+                              TRows&& rowAt) {
+    const size_t paletteSize = palette.size();
+    int tableBits = 1;
+    while ((size_t{1} << tableBits) < paletteSize) {
+        ++tableBits;
+    }
+    const int minCodeSize = std::max(2, tableBits);
+    const size_t tableSize = size_t{1} << tableBits;
+
+    std::vector<uint8_t> out;
+    out.reserve(64 + tableSize * 3 + size_t{width} * height / 2);
+    TByteWriter writer(out);
+    writer.Text("GIF89a");
+
+    // Logical screen descriptor: global table present, 8 bits of colour resolution, table size.
+    writer.Word(width);
+    writer.Word(height);
+    writer.Byte(static_cast<uint8_t>(0x80 | 0x70 | (tableBits - 1)));
+    writer.Byte(0); // background colour index
+    writer.Byte(0); // no aspect ratio
+    for (size_t i = 0; i < tableSize; ++i) {
+        const TRgbColor color = i < paletteSize ? palette[i] : TRgbColor{};
+        writer.Byte(color.Red);
+        writer.Byte(color.Green);
+        writer.Byte(color.Blue);
+    }
+
+    // Image descriptor covering the whole screen, no local table, not interlaced.
+    writer.Byte(0x2C);
+    writer.Word(0);
+    writer.Word(0);
+    writer.Word(width);
+    writer.Word(height);
+    writer.Byte(0);
+
+    writer.Byte(static_cast<uint8_t>(minCodeSize));
+    WriteLzw(width, height, paletteSize, rowAt, minCodeSize, out);
+    writer.Byte(0x3B); // trailer
+    return out;
+}
+
 } // namespace
 
 // -------------------------------------------------------------------------------------------------------
@@ -1010,54 +1150,9 @@ TQuantizedImage QuantizeImage(const TRgbImage& image, const TGifOptions& options
 std::vector<TRgbColor> QuantizeInto(const TRgbImage& image, std::span<uint8_t> indices, const TGifOptions& options) {
     const size_t stride = CheckRgbInput(image, options);
     CheckBuffer(indices.size(), image.Width, image.Height, 0, 1);
-
-    // Few enough colours: the palette is exactly the picture's colours (up to MaxColors), or is built
-    // from them, and each colour is matched once.
-    auto colors = std::make_unique<TColorTable>(kMaxExactColors);
-    if (colors->Collect(image, stride)) {
-        std::vector<TRgbColor> palette;
-        if (colors->Count() <= options.MaxColors) {
-            for (size_t i = 0; i < colors->Count(); ++i) {
-                palette.push_back(colors->Color(i));
-                colors->SetIndex(i, static_cast<uint8_t>(i));
-            }
-        } else {
-            TScratchVector<TPoint> points;
-            points.reserve(colors->Count());
-            for (size_t i = 0; i < colors->Count(); ++i) {
-                const TRgbColor color = colors->Color(i);
-                points.push_back({static_cast<float>(color.Red), static_cast<float>(color.Green),
-                                  static_cast<float>(color.Blue), static_cast<float>(colors->Pixels(i))});
-            }
-            palette = BuildPalette(points, options.MaxColors);
-            TNearestSearch search(palette, kPixelSearchCellBits);
-            if (options.Dither == TGifDither::FloydSteinberg) {
-                TColorCache cache(search);
-                MapFloydSteinberg(image, stride, palette, cache, indices.data());
-                return palette;
-            }
-            for (size_t i = 0; i < colors->Count(); ++i) {
-                const TRgbColor color = colors->Color(i);
-                colors->SetIndex(i, static_cast<uint8_t>(search.Find(color.Red, color.Green, color.Blue)));
-            }
-        }
-        colors->Map(image, stride, indices.data());
-        return palette;
-    }
-    colors.reset();
-
-    TScratchVector<TPoint> points = BuildHistogram(image, stride);
-    std::vector<TRgbColor> palette = BuildPalette(points, options.MaxColors);
-    points = {};
-
-    TNearestSearch search(palette, kPixelSearchCellBits);
-    TColorCache cache(search);
-    if (options.Dither == TGifDither::FloydSteinberg) {
-        MapFloydSteinberg(image, stride, palette, cache, indices.data());
-    } else {
-        MapNearest(image, stride, cache, indices.data());
-    }
-    return palette;
+    TQuantization q = Quantize(image, stride, options);
+    MapAllRows(image, stride, *q.Rows, indices.data());
+    return std::move(q.Palette);
 }
 
 void MapToPalette(const TRgbImage& image, std::span<const TRgbColor> palette, std::span<uint8_t> indices) {
@@ -1069,60 +1164,29 @@ void MapToPalette(const TRgbImage& image, std::span<const TRgbColor> palette, st
     }
     TNearestSearch search(palette, kPixelSearchCellBits);
     TColorCache cache(search);
-    MapNearest(image, stride, cache, indices.data());
+    TLookupRows rows(image.Width, [&cache](uint32_t rgb) { return cache.Find(rgb); });
+    MapAllRows(image, stride, rows, indices.data());
 }
 
+// The indices are made a row at a time as the coder takes them: no picture of indices is held.
 std::vector<uint8_t> EncodeGif(const TRgbImage& image, const TGifOptions& options) {
-    CheckRgbInput(image, options);
-    TScratchVector<uint8_t> indices(size_t{image.Width} * image.Height);
-    const std::vector<TRgbColor> palette = QuantizeInto(image, indices, options);
-    return EncodeGifIndexed({image.Width, image.Height, indices, image.Width, palette});
+    const size_t stride = CheckRgbInput(image, options);
+    TQuantization q = Quantize(image, stride, options);
+    TScratchVector<uint8_t> row(image.Width);
+    return WriteGif(image.Width, image.Height, q.Palette, [&](uint32_t y) {
+        q.Rows->MapRow(image.Pixels.data() + y * stride, y, row.data());
+        return row.data();
+    });
 }
 
 std::vector<uint8_t> EncodeGifIndexed(const TIndexedImage& image) {
     CheckSize(image.Width, image.Height);
     const size_t stride = CheckBuffer(image.Indices.size(), image.Width, image.Height, image.Stride, 1);
-    const size_t paletteSize = image.Palette.size();
-    if (paletteSize == 0 || paletteSize > kMaxPaletteSize) {
+    if (image.Palette.empty() || image.Palette.size() > kMaxPaletteSize) {
         throw std::invalid_argument("GIF palette must have 1..256 colours");
     }
-    int tableBits = 1;
-    while ((size_t{1} << tableBits) < paletteSize) {
-        ++tableBits;
-    }
-    const int minCodeSize = std::max(2, tableBits);
-    const size_t tableSize = size_t{1} << tableBits;
-
-    std::vector<uint8_t> out;
-    out.reserve(64 + tableSize * 3 + size_t{image.Width} * image.Height / 2);
-    TByteWriter writer(out);
-    writer.Text("GIF89a");
-
-    // Logical screen descriptor: global table present, 8 bits of colour resolution, table size.
-    writer.Word(image.Width);
-    writer.Word(image.Height);
-    writer.Byte(static_cast<uint8_t>(0x80 | 0x70 | (tableBits - 1)));
-    writer.Byte(0); // background colour index
-    writer.Byte(0); // no aspect ratio
-    for (size_t i = 0; i < tableSize; ++i) {
-        const TRgbColor color = i < paletteSize ? image.Palette[i] : TRgbColor{};
-        writer.Byte(color.Red);
-        writer.Byte(color.Green);
-        writer.Byte(color.Blue);
-    }
-
-    // Image descriptor covering the whole screen, no local table, not interlaced.
-    writer.Byte(0x2C);
-    writer.Word(0);
-    writer.Word(0);
-    writer.Word(image.Width);
-    writer.Word(image.Height);
-    writer.Byte(0);
-
-    writer.Byte(static_cast<uint8_t>(minCodeSize));
-    WriteLzw(image, stride, minCodeSize, out);
-    writer.Byte(0x3B); // trailer
-    return out;
+    return WriteGif(image.Width, image.Height, image.Palette,
+                    [&image, stride](uint32_t y) { return image.Indices.data() + y * stride; });
 }
 
 } // namespace zorbex
