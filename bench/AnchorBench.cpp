@@ -6,11 +6,13 @@
 // (bench/setup.sh installs them) and compares the GIFs it writes with ImageMagick's compare.
 //
 //   AnchorBench [--runs N] FILE.ppm...   writes FILE.<tool>.gif beside each input and prints for each tool
-//   RESULT <file> <tool> <width> <height> <best ms> <median ms> <bytes>
+//   RESULT <file> <tool> <width> <height> <best ms> <median ms> <bytes> <mean CPU ms>
 //   AnchorBench --colors C [--runs N] FILE.ppm...   only the library's encoder, with a palette of at most
 //   C colours, as the tool "oursC" (the rate-distortion sweep of gif_bench.sh)
 // The time runs from the raw pixels in memory to the complete GIF file in memory: quantizing, mapping and
-// compressing, nothing of reading or writing files.
+// compressing, nothing of reading or writing files. The CPU time is the process's (every thread a tool
+// may start) over the timed runs, divided by their number: unlike the clock, it does not count the time
+// other programs of a busy machine had the processor.
 #include <gif_lib.h>
 #include <libimagequant.h>
 #include <wand/MagickWand.h>
@@ -25,6 +27,7 @@ extern "C" {
 
 #include <algorithm>
 #include <chrono>
+#include <ctime>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
@@ -207,6 +210,12 @@ TBytes Ffmpeg(const TPicture& picture) {
     return gif;
 }
 
+double ProcessCpuMilliseconds() {
+    timespec now{};
+    clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &now);
+    return static_cast<double>(now.tv_sec) * 1e3 + static_cast<double>(now.tv_nsec) / 1e6;
+}
+
 struct TTool {
     const char* Name;
     std::function<TBytes(const TPicture&)> Encode;
@@ -243,18 +252,20 @@ int main(int argc, char** argv) {
             for (const TTool& tool : tools) {
                 TBytes gif = tool.Encode(picture); // warm-up
                 std::vector<double> times;
+                const double cpuStart = ProcessCpuMilliseconds();
                 for (int run = 0; run < runs; ++run) {
                     const auto start = std::chrono::steady_clock::now();
                     gif = tool.Encode(picture);
                     times.push_back(
                         std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count());
                 }
+                const double cpu = (ProcessCpuMilliseconds() - cpuStart) / runs;
                 std::sort(times.begin(), times.end());
                 const std::string out = path.substr(0, path.rfind('.')) + "." + tool.Name + ".gif";
                 std::ofstream(out, std::ios::binary)
                     .write(reinterpret_cast<const char*>(gif.data()), static_cast<std::streamsize>(gif.size()));
-                std::printf("RESULT %s %s %u %u %.1f %.1f %zu\n", path.c_str(), tool.Name, picture.Width,
-                            picture.Height, times.front(), times[times.size() / 2], gif.size());
+                std::printf("RESULT %s %s %u %u %.1f %.1f %zu %.1f\n", path.c_str(), tool.Name, picture.Width,
+                            picture.Height, times.front(), times[times.size() / 2], gif.size(), cpu);
                 std::fflush(stdout);
             }
         } catch (const std::exception& error) {

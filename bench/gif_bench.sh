@@ -7,6 +7,10 @@
 #   bench/gif_bench.sh [BUILD_DIR] [RUNS]    (BUILD_DIR: build for the 32-bit DLL's encoder, build-x64 for the
 #                                            64-bit one; default build where the host runs 32-bit programs,
 #                                            else build-x64; build GifBench first)
+#   GIF_BENCH_REFERENCE=REV bench/gif_bench.sh ...   also encodes every picture with the encoder of git
+#                                            revision REV (built natively) and counts the pictures whose GIF
+#                                            is byte for byte the same as ours: a change meant to alter only
+#                                            the speed keeps all of them
 #
 # Every encoder is timed inside its own process on the same raw pixels, from pixels in memory to the GIF
 # file in memory, best of RUNS after a warm-up, without dithering and on one thread (the library encodes
@@ -17,6 +21,10 @@
 #   im      ImageMagick (MagickWand: quantize to 256 colours, no dither, GIF)
 #   ffmpeg  libavfilter palettegen + paletteuse=dither=none, GIF muxer
 #   liq     libimagequant (dithering level 0), written with giflib
+# "cpu" is the mean CPU time of an encoding (the process's, the thread's under Wine), which a busy machine
+# does not inflate as it does the clock; dll/ours is the one's CPU time over the other's. Wine's own
+# services start with the first Windows program of a prefix and keep a core busy for a second or two: an
+# untimed run of GifBench starts them before the timed one.
 # PSNR: ImageMagick's compare -metric PSNR of each GIF against the source picture. Pictures and GIFs stay
 # in BUILD_DIR/gif-bench. The tools come from bench/setup.sh, which this script runs first.
 set -euo pipefail
@@ -96,23 +104,27 @@ for page in plain styled photos; do
 done
 
 MAGICK_THREAD_LIMIT=1 OMP_NUM_THREADS=1 "$work/AnchorBench" --runs "$runs" "${pictures[@]}" >"$work/anchors.txt"
+"$root/tools/winerun.sh" "$build/wineprefix" "$exe" --runs 1 "${pictures[0]}" >/dev/null
 "$root/tools/winerun.sh" "$build/wineprefix" "$exe" --runs "$runs" "${pictures[@]}" >"$work/dll.txt"
 
 psnr() { compare -metric PSNR "$1" "$2" null: 2>&1 || true; }
-declare -A ms bytes
-while read -r _ file tool _ _ best _ size; do
-    ms[$file.$tool]=$best bytes[$file.$tool]=$size
+declare -A ms bytes cpu
+while read -r _ file tool _ _ best _ size mean; do
+    ms[$file.$tool]=$best bytes[$file.$tool]=$size cpu[$file.$tool]=$mean
 done <"$work/anchors.txt"
-while read -r _ file _ _ _ best _ size; do
-    ms[$file.dll]=$best bytes[$file.dll]=$size
+while read -r _ file _ _ _ best _ size mean; do
+    ms[$file.dll]=$best bytes[$file.dll]=$size cpu[$file.dll]=$mean
 done <"$work/dll.txt"
 
-printf '\n%-18s | %7s | %7s %8s %6s | %7s %8s %6s | %7s %8s %6s | %7s %8s %6s\n' picture "dll ms" \
-    "ours ms" bytes PSNR "im ms" bytes PSNR "ff ms" bytes PSNR "liq ms" bytes PSNR
+printf '\n%-18s | %7s %7s %8s | %7s %7s %8s %6s | %7s %8s %6s | %7s %8s %6s | %7s %8s %6s\n' picture \
+    "dll ms" "dll cpu" "dll/ours" "ours ms" "ourscpu" bytes PSNR "im ms" bytes PSNR "ff ms" bytes PSNR "liq ms" \
+    bytes PSNR
 for file in "${pictures[@]}"; do
     stem=${file%.ppm}
-    line=$(printf '%-18s | %7s |' "$(basename "$stem")" "${ms[$file.dll]}")
-    for tool in ours im ffmpeg liq; do
+    line=$(printf '%-18s | %7s %7s %8.2f | %7s %7s %8s %6.2f |' "$(basename "$stem")" "${ms[$file.dll]}" \
+        "${cpu[$file.dll]}" "$(awk -v a="${cpu[$file.dll]}" -v b="${cpu[$file.ours]}" 'BEGIN { print a / b }')" \
+        "${ms[$file.ours]}" "${cpu[$file.ours]}" "${bytes[$file.ours]}" "$(psnr "$file" "$stem.ours.gif")")
+    for tool in im ffmpeg liq; do
         gif=$stem.$tool.gif
         line+=$(printf ' %7s %8s %6.2f |' "${ms[$file.$tool]}" "${bytes[$file.$tool]}" "$(psnr "$file" "$gif")")
     done
@@ -143,5 +155,23 @@ echo
 same=0
 for file in "${pictures[@]}"; do cmp -s "${file%.ppm}.ours.gif" "${file%.ppm}.dll.gif" && same=$((same + 1)); done
 echo "dll: the encoder as the DLL runs it; its GIFs are byte for byte those of ours for $same of ${#pictures[@]} pictures."
+if [ -n "${GIF_BENCH_REFERENCE:-}" ]; then
+    reference=$work/reference
+    mkdir -p "$reference/page"
+    for file in GifEncoderUnit.h GifEncoderUnit.cpp; do
+        git -C "$root" show "$GIF_BENCH_REFERENCE:src/page/$file" >"$reference/page/$file"
+    done
+    g++ -O2 -std=c++20 -I"$reference" -I"$root/src" "$root/bench/AnchorBench.cpp" "$reference/page/GifEncoderUnit.cpp" \
+        -o "$reference/AnchorBench" $(pkg-config --cflags --libs MagickWand libavfilter libavformat libavcodec \
+        libavutil imagequant) -lgif
+    same=0
+    for file in "${pictures[@]}"; do
+        stem=${file%.ppm}
+        "$reference/AnchorBench" --runs 1 --colors 256 "$file" >/dev/null
+        mv "$stem.ours256.gif" "$stem.reference.gif"
+        cmp -s "$stem.ours.gif" "$stem.reference.gif" && same=$((same + 1))
+    done
+    echo "reference $GIF_BENCH_REFERENCE: the GIFs of ours are byte for byte those of its encoder for $same of ${#pictures[@]} pictures."
+fi
 echo "machine: $(nproc) cores; $("$(zorbex_wine "$(zorbex_arch_of "$exe")")" --version 2>/dev/null); $(convert -version | head -1 | cut -d' ' -f2-3);" \
     "ffmpeg $(ffmpeg -version | head -1 | cut -d' ' -f3); libimagequant $(pkg-config --modversion imagequant)"

@@ -17,6 +17,7 @@
 #include <set>
 #include <stdexcept>
 #include <string>
+#include <thread>
 #include <vector>
 
 namespace zorbex {
@@ -787,6 +788,179 @@ TEST(QuantizerTest, SameInputGivesTheSameBytes) {
     for (TGifDither dither : {TGifDither::None, TGifDither::FloydSteinberg}) {
         EXPECT_TRUE(EncodeGif(bitmap.View(), {256, dither}) == EncodeGif(bitmap.View(), {256, dither}));
     }
+}
+
+// The encoder's output is fixed for fixed pixels: a change that makes it faster or leaner must not change
+// a byte. The pictures are drawn with integer arithmetic only (no library maths, whose last bits may
+// differ between runtimes) and take every path of the encoder: exact palettes, a palette reduced from
+// the exact colours and one reduced from the binned histogram, each mapped plainly and with diffusion.
+// The expected values are the FNV-1a hash and the size of the bytes the encoder gave when they were set.
+struct TFixedBytesCase {
+    const char* Name;
+    std::function<TBitmap()> Make;
+    TGifOptions Options;
+    uint64_t Hash;
+    size_t Size;
+};
+
+// A page of flat areas and text: paper, a header in bands of colour, a grey sidebar and lines of "glyphs"
+// whose edge pixels are blends of ink and paper in `levels` steps (at most 255), with a small generator for
+// the glyph pattern. With a grain above 0, a picture area of that much noise per channel over a gradient.
+TBitmap MakeFixedPage(uint32_t width, uint32_t height, uint32_t levels, uint32_t grain) {
+    TBitmap bitmap(width, height);
+    uint32_t state = 12345;
+    auto next = [&state] {
+        state = state * 1103515245u + 12345u;
+        return state >> 8;
+    };
+    const uint32_t header = height / 8;
+    const uint32_t sidebar = width * 3 / 4;
+    for (uint32_t y = 0; y < height; ++y) {
+        for (uint32_t x = 0; x < width; ++x) {
+            TRgbColor color{255, 255, 255};
+            if (y < header) {
+                color = {static_cast<uint8_t>(30 + 10 * (8 * x / width)),
+                         static_cast<uint8_t>(70 + 10 * (4 * y / header)), 190};
+            } else if (x >= sidebar) {
+                color = {242, 242, 245};
+            }
+            bitmap.Set(x, y, color);
+        }
+    }
+    const TRgbColor inks[] = {{20, 20, 20}, {0, 80, 200}, {150, 20, 30}};
+    for (uint32_t line = header + 6; line + 12 < height; line += 17) {
+        const TRgbColor ink = inks[(line / 17) % 3];
+        for (uint32_t y = line; y < line + 10; ++y) {
+            for (uint32_t x = 6; x < sidebar - 6; ++x) {
+                const uint32_t coverage = next() % 512;
+                if ((x / 37) % 7 == 6 || coverage < 200) {
+                    continue;
+                }
+                const uint32_t a = coverage > 400 ? 255 : 255 * (coverage % levels) / (levels - 1);
+                const TRgbColor paper = bitmap.Get(x, y);
+                auto mix = [a](uint8_t fg, uint8_t bg) {
+                    return static_cast<uint8_t>((fg * a + bg * (255 - a)) / 255);
+                };
+                bitmap.Set(x, y,
+                           {mix(ink.Red, paper.Red), mix(ink.Green, paper.Green), mix(ink.Blue, paper.Blue)});
+            }
+        }
+    }
+    if (grain > 0) {
+        for (uint32_t y = height / 2; y < height - 4; ++y) {
+            for (uint32_t x = width / 4; x < sidebar - 4; ++x) {
+                auto channel = [&](uint32_t base) {
+                    const int value = static_cast<int>(base) + static_cast<int>(next() % (2 * grain + 1)) -
+                                      static_cast<int>(grain);
+                    return static_cast<uint8_t>(std::clamp(value, 0, 255));
+                };
+                bitmap.Set(x, y,
+                           {channel(40 + 180 * x / width), channel(200 - 150 * y / height),
+                            channel(60 + 90 * (x + y) / (width + height))});
+            }
+        }
+    }
+    return bitmap;
+}
+
+uint64_t Fnv1a(const std::vector<uint8_t>& bytes) {
+    uint64_t hash = 14695981039346656037ull;
+    for (uint8_t byte : bytes) {
+        hash = (hash ^ byte) * 1099511628211ull;
+    }
+    return hash;
+}
+
+class FixedBytesTest : public testing::TestWithParam<TFixedBytesCase> {};
+
+TEST_P(FixedBytesTest, SamePixelsGiveTheSameBytesAsEver) {
+    const TFixedBytesCase& c = GetParam();
+    const TBitmap bitmap = c.Make();
+    const std::vector<uint8_t> gif = EncodeGif(bitmap.View(), c.Options);
+    EXPECT_EQ(gif.size(), c.Size);
+    EXPECT_EQ(Fnv1a(gif), c.Hash) << std::hex << "0x" << Fnv1a(gif);
+    // The indices the quantizer gives on its own are those the GIF holds.
+    EXPECT_TRUE(DecodeGif(gif).Indices == QuantizeImage(bitmap.View(), c.Options).Indices);
+}
+
+INSTANTIATE_TEST_SUITE_P(Pictures, FixedBytesTest,
+                         testing::Values(TFixedBytesCase{"exact",
+                                                         [] { return MakeFixedPage(640, 400, 3, 0); },
+                                                         {256, TGifDither::None},
+                                                         0xcc4786b24fb206dcull,
+                                                         28042},
+                                         TFixedBytesCase{"fromExactColours",
+                                                         [] { return MakeFixedPage(800, 600, 200, 0); },
+                                                         {256, TGifDither::None},
+                                                         0x6a6da0f19365cbfcull,
+                                                         122442},
+                                         TFixedBytesCase{"fromExactColours_fs",
+                                                         [] { return MakeFixedPage(800, 600, 200, 0); },
+                                                         {256, TGifDither::FloydSteinberg},
+                                                         0x16f10bb4c1c437d9ull,
+                                                         122405},
+                                         TFixedBytesCase{"fromExactColours_64",
+                                                         [] { return MakeFixedPage(800, 600, 200, 0); },
+                                                         {64, TGifDither::None},
+                                                         0xbcac8a3b5dd6b647ull,
+                                                         92548},
+                                         TFixedBytesCase{"fromHistogram",
+                                                         [] { return MakeFixedPage(1000, 700, 200, 20); },
+                                                         {256, TGifDither::None},
+                                                         0xe063e8dab28cb0e2ull,
+                                                         283634},
+                                         TFixedBytesCase{"fromHistogram_fs",
+                                                         [] { return MakeFixedPage(1000, 700, 200, 20); },
+                                                         {256, TGifDither::FloydSteinberg},
+                                                         0xf4cb3b067beffdf1ull,
+                                                         284010},
+                                         TFixedBytesCase{"fromHistogram_16",
+                                                         [] { return MakeFixedPage(1000, 700, 200, 20); },
+                                                         {16, TGifDither::None},
+                                                         0x99e92e927d824bc3ull,
+                                                         111213}),
+                         [](const testing::TestParamInfo<TFixedBytesCase>& test) {
+                             return std::string(test.param.Name);
+                         });
+
+// The encoder keeps its working memory from one picture to the next, for any thread: pictures of every
+// path and of different sizes, encoded in turn in both orders and on two threads at once, give the bytes
+// each gives alone.
+TEST(QuantizerTest, PicturesInTurnAndAtOnceGiveTheirOwnBytes) {
+    struct TJob {
+        TBitmap Bitmap;
+        TGifOptions Options;
+        std::vector<uint8_t> Alone;
+    };
+    std::vector<TJob> jobs;
+    jobs.push_back({MakeFixedPage(1000, 700, 200, 20), {256, TGifDither::None}, {}});
+    jobs.push_back({MakeFixedPage(300, 200, 3, 0), {256, TGifDither::None}, {}});
+    jobs.push_back({MakeFixedPage(1000, 700, 200, 20), {256, TGifDither::FloydSteinberg}, {}});
+    jobs.push_back({MakeFixedPage(800, 600, 200, 0), {64, TGifDither::None}, {}});
+    jobs.push_back({MakeFixedPage(1200, 300, 200, 30), {32, TGifDither::None}, {}});
+    jobs.push_back({MakeFixedPage(800, 600, 200, 0), {256, TGifDither::FloydSteinberg}, {}});
+    for (TJob& job : jobs) {
+        job.Alone = EncodeGif(job.Bitmap.View(), job.Options);
+    }
+    auto encodeAll = [&jobs](bool backwards, int rounds) {
+        size_t mismatches = 0;
+        for (int round = 0; round < rounds; ++round) {
+            for (size_t i = 0; i < jobs.size(); ++i) {
+                const TJob& job = jobs[backwards ? jobs.size() - 1 - i : i];
+                if (EncodeGif(job.Bitmap.View(), job.Options) != job.Alone) {
+                    ++mismatches;
+                }
+            }
+        }
+        return mismatches;
+    };
+    EXPECT_EQ(encodeAll(true, 1), 0u);
+    size_t otherThread = 0;
+    std::thread other([&] { otherThread = encodeAll(true, 3); });
+    const size_t thisThread = encodeAll(false, 3);
+    other.join();
+    EXPECT_EQ(thisThread, 0u);
+    EXPECT_EQ(otherThread, 0u);
 }
 
 TEST(QuantizerTest, SeededRandomPicturesOfAllSizesDecode) {

@@ -12,9 +12,13 @@
 #include <bit>
 #include <climits>
 #include <cstring>
+#include <limits>
 #include <memory>
+#include <mutex>
+#include <new>
 #include <stdexcept>
 #include <string>
+#include <utility>
 
 namespace zorbex {
 
@@ -46,6 +50,141 @@ constexpr int kPixelSearchCellBits = 5;
 
 constexpr uint32_t kCacheBits = 16;
 constexpr uint32_t kCacheEmpty = 0xFFFFFFFFu;
+
+// ---------------------------------------------------------------------------------------------------
+// Working memory
+
+// The large working buffers of a picture (the histogram, the colour table, the colour cache, the search
+// grids, the indices EncodeGif codes from) are kept for the next picture rather than given back to the
+// heap. A Windows heap serves blocks of this size from fresh virtual memory and decommits them when they
+// are freed, so each picture paid a page fault and the zeroing of every page it touched: 4 MiB of
+// histogram alone came to 1,024 faults, 20 ms under Wine on a virtual machine (where a fault costs some
+// 20 us), as much as the rest of a screenshot's encoding. Smaller blocks stay with the heap, whose lists
+// keep them committed. The kept blocks are bounded in number and in bytes; the oldest go first.
+class TScratchPool {
+public:
+    static TScratchPool& Shared() {
+        static TScratchPool pool;
+        return pool;
+    }
+
+    TScratchPool() = default;
+    TScratchPool(const TScratchPool&) = delete;
+    TScratchPool& operator=(const TScratchPool&) = delete;
+    ~TScratchPool() {
+        for (size_t i = 0; i < Count; ++i) {
+            Free(Kept[i].Memory);
+        }
+    }
+
+    // At least `bytes` bytes: the smallest kept block that fits and is not more than four times larger,
+    // or a new block.
+    void* Take(size_t bytes) {
+        if (bytes < kMinBytes) {
+            return ::operator new(bytes);
+        }
+        {
+            const std::lock_guard<std::mutex> lock(Lock);
+            size_t pick = Count;
+            for (size_t i = 0; i < Count; ++i) {
+                const size_t size = Kept[i].Bytes;
+                if (size >= bytes && size / 4 <= bytes && (pick == Count || size < Kept[pick].Bytes)) {
+                    pick = i;
+                }
+            }
+            if (pick < Count) {
+                void* memory = Kept[pick].Memory;
+                Remove(pick);
+                return memory;
+            }
+        }
+        if (bytes > std::numeric_limits<size_t>::max() - kHeaderBytes) {
+            throw std::bad_alloc();
+        }
+        auto* block = static_cast<uint8_t*>(::operator new(bytes + kHeaderBytes));
+        std::memcpy(block, &bytes, sizeof bytes);
+        return block + kHeaderBytes;
+    }
+
+    // Takes back what Take gave for the same `bytes`.
+    void Give(void* memory, size_t bytes) noexcept {
+        if (bytes < kMinBytes) {
+            ::operator delete(memory);
+            return;
+        }
+        size_t size = 0;
+        std::memcpy(&size, static_cast<uint8_t*>(memory) - kHeaderBytes, sizeof size);
+        if (size > kMaxKeptBytes) {
+            Free(memory);
+            return;
+        }
+        const std::lock_guard<std::mutex> lock(Lock);
+        while (Count == kMaxBlocks || KeptBytes + size > kMaxKeptBytes) {
+            Free(Kept[0].Memory);
+            Remove(0);
+        }
+        Kept[Count++] = {memory, size};
+        KeptBytes += size;
+    }
+
+private:
+    // Below this the heap's free lists serve a block again without faults.
+    static constexpr size_t kMinBytes = 64 * 1024;
+    // The benchmark's screenshots, of every size up to 3840 x 2160, keep 6.4 MiB in 9 blocks at most, 4 MiB
+    // of it the histogram: the size of the working set does not grow with the picture's.
+    static constexpr size_t kMaxKeptBytes = 8 * 1024 * 1024;
+    static constexpr size_t kMaxBlocks = 32;
+    // Before each large block: its size, in a space that keeps the block aligned for any element type.
+    static constexpr size_t kHeaderBytes = 16;
+
+    struct TBlock {
+        void* Memory = nullptr;
+        size_t Bytes = 0;
+    };
+
+    static void Free(void* memory) noexcept {
+        ::operator delete(static_cast<uint8_t*>(memory) - kHeaderBytes);
+    }
+
+    void Remove(size_t position) noexcept {
+        KeptBytes -= Kept[position].Bytes;
+        std::copy(Kept.begin() + static_cast<std::ptrdiff_t>(position) + 1,
+                  Kept.begin() + static_cast<std::ptrdiff_t>(Count),
+                  Kept.begin() + static_cast<std::ptrdiff_t>(position));
+        --Count;
+    }
+
+    std::mutex Lock;
+    std::array<TBlock, kMaxBlocks> Kept{}; // oldest first
+    size_t Count = 0;
+    size_t KeptBytes = 0;
+};
+
+// The allocator of every working buffer.
+template <typename T> class TScratchAllocator {
+public:
+    using value_type = T;
+
+    TScratchAllocator() = default;
+    template <typename U> TScratchAllocator(const TScratchAllocator<U>&) noexcept {}
+
+    T* allocate(size_t count) {
+        if (count > std::numeric_limits<size_t>::max() / sizeof(T)) {
+            throw std::bad_array_new_length();
+        }
+        return static_cast<T*>(TScratchPool::Shared().Take(count * sizeof(T)));
+    }
+    void deallocate(T* memory, size_t count) noexcept {
+        TScratchPool::Shared().Give(memory, count * sizeof(T));
+    }
+
+    template <typename U>
+    friend bool operator==(const TScratchAllocator&, const TScratchAllocator<U>&) noexcept {
+        return true;
+    }
+};
+
+template <typename T> using TScratchVector = std::vector<T, TScratchAllocator<T>>;
 
 // ---------------------------------------------------------------------------------------------------
 // Input checks
@@ -115,23 +254,41 @@ template <typename TVisit> bool ForEachRun(const uint8_t* row, uint32_t width, T
     return true;
 }
 
-// Writes lookup(rgb) for every pixel to out, Width * Height bytes, looking up only where the colour
-// changes. out may be the picture's own memory: it advances one byte a pixel behind reads of four.
-template <typename TLookup>
-void MapPixels(const TRgbImage& image, size_t stride, uint8_t* out, TLookup&& lookup) {
-    uint32_t last = 0xFFFFFFFFu; // no colour: ReadRgb gives 24 bits
-    uint8_t lastIndex = 0;
-    for (uint32_t y = 0; y < image.Height; ++y) {
-        const uint8_t* row = image.Pixels.data() + y * stride;
-        for (uint32_t x = 0; x < image.Width; ++x) {
-            const uint32_t rgb = ReadRgb(row + x * 4);
-            if (rgb != last) {
-                last = rgb;
-                lastIndex = lookup(rgb);
+// How the pixels of a picture become palette indices: a row at a time, top to bottom, each row once. The
+// indices of a row may overwrite the row's own pixels: each is written after the pixels it lies over
+// were read.
+class TRowMapper {
+public:
+    virtual ~TRowMapper() = default;
+    // The Width indices of row y, from its pixels.
+    virtual void MapRow(const uint8_t* pixels, uint32_t y, uint8_t* out) = 0;
+};
+
+// lookup(rgb) for every pixel, called only where the colour changes along the picture.
+template <typename TLookup> class TLookupRows final : public TRowMapper {
+public:
+    TLookupRows(uint32_t width, TLookup lookup) : Width(width), Lookup(std::move(lookup)) {}
+
+    void MapRow(const uint8_t* pixels, uint32_t, uint8_t* out) override {
+        for (uint32_t x = 0; x < Width; ++x) {
+            const uint32_t rgb = ReadRgb(pixels + x * 4);
+            if (rgb != Last) {
+                Last = rgb;
+                LastIndex = Lookup(rgb);
             }
-            *out++ = lastIndex;
+            out[x] = LastIndex;
         }
     }
+
+private:
+    const uint32_t Width;
+    TLookup Lookup;
+    uint32_t Last = 0xFFFFFFFFu; // no colour: ReadRgb gives 24 bits
+    uint8_t LastIndex = 0;
+};
+
+template <typename TLookup> std::unique_ptr<TRowMapper> LookupRows(uint32_t width, TLookup lookup) {
+    return std::make_unique<TLookupRows<TLookup>>(width, std::move(lookup));
 }
 
 // ---------------------------------------------------------------------------------------------------
@@ -182,11 +339,8 @@ public:
     // The palette index of the colour at this position (0 until set).
     void SetIndex(size_t position, uint8_t index) { Indices[position] = index; }
 
-    // Writes the index of every pixel to out (Width * Height bytes; may be the picture's own memory).
-    // Every colour of the picture must be in the table.
-    void Map(const TRgbImage& image, size_t stride, uint8_t* out) const {
-        MapPixels(image, stride, out, [this](uint32_t rgb) { return Indices[Slots[Find(rgb)]]; });
-    }
+    // The palette index of a colour of the picture.
+    uint8_t IndexOf(uint32_t rgb) const { return Indices[Slots[Find(rgb)]]; }
 
 private:
     static constexpr uint32_t kEmpty = 0xFFFFFFFFu;
@@ -210,10 +364,10 @@ private:
 
     const uint32_t Limit;
     const uint32_t Mask;
-    std::vector<uint32_t> Slots;   // position in Colors, or kEmpty
-    std::vector<uint32_t> Colors;  // 0x00RRGGBB, in order of first appearance
-    std::vector<uint64_t> Counts;  // pixels of each colour
-    std::vector<uint8_t> Indices;  // palette index of each colour
+    TScratchVector<uint32_t> Slots;  // position in Colors, or kEmpty
+    TScratchVector<uint32_t> Colors; // 0x00RRGGBB, in order of first appearance
+    TScratchVector<uint64_t> Counts; // pixels of each colour
+    TScratchVector<uint8_t> Indices; // palette index of each colour
 };
 
 // ---------------------------------------------------------------------------------------------------
@@ -326,9 +480,9 @@ private:
     const int CellShift;
     std::unique_ptr<TNearestSearch> Parent; // the coarse level, for fine cells
     std::vector<TCandidate> Entries;        // the whole palette, for coarse cells
-    std::vector<int32_t> CellStart;
-    std::vector<uint16_t> CellSize;
-    std::vector<TCandidate> Candidates;
+    TScratchVector<int32_t> CellStart;
+    TScratchVector<uint16_t> CellSize;
+    TScratchVector<TCandidate> Candidates;
 };
 
 // Direct-mapped cache in front of TNearestSearch, keyed by the exact 24-bit colour. A slot packs the
@@ -351,7 +505,7 @@ public:
 
 private:
     TNearestSearch& Search;
-    std::vector<uint32_t> Slots;
+    TScratchVector<uint32_t> Slots;
 };
 
 // ---------------------------------------------------------------------------------------------------
@@ -394,14 +548,14 @@ struct TMoments {
     }
 };
 
-std::vector<TPoint> BuildHistogram(const TRgbImage& image, size_t stride) {
+TScratchVector<TPoint> BuildHistogram(const TRgbImage& image, size_t stride) {
     struct TBin {
         uint32_t Count;
         uint32_t Red;
         uint32_t Green;
         uint32_t Blue;
     };
-    std::vector<TBin> bins(kHistBinCount, TBin{0, 0, 0, 0});
+    TScratchVector<TBin> bins(kHistBinCount, TBin{0, 0, 0, 0});
 
     const uint64_t pixelCount = uint64_t{image.Width} * image.Height;
     const uint32_t rowStep =
@@ -421,7 +575,7 @@ std::vector<TPoint> BuildHistogram(const TRgbImage& image, size_t stride) {
         });
     }
 
-    std::vector<TPoint> points;
+    TScratchVector<TPoint> points;
     for (const TBin& bin : bins) {
         if (bin.Count != 0) {
             const float count = static_cast<float>(bin.Count);
@@ -436,7 +590,7 @@ std::vector<TPoint> BuildHistogram(const TRgbImage& image, size_t stride) {
 // squared error in the two halves, until there are maxColors boxes or nothing left to split. Cuts are
 // searched on whole channel values: one pass fills 3 x 256 moment buckets, a scan of each finds the best
 // cut, and a partition moves the points. No sorting.
-std::vector<TBox> SplitBoxes(std::vector<TPoint>& points, uint32_t maxColors) {
+std::vector<TBox> SplitBoxes(TScratchVector<TPoint>& points, uint32_t maxColors) {
     struct TCut {
         int Axis = -1;
         size_t Value = 0; // points with channel <= Value go left
@@ -552,7 +706,7 @@ TRgbColor RoundColor(double red, double green, double blue) {
 }
 
 // Box centroids, then a few Lloyd (k-means) passes over the histogram points.
-std::vector<TRgbColor> BuildPalette(std::vector<TPoint>& points, uint32_t maxColors) {
+std::vector<TRgbColor> BuildPalette(TScratchVector<TPoint>& points, uint32_t maxColors) {
     const std::vector<TBox> boxes = SplitBoxes(points, maxColors);
     std::vector<TRgbColor> palette;
     palette.reserve(boxes.size());
@@ -565,7 +719,7 @@ std::vector<TRgbColor> BuildPalette(std::vector<TPoint>& points, uint32_t maxCol
     }
 
     std::vector<TMoments> clusters(palette.size());
-    std::vector<uint8_t> assignment(points.size(), 0);
+    TScratchVector<uint8_t> assignment(points.size(), 0);
     for (int pass = 0; pass < kKMeansPasses; ++pass) {
         TNearestSearch search(palette, kPaletteSearchCellBits);
         std::fill(clusters.begin(), clusters.end(), TMoments{});
@@ -597,52 +751,44 @@ std::vector<TRgbColor> BuildPalette(std::vector<TPoint>& points, uint32_t maxCol
 // ---------------------------------------------------------------------------------------------------
 // Mapping pixels to the palette
 
-void MapNearest(const TRgbImage& image, size_t stride, TColorCache& cache, uint8_t* out) {
-    MapPixels(image, stride, out, [&cache](uint32_t rgb) { return cache.Find(rgb); });
-}
-
 // Floyd-Steinberg with serpentine scan. Errors are kept in sixteenths in two rows of int32, with one
 // spare cell at each end so the kernel needs no edge tests.
-void MapFloydSteinberg(const TRgbImage& image, size_t stride, std::span<const TRgbColor> palette,
-                       TColorCache& cache, uint8_t* out) {
-    const size_t cells = (size_t{image.Width} + 2) * 3;
-    std::vector<int32_t> current(cells, 0);
-    std::vector<int32_t> next(cells, 0);
-    uint32_t lastSource = 0xFFFFFFFFu;
-    uint8_t lastIndex = 0;
-    bool lastExact = false;
-    for (uint32_t y = 0; y < image.Height; ++y) {
-        const uint8_t* row = image.Pixels.data() + y * stride;
-        uint8_t* outRow = out + size_t{y} * image.Width;
+class TDiffusedRows final : public TRowMapper {
+public:
+    TDiffusedRows(uint32_t width, std::span<const TRgbColor> palette, TColorCache& cache)
+        : Width(width), Palette(palette), Cache(cache), Current((size_t{width} + 2) * 3, 0),
+          Next((size_t{width} + 2) * 3, 0) {}
+
+    void MapRow(const uint8_t* row, uint32_t y, uint8_t* outRow) override {
         const bool forward = (y & 1) == 0;
         const int step = forward ? 1 : -1;
-        std::fill(next.begin(), next.end(), 0);
-        for (uint32_t i = 0; i < image.Width; ++i) {
-            const uint32_t x = forward ? i : image.Width - 1 - i;
+        std::fill(Next.begin(), Next.end(), 0);
+        for (uint32_t i = 0; i < Width; ++i) {
+            const uint32_t x = forward ? i : Width - 1 - i;
             const uint8_t* pixel = row + x * 4;
-            int32_t* err = current.data() + (x + 1) * 3;
+            int32_t* err = Current.data() + (x + 1) * 3;
             // A colour the palette holds exactly is kept and the error reaching it dropped: flat areas
             // and text stay clean, only colours the palette lacks get dithered.
             const uint32_t source = ReadRgb(pixel);
-            if (source != lastSource) {
-                lastSource = source;
-                lastIndex = cache.Find(source);
-                lastExact = palette[lastIndex] == ToColor(source);
+            if (source != LastSource) {
+                LastSource = source;
+                LastIndex = Cache.Find(source);
+                LastExact = Palette[LastIndex] == ToColor(source);
             }
-            if (lastExact) {
-                outRow[x] = lastIndex;
+            if (LastExact) {
+                outRow[x] = LastIndex;
                 continue;
             }
             const int red = std::clamp(int{pixel[2]} + ((err[0] + 8) >> 4), 0, 255);
             const int green = std::clamp(int{pixel[1]} + ((err[1] + 8) >> 4), 0, 255);
             const int blue = std::clamp(int{pixel[0]} + ((err[2] + 8) >> 4), 0, 255);
-            const uint8_t index = cache.Find(static_cast<uint32_t>(red << 16 | green << 8 | blue));
+            const uint8_t index = Cache.Find(static_cast<uint32_t>(red << 16 | green << 8 | blue));
             outRow[x] = index;
 
-            const int diff[3] = {red - palette[index].Red, green - palette[index].Green,
-                                 blue - palette[index].Blue};
+            const int diff[3] = {red - Palette[index].Red, green - Palette[index].Green,
+                                 blue - Palette[index].Blue};
             int32_t* ahead = err + step * 3;
-            int32_t* below = next.data() + (x + 1) * 3;
+            int32_t* below = Next.data() + (x + 1) * 3;
             int32_t* belowBehind = below - step * 3;
             int32_t* belowAhead = below + step * 3;
             for (int c = 0; c < 3; ++c) {
@@ -652,7 +798,87 @@ void MapFloydSteinberg(const TRgbImage& image, size_t stride, std::span<const TR
                 belowAhead[c] += diff[c];
             }
         }
-        current.swap(next);
+        Current.swap(Next);
+    }
+
+private:
+    const uint32_t Width;
+    const std::span<const TRgbColor> Palette;
+    TColorCache& Cache;
+    TScratchVector<int32_t> Current;
+    TScratchVector<int32_t> Next;
+    uint32_t LastSource = 0xFFFFFFFFu;
+    uint8_t LastIndex = 0;
+    bool LastExact = false;
+};
+
+// A picture's palette and how its pixels map to it, with what the mapping looks colours up in.
+struct TQuantization {
+    std::vector<TRgbColor> Palette;
+    std::unique_ptr<TColorTable> Colors;
+    std::unique_ptr<TNearestSearch> Search;
+    std::unique_ptr<TColorCache> Cache;
+    std::unique_ptr<TRowMapper> Rows; // last: destroyed first
+};
+
+// Few enough colours: the palette is exactly the picture's colours (up to MaxColors), or is built from
+// them, and each colour is matched once. More: the palette is built from the binned histogram and the
+// pixels are matched through the colour cache.
+TQuantization Quantize(const TRgbImage& image, size_t stride, const TGifOptions& options) {
+    TQuantization q;
+    q.Colors = std::make_unique<TColorTable>(kMaxExactColors);
+    if (q.Colors->Collect(image, stride)) {
+        TColorTable& colors = *q.Colors;
+        if (colors.Count() <= options.MaxColors) {
+            for (size_t i = 0; i < colors.Count(); ++i) {
+                q.Palette.push_back(colors.Color(i));
+                colors.SetIndex(i, static_cast<uint8_t>(i));
+            }
+        } else {
+            {
+                TScratchVector<TPoint> points;
+                points.reserve(colors.Count());
+                for (size_t i = 0; i < colors.Count(); ++i) {
+                    const TRgbColor color = colors.Color(i);
+                    points.push_back({static_cast<float>(color.Red), static_cast<float>(color.Green),
+                                      static_cast<float>(color.Blue), static_cast<float>(colors.Pixels(i))});
+                }
+                q.Palette = BuildPalette(points, options.MaxColors);
+            }
+            q.Search = std::make_unique<TNearestSearch>(q.Palette, kPixelSearchCellBits);
+            if (options.Dither == TGifDither::FloydSteinberg) {
+                q.Cache = std::make_unique<TColorCache>(*q.Search);
+                q.Rows = std::make_unique<TDiffusedRows>(image.Width, q.Palette, *q.Cache);
+                return q;
+            }
+            for (size_t i = 0; i < colors.Count(); ++i) {
+                const TRgbColor color = colors.Color(i);
+                colors.SetIndex(i, static_cast<uint8_t>(q.Search->Find(color.Red, color.Green, color.Blue)));
+            }
+        }
+        q.Rows = LookupRows(image.Width, [&colors](uint32_t rgb) { return colors.IndexOf(rgb); });
+        return q;
+    }
+    q.Colors.reset();
+
+    {
+        TScratchVector<TPoint> points = BuildHistogram(image, stride);
+        q.Palette = BuildPalette(points, options.MaxColors);
+    }
+    q.Search = std::make_unique<TNearestSearch>(q.Palette, kPixelSearchCellBits);
+    q.Cache = std::make_unique<TColorCache>(*q.Search);
+    if (options.Dither == TGifDither::FloydSteinberg) {
+        q.Rows = std::make_unique<TDiffusedRows>(image.Width, q.Palette, *q.Cache);
+    } else {
+        q.Rows = LookupRows(image.Width, [&cache = *q.Cache](uint32_t rgb) { return cache.Find(rgb); });
+    }
+    return q;
+}
+
+// Every row of the picture mapped into out, Width bytes a row without padding.
+void MapAllRows(const TRgbImage& image, size_t stride, TRowMapper& rows, uint8_t* out) {
+    for (uint32_t y = 0; y < image.Height; ++y) {
+        rows.MapRow(image.Pixels.data() + y * stride, y, out + size_t{y} * image.Width);
     }
 }
 
@@ -771,8 +997,11 @@ private:
 //
 // Every index is checked against the palette as it is read (a pixel that continues a run repeats an
 // index already checked), so a bad index costs no separate pass over the pixels.
-void WriteLzw(const TIndexedImage& image, size_t stride, int minCodeSize, std::vector<uint8_t>& out) {
-    const size_t paletteSize = image.Palette.size();
+//
+// rowAt(y) gives the indices of row y; it is called once a row, top to bottom.
+template <typename TRows>
+void WriteLzw(uint32_t width, uint32_t height, size_t paletteSize, TRows&& rowAt, int minCodeSize,
+              std::vector<uint8_t>& out) {
     auto check = [paletteSize](uint32_t index) {
         if (index >= paletteSize) {
             throw std::invalid_argument("GIF pixel index is outside the palette");
@@ -809,14 +1038,17 @@ void WriteLzw(const TIndexedImage& image, size_t stride, int minCodeSize, std::v
         return false;
     };
 
-    const uint8_t* pixels = image.Indices.data();
-    uint32_t prefix = pixels[0];
-    check(prefix);
-    uint32_t runIndex = prefix; // the current string is runLength copies of runIndex, when runLength > 0
+    uint32_t prefix = 0;
+    uint32_t runIndex = 0; // the current string is runLength copies of runIndex, when runLength > 0
     size_t runLength = 1;
-    for (uint32_t y = 0; y < image.Height; ++y) {
-        const uint8_t* row = pixels + y * stride;
-        for (uint32_t x = y == 0 ? 1 : 0; x < image.Width; ++x) {
+    for (uint32_t y = 0; y < height; ++y) {
+        const uint8_t* row = rowAt(y);
+        if (y == 0) {
+            prefix = row[0];
+            check(prefix);
+            runIndex = prefix;
+        }
+        for (uint32_t x = y == 0 ? 1 : 0; x < width; ++x) {
             const uint32_t index = row[x];
             if (runLength > 0 && index == runIndex) {
                 std::vector<uint16_t>& run = runs[index];
@@ -859,6 +1091,51 @@ void WriteLzw(const TIndexedImage& image, size_t stride, int minCodeSize, std::v
     writer.Finish();
 }
 
+// The GIF file of a picture of palette indices (rowAt as for WriteLzw) with the palette as the global
+// colour table, padded with black to a power of two.
+template <typename TRows>
+std::vector<uint8_t> WriteGif(uint32_t width, uint32_t height, std::span<const TRgbColor> palette,
+                              TRows&& rowAt) {
+    const size_t paletteSize = palette.size();
+    int tableBits = 1;
+    while ((size_t{1} << tableBits) < paletteSize) {
+        ++tableBits;
+    }
+    const int minCodeSize = std::max(2, tableBits);
+    const size_t tableSize = size_t{1} << tableBits;
+
+    std::vector<uint8_t> out;
+    out.reserve(64 + tableSize * 3 + size_t{width} * height / 2);
+    TByteWriter writer(out);
+    writer.Text("GIF89a");
+
+    // Logical screen descriptor: global table present, 8 bits of colour resolution, table size.
+    writer.Word(width);
+    writer.Word(height);
+    writer.Byte(static_cast<uint8_t>(0x80 | 0x70 | (tableBits - 1)));
+    writer.Byte(0); // background colour index
+    writer.Byte(0); // no aspect ratio
+    for (size_t i = 0; i < tableSize; ++i) {
+        const TRgbColor color = i < paletteSize ? palette[i] : TRgbColor{};
+        writer.Byte(color.Red);
+        writer.Byte(color.Green);
+        writer.Byte(color.Blue);
+    }
+
+    // Image descriptor covering the whole screen, no local table, not interlaced.
+    writer.Byte(0x2C);
+    writer.Word(0);
+    writer.Word(0);
+    writer.Word(width);
+    writer.Word(height);
+    writer.Byte(0);
+
+    writer.Byte(static_cast<uint8_t>(minCodeSize));
+    WriteLzw(width, height, paletteSize, rowAt, minCodeSize, out);
+    writer.Byte(0x3B); // trailer
+    return out;
+}
+
 } // namespace
 
 // -------------------------------------------------------------------------------------------------------
@@ -873,54 +1150,9 @@ TQuantizedImage QuantizeImage(const TRgbImage& image, const TGifOptions& options
 std::vector<TRgbColor> QuantizeInto(const TRgbImage& image, std::span<uint8_t> indices, const TGifOptions& options) {
     const size_t stride = CheckRgbInput(image, options);
     CheckBuffer(indices.size(), image.Width, image.Height, 0, 1);
-
-    // Few enough colours: the palette is exactly the picture's colours (up to MaxColors), or is built
-    // from them, and each colour is matched once.
-    auto colors = std::make_unique<TColorTable>(kMaxExactColors);
-    if (colors->Collect(image, stride)) {
-        std::vector<TRgbColor> palette;
-        if (colors->Count() <= options.MaxColors) {
-            for (size_t i = 0; i < colors->Count(); ++i) {
-                palette.push_back(colors->Color(i));
-                colors->SetIndex(i, static_cast<uint8_t>(i));
-            }
-        } else {
-            std::vector<TPoint> points;
-            points.reserve(colors->Count());
-            for (size_t i = 0; i < colors->Count(); ++i) {
-                const TRgbColor color = colors->Color(i);
-                points.push_back({static_cast<float>(color.Red), static_cast<float>(color.Green),
-                                  static_cast<float>(color.Blue), static_cast<float>(colors->Pixels(i))});
-            }
-            palette = BuildPalette(points, options.MaxColors);
-            TNearestSearch search(palette, kPixelSearchCellBits);
-            if (options.Dither == TGifDither::FloydSteinberg) {
-                TColorCache cache(search);
-                MapFloydSteinberg(image, stride, palette, cache, indices.data());
-                return palette;
-            }
-            for (size_t i = 0; i < colors->Count(); ++i) {
-                const TRgbColor color = colors->Color(i);
-                colors->SetIndex(i, static_cast<uint8_t>(search.Find(color.Red, color.Green, color.Blue)));
-            }
-        }
-        colors->Map(image, stride, indices.data());
-        return palette;
-    }
-    colors.reset();
-
-    std::vector<TPoint> points = BuildHistogram(image, stride);
-    std::vector<TRgbColor> palette = BuildPalette(points, options.MaxColors);
-    points = {};
-
-    TNearestSearch search(palette, kPixelSearchCellBits);
-    TColorCache cache(search);
-    if (options.Dither == TGifDither::FloydSteinberg) {
-        MapFloydSteinberg(image, stride, palette, cache, indices.data());
-    } else {
-        MapNearest(image, stride, cache, indices.data());
-    }
-    return palette;
+    TQuantization q = Quantize(image, stride, options);
+    MapAllRows(image, stride, *q.Rows, indices.data());
+    return std::move(q.Palette);
 }
 
 void MapToPalette(const TRgbImage& image, std::span<const TRgbColor> palette, std::span<uint8_t> indices) {
@@ -932,58 +1164,29 @@ void MapToPalette(const TRgbImage& image, std::span<const TRgbColor> palette, st
     }
     TNearestSearch search(palette, kPixelSearchCellBits);
     TColorCache cache(search);
-    MapNearest(image, stride, cache, indices.data());
+    TLookupRows rows(image.Width, [&cache](uint32_t rgb) { return cache.Find(rgb); });
+    MapAllRows(image, stride, rows, indices.data());
 }
 
+// The indices are made a row at a time as the coder takes them: no picture of indices is held.
 std::vector<uint8_t> EncodeGif(const TRgbImage& image, const TGifOptions& options) {
-    const TQuantizedImage indexed = QuantizeImage(image, options);
-    return EncodeGifIndexed(indexed.View());
+    const size_t stride = CheckRgbInput(image, options);
+    TQuantization q = Quantize(image, stride, options);
+    TScratchVector<uint8_t> row(image.Width);
+    return WriteGif(image.Width, image.Height, q.Palette, [&](uint32_t y) {
+        q.Rows->MapRow(image.Pixels.data() + y * stride, y, row.data());
+        return row.data();
+    });
 }
 
 std::vector<uint8_t> EncodeGifIndexed(const TIndexedImage& image) {
     CheckSize(image.Width, image.Height);
     const size_t stride = CheckBuffer(image.Indices.size(), image.Width, image.Height, image.Stride, 1);
-    const size_t paletteSize = image.Palette.size();
-    if (paletteSize == 0 || paletteSize > kMaxPaletteSize) {
+    if (image.Palette.empty() || image.Palette.size() > kMaxPaletteSize) {
         throw std::invalid_argument("GIF palette must have 1..256 colours");
     }
-    int tableBits = 1;
-    while ((size_t{1} << tableBits) < paletteSize) {
-        ++tableBits;
-    }
-    const int minCodeSize = std::max(2, tableBits);
-    const size_t tableSize = size_t{1} << tableBits;
-
-    std::vector<uint8_t> out;
-    out.reserve(64 + tableSize * 3 + size_t{image.Width} * image.Height / 2);
-    TByteWriter writer(out);
-    writer.Text("GIF89a");
-
-    // Logical screen descriptor: global table present, 8 bits of colour resolution, table size.
-    writer.Word(image.Width);
-    writer.Word(image.Height);
-    writer.Byte(static_cast<uint8_t>(0x80 | 0x70 | (tableBits - 1)));
-    writer.Byte(0); // background colour index
-    writer.Byte(0); // no aspect ratio
-    for (size_t i = 0; i < tableSize; ++i) {
-        const TRgbColor color = i < paletteSize ? image.Palette[i] : TRgbColor{};
-        writer.Byte(color.Red);
-        writer.Byte(color.Green);
-        writer.Byte(color.Blue);
-    }
-
-    // Image descriptor covering the whole screen, no local table, not interlaced.
-    writer.Byte(0x2C);
-    writer.Word(0);
-    writer.Word(0);
-    writer.Word(image.Width);
-    writer.Word(image.Height);
-    writer.Byte(0);
-
-    writer.Byte(static_cast<uint8_t>(minCodeSize));
-    WriteLzw(image, stride, minCodeSize, out);
-    writer.Byte(0x3B); // trailer
-    return out;
+    return WriteGif(image.Width, image.Height, image.Palette,
+                    [&image, stride](uint32_t y) { return image.Indices.data() + y * stride; });
 }
 
 } // namespace zorbex

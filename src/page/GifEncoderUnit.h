@@ -7,6 +7,10 @@
 // splitting over a colour histogram, refined by a few k-means passes, then mapped to the palette with
 // a nearest-colour cache, optionally with Floyd-Steinberg error diffusion.
 //
+// The large working buffers (the colour histogram above all) are kept from one picture to the next, at most
+// 8 MiB for the process, shared by its threads, and given back when the library is unloaded: a Windows
+// heap would hand each picture fresh virtual memory and make it fault in every page again.
+//
 // The module is plain standard C++ so it builds natively as well as for Windows. Invalid input (a side
 // of 0 or above 65535, a buffer too short for the given size, a bad palette or option) throws
 // std::invalid_argument; the encoders never return an empty result.
@@ -85,7 +89,8 @@ std::vector<TRgbColor> QuantizeInto(const TRgbImage& image, std::span<uint8_t> i
 // index), written into `indices` under the same rules as QuantizeInto. The palette has 1..256 colours.
 void MapToPalette(const TRgbImage& image, std::span<const TRgbColor> palette, std::span<uint8_t> indices);
 
-// Encodes a true-colour picture as a single-frame GIF89a (QuantizeImage, then EncodeGifIndexed).
+// Encodes a true-colour picture as a single-frame GIF89a: the bytes of QuantizeImage, then EncodeGifIndexed,
+// without a picture of indices in between (they are made a row at a time as the coder takes them).
 std::vector<uint8_t> EncodeGif(const TRgbImage& image, const TGifOptions& options = {});
 
 // Encodes an indexed picture as a single-frame GIF89a with the given palette as the global colour table
