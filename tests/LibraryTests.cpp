@@ -252,6 +252,42 @@ TEST_F(FactoryTest, CanUnloadNowFollowsObjectsLocksAndFactoryReferences) {
     EXPECT_EQ(S_OK, library.CanUnloadNow());
 }
 
+// The lowest free TLS index: it moves up when something keeps a slot.
+DWORD LowestFreeThreadSlot() {
+    const DWORD index = ::TlsAlloc();
+    ::TlsFree(index);
+    return index;
+}
+
+TEST_F(FactoryTest, LoadingAgainKeepsNoThreadSlot) {
+    // A load as a browser tab makes it: the four objects, and a failure answered by one of them (an
+    // error raised and caught inside the library).
+    const auto loadAndUse = [] {
+        TLibrary library;
+        for (const auto& row : kClasses) {
+            ComPtr<IClassFactory> factory;
+            ComPtr<IUnknown> object;
+            ASSERT_EQ(S_OK, library.GetClassObject(*row.Clsid, IID_PPV_ARGS(&factory)));
+            ASSERT_EQ(S_OK, factory->CreateInstance(nullptr, IID_PPV_ARGS(&object)));
+        }
+        ComPtr<IClassFactory> factory;
+        ComPtr<IIEHKepUtils> utils;
+        ASSERT_EQ(S_OK, library.GetClassObject(CLSID_IEHKepUtils, IID_PPV_ARGS(&factory)));
+        ASSERT_EQ(S_OK, factory->CreateInstance(nullptr, IID_PPV_ARGS(&utils)));
+        // Not a document: reading its links raises inside the call.
+        VARIANT notADocument;
+        ::VariantInit(&notADocument);
+        notADocument.vt = VT_DISPATCH;
+        notADocument.pdispVal = utils.Get();
+        utils->OpenLinks(notADocument, 0);
+    };
+    loadAndUse(); // the system's own first-use slots
+    const DWORD before = LowestFreeThreadSlot();
+    for (int load = 0; load < 10; ++load)
+        loadAndUse();
+    EXPECT_EQ(before, LowestFreeThreadSlot());
+}
+
 TEST_F(FactoryTest, UnknownClassAndAggregationForAnotherInterfaceAreRefused) {
     TLibrary library;
     void* object = reinterpret_cast<void*>(1);

@@ -1,14 +1,11 @@
 // The failure trace: one line per failure to the debugger output (or the sink a test sets), repeats
 // folded into counts. The table of recent failures is per thread, as everything of the library's runs
-// on the thread that made it; only the list of all tables, kept to free them at unload, is shared.
+// on the thread that made it: no lock is needed.
 #include "com/DiagnosticsUnit.h"
 
 #include <array>
-#include <memory>
-#include <new>
 #include <cstring>
 #include <string_view>
-#include <vector>
 
 #include "com/FormatUnit.h"
 #include "com/ThreadSlotUnit.h"
@@ -39,44 +36,7 @@ struct TRecentFailure {
 };
 using TRecentFailures = std::array<TRecentFailure, 16>;
 
-// The tables of every thread that had a failure, made on its first one and freed when the library is
-// unloaded (the library hears of no thread's end).
-class TRecentTables {
-public:
-    TRecentTables() = default;
-    TRecentTables(const TRecentTables&) = delete;
-    TRecentTables& operator=(const TRecentTables&) = delete;
-    ~TRecentTables() {
-        for (TRecentFailures* table : Tables)
-            delete table;
-    }
-
-    // This thread's table; nil when none could be made.
-    TRecentFailures* ThisThread() noexcept {
-        if (TRecentFailures* table = Slot.Get())
-            return table;
-        std::unique_ptr<TRecentFailures> table(new (std::nothrow) TRecentFailures{});
-        if (!table)
-            return nullptr;
-        bool listed = false;
-        ::AcquireSRWLockExclusive(&Lock);
-        detail::Quietly([&] {
-            Tables.push_back(table.get());
-            listed = true;
-        });
-        ::ReleaseSRWLockExclusive(&Lock);
-        if (!listed)
-            return nullptr;
-        TRecentFailures* made = table.release(); // the list frees it
-        return Slot.Set(made) ? made : nullptr;
-    }
-
-private:
-    TThreadPointer<TRecentFailures> Slot;
-    SRWLOCK Lock = SRWLOCK_INIT;
-    std::vector<TRecentFailures*> Tables;
-};
-TRecentTables RecentTables;
+TThreadValues<TRecentFailures> RecentTables;
 
 std::wstring Widen(std::string_view text) {
     return std::wstring(text.begin(), text.end()); // source names and paths are ASCII

@@ -1,13 +1,25 @@
-// The guard of function-local statics (ComServer(), the class manager, the forms' one-time set-ups),
-// made with nothing but interlocked operations. The C++ runtime's own guard goes through the threads
-// library, which takes a TLS slot on first use and gives it back at no unload, so each load of the
-// library kept one slot more until the process had none left. Defined here, in the lowest layer, the
-// linker takes these in place of the runtime's.
+// Two pieces of the C++ runtime made without the threads library: the guard of function-local statics
+// (ComServer(), the class manager, the forms' one-time set-ups) and the per-thread state of exception
+// handling. The runtime's own go through the threads library linked into the library, which takes a TLS
+// slot on first use and gives it back at no unload, so each load of the library kept one slot more until
+// the process had none left. Defined here, in the lowest layer, the linker takes these in place of the
+// runtime's.
 #include <windows.h>
 
 #include <cxxabi.h>
 
+#include "com/ThreadSlotUnit.h"
+
 namespace {
+
+// What the runtime keeps per thread while exceptions are in flight: its own layout of __cxa_eh_globals.
+struct TExceptionGlobals {
+    void* CaughtExceptions;
+    unsigned int UncaughtExceptions;
+};
+zorbex::TThreadValues<TExceptionGlobals> ExceptionGlobals;
+// Only when no memory is left for a thread's own: shared, as a last resort against a null pointer.
+TExceptionGlobals OutOfMemoryGlobals{};
 
 // The guard's first byte is what the compiler's inline check reads: non-zero once the static is made.
 // Its second half says that a thread is making it.
@@ -50,6 +62,15 @@ extern "C" void __cxa_guard_release(__guard* guard) noexcept {
 
 extern "C" void __cxa_guard_abort(__guard* guard) noexcept {
     ::InterlockedExchange(BusyWord(guard), 0);
+}
+
+extern "C" __cxa_eh_globals* __cxa_get_globals() noexcept {
+    TExceptionGlobals* globals = ExceptionGlobals.ThisThread();
+    return reinterpret_cast<__cxa_eh_globals*>(globals ? globals : &OutOfMemoryGlobals);
+}
+
+extern "C" __cxa_eh_globals* __cxa_get_globals_fast() noexcept {
+    return __cxa_get_globals();
 }
 
 } // namespace __cxxabiv1
