@@ -106,8 +106,17 @@ same() { # NAME STATE_A STATE_B
 rm -rf "$prefix" "$prefix.lock"
 snapshot before
 
-# Install, silently.
-if run msiexec /i "$(winpath "$msi")" /qn /l*v "$(winpath "$work/install.log")"; then pass "msiexec /i"; else fail "msiexec /i"; fi
+# Install, silently. A prefix made a moment ago may still be finishing its own set-up on a busy machine
+# (the installer service refuses a second install meanwhile, before any log is written): once its
+# processes have ended, one more try.
+install() { run msiexec /i "$(winpath "$msi")" /qn /l*v "$(winpath "$work/install.log")"; }
+if install; then
+    pass "msiexec /i"
+elif [ ! -s "$work/install.log" ] && { WINEPREFIX=$prefix "$(zorbex_wineserver "$arch")" -w; install; }; then
+    pass "msiexec /i (the second try, once the new prefix was idle)"
+else
+    fail "msiexec /i"
+fi
 installed_files installed
 for a in $arches; do
     short=$(run winepath -s "${target[$a]}" 2>/dev/null | tr -d '\r' || true)
