@@ -6,7 +6,9 @@
 #
 #   bench/gif_bench.sh [BUILD_DIR] [RUNS]    (BUILD_DIR: build for the 32-bit DLL's encoder, build-x64 for the
 #                                            64-bit one; default build where the host runs 32-bit programs,
-#                                            else build-x64; build GifBench first)
+#                                            else build-x64; build GifBench first). Where the host refuses
+#                                            32-bit programs, build runs under qemu-user for its bytes only:
+#                                            no times, its GIFs compared with build-x64's
 #   GIF_BENCH_REFERENCE=REV bench/gif_bench.sh ...   also encodes every picture with the encoder of git
 #                                            revision REV (built natively) and counts the pictures whose GIF
 #                                            is byte for byte the same as ours: a change meant to alter only
@@ -102,6 +104,30 @@ pictures=()
 for page in plain styled photos; do
     for size in 1280x800 1920x1080 3840x2160; do pictures+=("$work/$page-$size.ppm"); done
 done
+
+# The 32-bit encoder where this host refuses 32-bit programs: it runs under qemu-user, whose times are not
+# the library's, so it is run for its bytes only, beside the 64-bit build's encoder on the same pictures.
+if [ "$(zorbex_arch_of "$exe")" = x86 ] && ! zorbex_host_runs_x86; then
+    x64=$root/build-x64/bench/GifBench.exe
+    [ -f "$x64" ] || { echo "missing $x64: the 32-bit GIFs are compared with the 64-bit build's" >&2; exit 2; }
+    zorbex_qemu32_setup
+    "$root/tools/winerun.sh" "$root/build-x64/wineprefix" "$x64" --runs 1 "${pictures[@]}" >/dev/null
+    for file in "${pictures[@]}"; do mv "${file%.ppm}.dll.gif" "${file%.ppm}.x64.gif"; done
+    ZORBEX_X86_MODE=qemu "$root/tools/winerun.sh" "$build/wineprefix" "$exe" --runs 1 "${pictures[@]}" >/dev/null
+    same=0
+    for file in "${pictures[@]}"; do
+        if cmp -s "${file%.ppm}.dll.gif" "${file%.ppm}.x64.gif"; then
+            same=$((same + 1)) verdict="same bytes"
+        else
+            verdict=DIFFERENT
+        fi
+        printf '%-18s %10s bytes  %s\n' "$(basename "${file%.ppm}")" "$(stat -c %s "${file%.ppm}.dll.gif")" "$verdict"
+    done
+    echo "x86 under qemu-user ($ZORBEX_X86_REASON): not timed, an emulator's times are not the library's."
+    echo "Its GIFs are byte for byte those of the x64 build for $same of ${#pictures[@]} pictures."
+    [ "$same" -eq "${#pictures[@]}" ]
+    exit
+fi
 
 MAGICK_THREAD_LIMIT=1 OMP_NUM_THREADS=1 "$work/AnchorBench" --runs "$runs" "${pictures[@]}" >"$work/anchors.txt"
 "$root/tools/winerun.sh" "$build/wineprefix" "$exe" --runs 1 "${pictures[0]}" >/dev/null

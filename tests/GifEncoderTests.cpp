@@ -17,8 +17,9 @@
 #include <set>
 #include <stdexcept>
 #include <string>
-#include <thread>
 #include <vector>
+
+#include "support/TestThreadUnit.h"
 
 namespace zorbex {
 namespace {
@@ -956,9 +957,9 @@ TEST(QuantizerTest, PicturesInTurnAndAtOnceGiveTheirOwnBytes) {
     };
     EXPECT_EQ(encodeAll(true, 1), 0u);
     size_t otherThread = 0;
-    std::thread other([&] { otherThread = encodeAll(true, 3); });
+    test::TTestThread other([&] { otherThread = encodeAll(true, 3); });
     const size_t thisThread = encodeAll(false, 3);
-    other.join();
+    other.Join();
     EXPECT_EQ(thisThread, 0u);
     EXPECT_EQ(otherThread, 0u);
 }

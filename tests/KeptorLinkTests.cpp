@@ -8,7 +8,6 @@
 
 #include <atomic>
 #include <memory>
-#include <thread>
 
 #include "KeptorServerUnit.h"
 #include "com/ComSupportUnit.h"
@@ -18,6 +17,7 @@
 #include "support/RecordingBandUnit.h"
 #include "support/ClassProbes.h"
 #include "support/TestSupport.h"
+#include "support/TestThreadUnit.h"
 
 using Microsoft::WRL::ComPtr;
 using namespace zorbex;
@@ -159,7 +159,7 @@ TEST_F(KeptorLinkTest, LibraryBandsOfOneThreadShareOneSubscription) {
         // Bands on another browser thread have a wrapper of their own.
         long countWithOtherThread = 0;
         std::atomic<bool> done{false};
-        std::thread other([&] {
+        TTestThread other([&] {
             ::OleInitialize(nullptr);
             {
                 TLibraryBand band(CLSID_ZorbexExplorerBar);
@@ -175,7 +175,7 @@ TEST_F(KeptorLinkTest, LibraryBandsOfOneThreadShareOneSubscription) {
         });
         while (!done)
             PumpMessages(20);
-        other.join();
+        other.Join();
         EXPECT_EQ(2, countWithOtherThread);
         EXPECT_EQ(1, SinkCount(keptor));
     }

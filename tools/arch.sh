@@ -8,7 +8,10 @@
 #                                Debian's own wineserver script chooses; the 32-bit one where it is alone
 #   zorbex_host_runs_x86         true when this host runs 32-bit programs; otherwise false, with the
 #                                reason in ZORBEX_X86_REASON (one line)
-#   zorbex_arches                the architectures this host runs: "x64 x86" or "x64"
+#   zorbex_x86_mode              how this host runs 32-bit programs: "native", or "qemu" where its kernel
+#                                refuses them and 32-bit Wine runs under qemu-user (tools/qemu32/);
+#                                ZORBEX_X86_MODE, when set, answers without asking the host
+#   zorbex_arches                the architectures this host runs natively: "x64 x86" or "x64"
 
 zorbex_arch_of() {
     case "$(file -b "$1" 2>/dev/null)" in
@@ -18,8 +21,18 @@ zorbex_arch_of() {
     esac
 }
 
+. "$(dirname "${BASH_SOURCE[0]}")/qemu32/qemu32.sh"
+
+zorbex_x86_mode() {
+    if [ -n "${ZORBEX_X86_MODE:-}" ]; then echo "$ZORBEX_X86_MODE"
+    elif zorbex_host_runs_x86; then echo native
+    else echo qemu; fi
+}
+
 zorbex_wine() {
-    if [ "$1" = x64 ]; then echo /usr/lib/wine/wine64; else echo /usr/lib/wine/wine; fi
+    if [ "$1" = x64 ]; then echo /usr/lib/wine/wine64
+    elif [ "$(zorbex_x86_mode)" = qemu ]; then zorbex_qemu32_loader
+    else echo /usr/lib/wine/wine; fi
 }
 
 zorbex_wineserver() {

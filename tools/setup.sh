@@ -5,8 +5,8 @@ set -euo pipefail
 
 packages=(
   cmake make ninja-build git file
-  g++-mingw-w64-i686-posix gcc-mingw-w64-i686-posix binutils-mingw-w64-i686 mingw-w64-i686-dev
-  g++-mingw-w64-x86-64-posix gcc-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 mingw-w64-x86-64-dev
+  g++-mingw-w64-i686-win32 gcc-mingw-w64-i686-win32 binutils-mingw-w64-i686 mingw-w64-i686-dev
+  g++-mingw-w64-x86-64-win32 gcc-mingw-w64-x86-64-win32 binutils-mingw-w64-x86-64 mingw-w64-x86-64-dev
   mingw-w64-tools
   wine wine32:i386 wine64 libwine-dev:i386
   imagemagick librsvg2-bin fonts-dejavu-core giflib-tools ffmpeg xvfb xauth xcompmgr

@@ -99,6 +99,19 @@ private:
     HGDIOBJ Previous;
 };
 
+// Holds a slim reader/writer lock exclusively for its scope. The library's locks are SRW locks: they need
+// no initialisation beyond SRWLOCK_INIT and own no kernel object, so nothing is left behind at unload.
+class TExclusiveLock {
+public:
+    explicit TExclusiveLock(SRWLOCK& lock) noexcept : Lock(lock) { ::AcquireSRWLockExclusive(&Lock); }
+    TExclusiveLock(const TExclusiveLock&) = delete;
+    TExclusiveLock& operator=(const TExclusiveLock&) = delete;
+    ~TExclusiveLock() { ::ReleaseSRWLockExclusive(&Lock); }
+
+private:
+    SRWLOCK& Lock;
+};
+
 // Screen device context from GetDC, released with ReleaseDC.
 class TWindowDC {
 public:

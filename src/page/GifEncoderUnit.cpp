@@ -14,11 +14,17 @@
 #include <cstring>
 #include <limits>
 #include <memory>
-#include <mutex>
 #include <new>
 #include <stdexcept>
 #include <string>
 #include <utility>
+
+// The same source is also built natively, for the encoder's benchmark (bench/gif_bench.sh).
+#ifdef _WIN32
+#include "com/ComSupportUnit.h"
+#else
+#include <mutex>
+#endif
 
 namespace zorbex {
 
@@ -54,6 +60,18 @@ constexpr uint32_t kCacheEmpty = 0xFFFFFFFFu;
 // ---------------------------------------------------------------------------------------------------
 // Working memory
 
+// The pool's lock: an SRW lock in the library, which owns no kernel object (zeroed is unlocked).
+#ifdef _WIN32
+using TPoolLock = SRWLOCK;
+using TPoolGuard = TExclusiveLock;
+#else
+using TPoolLock = std::mutex;
+struct TPoolGuard {
+    explicit TPoolGuard(std::mutex& lock) : Guard(lock) {}
+    std::lock_guard<std::mutex> Guard;
+};
+#endif
+
 // The large working buffers of a picture (the histogram, the colour table, the colour cache, the search
 // grids, the indices EncodeGif codes from) are kept for the next picture rather than given back to the
 // heap. A Windows heap serves blocks of this size from fresh virtual memory and decommits them when they
@@ -84,7 +102,7 @@ public:
             return ::operator new(bytes);
         }
         {
-            const std::lock_guard<std::mutex> lock(Lock);
+            const TPoolGuard lock(Lock);
             size_t pick = Count;
             for (size_t i = 0; i < Count; ++i) {
                 const size_t size = Kept[i].Bytes;
@@ -118,7 +136,7 @@ public:
             Free(memory);
             return;
         }
-        const std::lock_guard<std::mutex> lock(Lock);
+        const TPoolGuard lock(Lock);
         while (Count == kMaxBlocks || KeptBytes + size > kMaxKeptBytes) {
             Free(Kept[0].Memory);
             Remove(0);
@@ -154,7 +172,7 @@ private:
         --Count;
     }
 
-    std::mutex Lock;
+    TPoolLock Lock{};
     std::array<TBlock, kMaxBlocks> Kept{}; // oldest first
     size_t Count = 0;
     size_t KeptBytes = 0;

@@ -3,6 +3,8 @@
 
 #include <algorithm>
 
+#include "support/TestThreadUnit.h"
+
 namespace zorbex::test {
 namespace {
 
@@ -39,15 +41,14 @@ TStallMeter::TStallMeter() {
     if (!Window || !Taken)
         return;
     ::SetWindowLongPtrW(Window, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(this));
-    Watchdog = std::thread([this] { RunWatchdog(); });
+    Watchdog = std::make_unique<TTestThread>([this] { RunWatchdog(); });
 }
 
 TStallMeter::~TStallMeter() {
     Stopping = true;
     if (Taken)
         ::SetEvent(Taken);
-    if (Watchdog.joinable())
-        Watchdog.join();
+    Watchdog.reset();
     if (Window)
         ::DestroyWindow(Window);
     if (Taken)

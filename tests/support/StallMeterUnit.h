@@ -10,9 +10,11 @@
 
 #include <atomic>
 #include <functional>
-#include <thread>
+#include <memory>
 
 namespace zorbex::test {
+
+class TTestThread;
 
 class TStallMeter {
 public:
@@ -39,7 +41,7 @@ private:
     bool Armed = false;
     LONGLONG ArmedAt = 0;
     LONGLONG Longest = 0;
-    std::thread Watchdog;
+    std::unique_ptr<TTestThread> Watchdog;
 };
 
 } // namespace zorbex::test

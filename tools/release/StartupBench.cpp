@@ -167,6 +167,15 @@ DWORD LowestFreeTlsSlot() {
     return slot;
 }
 
+// The value of the next handle the process gets. Wine hands out the lowest free handle (values go in steps
+// of 4), so a handle that a load takes and its unload does not close moves it on by one step.
+uintptr_t NextHandleValue() {
+    const HANDLE event = ::CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    if (event)
+        ::CloseHandle(event);
+    return reinterpret_cast<uintptr_t>(event);
+}
+
 double Median(std::vector<double> values) {
     if (values.empty())
         return 0;
@@ -217,6 +226,7 @@ int wmain(int argc, wchar_t** argv) {
     }
     // A TLS slot that a load takes and its unload does not give back: the lowest free index moves on.
     const DWORD freeSlotBefore = LowestFreeTlsSlot();
+    const uintptr_t nextHandleBefore = NextHandleValue();
     std::vector<TCycle> again;
     for (int i = 0; i < cycles; ++i) {
         TCycle cycle;
@@ -251,10 +261,11 @@ int wmain(int argc, wchar_t** argv) {
     // Whether reloading costs more the more often the file was loaded: the first and the last third, and
     // the TLS slots the reloads kept.
     const size_t third = std::max<size_t>(again.size() / 3, 1);
-    std::printf(" again_early=%.0f again_late=%.0f again_tls_slots=%ld\n",
+    std::printf(" again_early=%.0f again_late=%.0f again_tls_slots=%ld again_handles=%ld\n",
                 median([](const TCycle& c) { return c.Total(); }, 0, third),
                 median([](const TCycle& c) { return c.Total(); }, again.size() - third),
-                static_cast<long>(LowestFreeTlsSlot()) - static_cast<long>(freeSlotBefore));
+                static_cast<long>(LowestFreeTlsSlot()) - static_cast<long>(freeSlotBefore),
+                static_cast<long>((NextHandleValue() - nextHandleBefore) / 4));
     for (HMODULE module : system)
         if (module)
             ::FreeLibrary(module);
