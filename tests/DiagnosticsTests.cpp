@@ -21,6 +21,7 @@
 #include "support/ClassProbes.h"
 #include "support/RecordingBandUnit.h"
 #include "support/TestSupport.h"
+#include "support/TestThreadUnit.h"
 
 using Microsoft::WRL::ComPtr;
 using namespace zorbex;
@@ -148,6 +149,28 @@ TEST_F(DiagnosticsTest, ARepeatedFailureGivesOneLineThenOneWithItsCount) {
     EXPECT_EQ(3u, Lines.size());
 }
 
+TEST_F(DiagnosticsTest, ACountNotYetWrittenGoesOutBeforeTheNextLineAndWhenFlushed) {
+    const auto denied = [] { Guarded([] { RaiseComError(E_ACCESSDENIED); }); };
+    for (int i = 0; i < 5; ++i)
+        denied();
+    ASSERT_EQ(1u, Lines.size()) << "repeats within a second wait";
+    // The next line of another failure says first how often the first one came since its line.
+    Guarded([] { RaiseComError(E_OUTOFMEMORY); });
+    ASSERT_EQ(3u, Lines.size());
+    EXPECT_NE(std::wstring::npos, Lines[1].find(L"0x80070005")) << Utf8(Lines[1]);
+    EXPECT_NE(std::wstring::npos, Lines[1].find(L"(4 more since the last line)")) << Utf8(Lines[1]);
+    EXPECT_NE(std::wstring::npos, Lines[2].find(L"0x8007000E")) << Utf8(Lines[2]);
+    // The library's unload writes what is left.
+    denied();
+    denied();
+    ASSERT_EQ(3u, Lines.size());
+    FlushTrace();
+    ASSERT_EQ(4u, Lines.size());
+    EXPECT_NE(std::wstring::npos, Lines[3].find(L"(2 more since the last line)")) << Utf8(Lines[3]);
+    FlushTrace();
+    EXPECT_EQ(4u, Lines.size()) << "a count is written once";
+}
+
 // The DLL's own lines go to the debugger output: a copy of the DLL whose type library is damaged fails to
 // load (its class factories check their classes against the type library at load), and says why. The
 // output is watched through the exception that OutputDebugString raises for a debugger.
@@ -198,6 +221,45 @@ TEST(DiagnosticsLoadTest, AFailingLoadSaysWhyOnTheDebuggerOutput) {
     std::printf("%s", DebuggerLines[0].c_str());
     EXPECT_EQ(0u, DebuggerLines[0].find("ZorbexGUI: DllMain failed: 0x")) << DebuggerLines[0];
     EXPECT_NE(std::string::npos, DebuggerLines[0].find(" at src/com/ComServerUnit.cpp:")) << DebuggerLines[0];
+}
+
+// The lines of the DLL that hold a count: a thread's repeats when the thread ends, and the rest when the
+// library is unloaded.
+TEST(DiagnosticsLoadTest, ACountGoesOutWhenItsThreadEndsAndWhenTheLibraryIsUnloaded) {
+    // The call fails inside, with one trace line.
+    const VARIANT malformed = MalformedVariant();
+    const auto countLines = [] {
+        std::vector<std::string> counts;
+        for (const std::string& line : DebuggerLines)
+            if (line.find("(2 more since the last line)") != std::string::npos)
+                counts.push_back(line);
+        return counts;
+    };
+    DebuggerLines.clear();
+    void* watch = ::AddVectoredExceptionHandler(1, &WatchDebugOutput);
+    {
+        TLibrary library;
+        ComPtr<IClassFactory> factory;
+        ComPtr<IIEHKepUtils> utils;
+        ASSERT_EQ(S_OK, library.GetClassObject(CLSID_IEHKepUtils, IID_PPV_ARGS(&factory)));
+        ASSERT_EQ(S_OK, factory->CreateInstance(nullptr, IID_PPV_ARGS(&utils)));
+        {
+            TTestThread other([&] {
+                for (int i = 0; i < 3; ++i)
+                    utils->OpenLinks(malformed, 0);
+            });
+        }
+        EXPECT_EQ(1u, countLines().size()) << "the thread's count, when it ended";
+        for (int i = 0; i < 3; ++i)
+            utils->OpenLinks(malformed, 0);
+        EXPECT_EQ(1u, countLines().size()) << "this thread's count waits";
+        utils.Reset();
+        factory.Reset();
+    }
+    ::RemoveVectoredExceptionHandler(watch);
+    for (const std::string& line : countLines())
+        std::printf("%s", line.c_str());
+    EXPECT_EQ(2u, countLines().size()) << "this thread's count, at the unload";
 }
 
 } // namespace

@@ -274,18 +274,33 @@ TEST_F(FactoryTest, LoadingAgainKeepsNoThreadSlot) {
         ComPtr<IIEHKepUtils> utils;
         ASSERT_EQ(S_OK, library.GetClassObject(CLSID_IEHKepUtils, IID_PPV_ARGS(&factory)));
         ASSERT_EQ(S_OK, factory->CreateInstance(nullptr, IID_PPV_ARGS(&utils)));
-        // Not a document: reading its links raises inside the call.
-        VARIANT notADocument;
-        ::VariantInit(&notADocument);
-        notADocument.vt = VT_DISPATCH;
-        notADocument.pdispVal = utils.Get();
-        utils->OpenLinks(notADocument, 0);
+        EXPECT_EQ(DISP_E_BADVARTYPE, utils->OpenLinks(MalformedVariant(), 0)); // raises inside
     };
     loadAndUse(); // the system's own first-use slots
     const DWORD before = LowestFreeThreadSlot();
     for (int load = 0; load < 10; ++load)
         loadAndUse();
     EXPECT_EQ(before, LowestFreeThreadSlot());
+}
+
+// Raising an error needs a TLS slot for the thread's exception state, which the library takes at load: a
+// process with no slot left fails the load, rather than an error raised later finding nowhere to go.
+TEST_F(FactoryTest, ALoadWithNoThreadSlotLeftFailsAndTheNextOneWorks) {
+    std::vector<DWORD> taken;
+    for (DWORD slot = ::TlsAlloc(); slot != TLS_OUT_OF_INDEXES; slot = ::TlsAlloc())
+        taken.push_back(slot);
+    ASSERT_FALSE(taken.empty());
+    HMODULE module = ::LoadLibraryW(DllPath().c_str());
+    const DWORD error = ::GetLastError();
+    for (DWORD slot : taken)
+        ::TlsFree(slot);
+    if (module)
+        ::FreeLibrary(module);
+    EXPECT_EQ(nullptr, module) << "the load fails as a whole";
+    EXPECT_EQ(static_cast<DWORD>(ERROR_DLL_INIT_FAILED), error);
+    TLibrary library;
+    ComPtr<IClassFactory> factory;
+    EXPECT_EQ(S_OK, library.GetClassObject(CLSID_IEHKepUtils, IID_PPV_ARGS(&factory)));
 }
 
 TEST_F(FactoryTest, UnknownClassAndAggregationForAnotherInterfaceAreRefused) {

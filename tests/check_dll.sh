@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Checks the shipped file: a DLL of the build's architecture (PE32 for i386, PE32+ for x86-64) that
 # imports only system DLLs and exports the four COM entry points at ordinals 1 to 4 under their plain names.
-#   check_dll.sh DLL x86|x64
+#   check_dll.sh DLL x86|x64 [LINK_MAP]
 set -euo pipefail
 dll=$1 arch=$2
 fail() { echo "FAILED: $*"; exit 1; }
@@ -29,3 +29,33 @@ expected=$'0 DllUnregisterServer\n1 DllRegisterServer\n2 DllCanUnloadNow\n3 DllG
 [ "$exports" = "$expected" ] || fail "exports differ: $exports"
 grep -q 'Ordinal Base\s*1' <<<"$dump" || fail "ordinal base is not 1"
 echo "exports: DllUnregisterServer @1, DllRegisterServer @2, DllCanUnloadNow @3, DllGetClassObject @4"
+
+# The runtime's functions the library makes again (src/com/RuntimeSupportUnit.cpp) are its own, and the
+# 32-bit DLL's frame registry is its renamed copy: in the link map, each function's definition comes from
+# the library's object, and no runtime archive member that defines them was taken.
+map=${3:-}
+if [ -n "$map" ]; then
+    [ -f "$map" ] || fail "no link map $map"
+    defined_in() { # SYMBOL (as the map names it, without the 32-bit leading underscore): the input file whose section lists it
+        awk -v want="$1" '
+            /^ \.[a-z]/ && NF >= 4 { file = $4 }
+            /^ \.[a-z]/ && NF == 1 { getline; if (NF >= 3) file = $3 }
+            $1 ~ /^0x/ && $2 == want { print file; exit }' "$map"
+    }
+    for symbol in __cxa_get_globals __cxa_get_globals_fast __cxa_guard_acquire __cxa_guard_release __cxa_guard_abort; do
+        from=$(defined_in "$symbol")
+        [[ $from == *RuntimeSupportUnit.cpp.obj* ]] || fail "$symbol comes from ${from:-nowhere}, not RuntimeSupportUnit"
+    done
+    members=$(sed -n '/^Archive member included/,/^Discarded input sections/p' "$map")
+    for member in 'eh_globals.o' 'guard.o'; do
+        ! grep -q "($member)" <<<"$members" || fail "the runtime's $member was linked"
+    done
+    if [ "$arch" = x86 ]; then
+        from=$(defined_in __deregister_frame_info)
+        [[ $from == *FrameRegistryUnit.cpp.obj* ]] || fail "__deregister_frame_info comes from ${from:-nowhere}"
+        from=$(defined_in _Unwind_Find_FDE)
+        [[ $from == *FrameRegistry.obj* ]] || fail "the frame registry comes from ${from:-nowhere}"
+        ! grep -q "(unwind-dw2-fde.o)" <<<"$members" || fail "the runtime's own frame registry was linked"
+    fi
+    echo "runtime: the guard and the exception state from RuntimeSupportUnit$([ "$arch" = x86 ] && echo ", the frame registry from the renamed copy")"
+fi

@@ -1,11 +1,13 @@
 // The failure trace: one line per failure to the debugger output (or the sink a test sets), repeats
 // folded into counts. The table of recent failures is per thread, as everything of the library's runs
-// on the thread that made it: no lock is needed.
+// on the thread that made it: no lock is needed. A count not yet written goes out before the thread's next
+// line of any kind, when the thread ends, and when the library is unloaded.
 #include "com/DiagnosticsUnit.h"
 
 #include <array>
 #include <cstring>
 #include <string_view>
+#include <utility>
 
 #include "com/FormatUnit.h"
 #include "com/ThreadSlotUnit.h"
@@ -24,19 +26,25 @@ void DebuggerOutput(const std::wstring& line) {
     ::OutputDebugStringW((line + L"\n").c_str());
 }
 
-// A failure seen lately: the guard's place and function, the raising place and the code.
+// A failure seen lately: the guard's place and function, the raising place, the code and the message.
 struct TRecentFailure {
     const char* Operation = nullptr;
     const char* File = nullptr;
     unsigned Line = 0;
     HRESULT Code = S_OK;
+    std::wstring Message;
     ULONGLONG LastWritten = 0;
-    unsigned long long Unwritten = 0;
+    unsigned long long Unwritten = 0; // repeats since the last line
     ULONGLONG LastSeen = 0;
 };
 using TRecentFailures = std::array<TRecentFailure, 16>;
 
-TThreadValues<TRecentFailures> RecentTables;
+void WriteCounts(TRecentFailures& table, const TRecentFailure* except = nullptr) noexcept;
+void RetireTable(TRecentFailures& table) noexcept {
+    WriteCounts(table);
+}
+
+constinit TThreadValues<TRecentFailures> RecentTables{&RetireTable};
 
 std::wstring Widen(std::string_view text) {
     return std::wstring(text.begin(), text.end()); // source names and paths are ASCII
@@ -103,22 +111,46 @@ void TraceFailure(const std::source_location& site, const TErrorInfo& error, HRE
             if (recent.LastSeen < oldest->LastSeen)
                 oldest = &recent;
         }
-        std::wstring line;
-        if (!entry) {
-            *oldest = TRecentFailure{site.function_name(), file, lineNumber, code, now, 0, now};
-            line = FailureLine(site.function_name(), code, error.Message, file, lineNumber);
-        } else {
+        if (entry) {
             entry->LastSeen = now;
             ++entry->Unwritten;
             if (now - entry->LastWritten < kRepeatInterval)
                 return;
-            line = FailureLine(site.function_name(), code, error.Message, file, lineNumber) +
-                   FormatText(L" (%s more since the last line)", {DecimalText(static_cast<int64_t>(entry->Unwritten))});
-            entry->LastWritten = now;
-            entry->Unwritten = 0;
         }
-        (Sink ? Sink : DebuggerOutput)(line);
+        // Counts of the other failures first: each line says what came before it.
+        WriteCounts(*recentFailures, entry);
+        if (entry) {
+            WriteCounts(*recentFailures);
+            return;
+        }
+        // The oldest entry makes way (its count, if any, is written above).
+        *oldest = TRecentFailure{site.function_name(), file, lineNumber, code, {}, now, 0, now};
+        (Sink ? Sink : DebuggerOutput)(FailureLine(site.function_name(), code, error.Message, file, lineNumber));
+        oldest->Message = error.Message; // kept for the line of its repeats; a failure to keep it loses only that
     });
 }
+
+void FlushTrace() noexcept {
+    RecentTables.ForEach([](TRecentFailures& table) { WriteCounts(table); });
+}
+
+namespace {
+
+void WriteCounts(TRecentFailures& table, const TRecentFailure* except) noexcept {
+    const ULONGLONG now = ::GetTickCount64();
+    for (TRecentFailure& recent : table) {
+        if (&recent == except || recent.Unwritten == 0)
+            continue;
+        const unsigned long long count = std::exchange(recent.Unwritten, 0);
+        recent.LastWritten = now;
+        detail::Quietly([&] {
+            (Sink ? Sink : DebuggerOutput)(
+                FailureLine(recent.Operation, recent.Code, recent.Message, recent.File, recent.Line) +
+                FormatText(L" (%s more since the last line)", {DecimalText(static_cast<int64_t>(count))}));
+        });
+    }
+}
+
+} // namespace
 
 } // namespace zorbex

@@ -8,7 +8,9 @@
 //   ZorbexGUI: TServerWrapper::GetDocumentInfo failed: 0x800706BA The RPC server is unavailable. at src/server/ServerWrapperUnit.cpp:190
 //
 // A failure that repeats (the same operation, place and code) is written once, then at most once a
-// second with the number of repeats since its last line. Nothing is written on success paths.
+// second with the number of repeats since its last line; a count not yet written goes out before the
+// thread's next line, when the thread ends and when the library is unloaded. Nothing is written on success
+// paths.
 #pragma once
 
 #include <windows.h>
@@ -27,5 +29,8 @@ TTraceSink SetTraceSink(TTraceSink sink) noexcept;
 
 // The line of a failure caught at `site`, which the catcher turns into `code`.
 void TraceFailure(const std::source_location& site, const TErrorInfo& error, HRESULT code) noexcept;
+
+// Writes every count of repeats not yet written, of every thread (the library's unload).
+void FlushTrace() noexcept;
 
 } // namespace zorbex

@@ -1,14 +1,22 @@
-// Two pieces of the C++ runtime made without the threads library: the guard of function-local statics
-// (ComServer(), the class manager, the forms' one-time set-ups) and the per-thread state of exception
-// handling. The runtime's own go through the threads library linked into the library, which takes a TLS
-// slot on first use and gives it back at no unload, so each load of the library kept one slot more until
-// the process had none left. Defined here, in the lowest layer, the linker takes these in place of the
-// runtime's.
+// Two pieces of the C++ runtime made again for a library that is loaded and unloaded all day: the guard of
+// function-local statics (ComServer(), the class manager, the forms' one-time set-ups) and the per-thread
+// state of exception handling. The runtime's own keep their state where the module cannot give it back:
+// the guard behind a lock made on first use, the exception state in an emulated thread-local that takes a
+// TLS slot. These are linked into the library as objects of their own (not from an archive), so the linker
+// takes them before the runtime's whatever the order of the link; tests/check_dll.sh checks in the link
+// map of each DLL that it did.
+#include "com/RuntimeSupportUnit.h"
+
 #include <windows.h>
 
 #include <cxxabi.h>
 
 #include "com/ThreadSlotUnit.h"
+
+namespace __gnu_cxx {
+// The runtime's release of its emergency exception memory (libstdc++'s eh_alloc.cc).
+void __freeres() noexcept;
+} // namespace __gnu_cxx
 
 namespace {
 
@@ -17,9 +25,14 @@ struct TExceptionGlobals {
     void* CaughtExceptions;
     unsigned int UncaughtExceptions;
 };
-zorbex::TThreadValues<TExceptionGlobals> ExceptionGlobals;
-// Only when no memory is left for a thread's own: shared, as a last resort against a null pointer.
-TExceptionGlobals OutOfMemoryGlobals{};
+// A thread's state comes from the process heap, never from operator new: a failing operator new raises
+// std::bad_alloc, whose raising asks for this state again. When the heap cannot give it, one of the
+// reserve is the thread's until it ends.
+constexpr size_t kReservedThreadStates = 64;
+constinit zorbex::TThreadValues<TExceptionGlobals, kReservedThreadStates> ExceptionGlobals;
+// Only when the slot is gone (during the unload) or the heap and the whole reserve are exhausted at once:
+// shared, as the last resort against a null pointer.
+constinit TExceptionGlobals LastResortGlobals{};
 
 // The guard's first byte is what the compiler's inline check reads: non-zero once the static is made.
 // Its second half says that a thread is making it.
@@ -36,6 +49,18 @@ bool Done(__cxxabiv1::__guard* guard) noexcept {
 }
 
 } // namespace
+
+namespace zorbex {
+
+bool ReserveRuntimeState() noexcept {
+    return ExceptionGlobals.ReserveSlot();
+}
+
+void ReleaseRuntimeState() noexcept {
+    __gnu_cxx::__freeres();
+}
+
+} // namespace zorbex
 
 namespace __cxxabiv1 {
 
@@ -66,7 +91,7 @@ extern "C" void __cxa_guard_abort(__guard* guard) noexcept {
 
 extern "C" __cxa_eh_globals* __cxa_get_globals() noexcept {
     TExceptionGlobals* globals = ExceptionGlobals.ThisThread();
-    return reinterpret_cast<__cxa_eh_globals*>(globals ? globals : &OutOfMemoryGlobals);
+    return reinterpret_cast<__cxa_eh_globals*>(globals ? globals : &LastResortGlobals);
 }
 
 extern "C" __cxa_eh_globals* __cxa_get_globals_fast() noexcept {

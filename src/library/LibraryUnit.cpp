@@ -8,7 +8,10 @@
 #include "library/ClassRegistryUnit.h"
 #include "com/ComFactoryUnit.h"
 #include "com/ComServerUnit.h"
+#include "com/DiagnosticsUnit.h"
 #include "com/ErrorsUnit.h"
+#include "com/RuntimeSupportUnit.h"
+#include "com/ThreadSlotUnit.h"
 
 using namespace zorbex;
 
@@ -16,10 +19,15 @@ namespace {
 bool ClassesCreated = false;
 }
 
-extern "C" BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID reserved) {
+// A browser loads and unloads the library all day, and makes and ends threads all day: what a load takes
+// is given back at its unload, and what a thread's use took is given back when the thread ends (which is
+// why the library hears of every thread: no DisableThreadLibraryCalls).
+extern "C" BOOL WINAPI DllMain(HINSTANCE, DWORD reason, LPVOID reserved) {
     switch (reason) {
     case DLL_PROCESS_ATTACH:
-        ::DisableThreadLibraryCalls(instance);
+        // First what a raised error needs: without it no error could be raised safely later.
+        if (!ReserveRuntimeState())
+            return FALSE;
         // The load fails as a whole, with its cause in the failure trace.
         if (!Guarded([] {
                 ComServer();
@@ -28,10 +36,17 @@ extern "C" BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID reserved
             return FALSE;
         ClassesCreated = true;
         break;
+    case DLL_THREAD_DETACH:
+        TThreadStore::ThreadEnded();
+        break;
     case DLL_PROCESS_DETACH:
         // At process exit (reserved set) the process is going away: leave everything as it is.
-        if (!reserved && ClassesCreated)
+        if (reserved)
+            break;
+        if (ClassesCreated)
             DestroyClassFactories();
+        FlushTrace();
+        ReleaseRuntimeState();
         break;
     default:
         break;

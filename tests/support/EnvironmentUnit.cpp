@@ -119,6 +119,13 @@ TGuiObjectCounts GuiObjectCounts() {
     return counts;
 }
 
+VARIANT MalformedVariant() {
+    VARIANT malformed;
+    ::VariantInit(&malformed);
+    malformed.vt = 0x00FF;
+    return malformed;
+}
+
 void SetSwitch(const wchar_t* name, bool on) {
     const TRegKey key = OpenOrCreateKey(HKEY_CURRENT_USER, SettingsKeyPath());
     const DWORD value = on ? 1 : 0;

@@ -86,6 +86,10 @@ void SetSwitch(const wchar_t* name, bool on);
 // Stores all five switches of the main toolbar.
 void SetEverySwitch(bool on);
 
+// A variant of a type that does not exist (0xFF): every automation method of the library that copies its
+// argument raises inside and answers DISP_E_BADVARTYPE, the way to make a call fail inside the library.
+VARIANT MalformedVariant();
+
 // Pumps this thread's messages for about `milliseconds` (COM calls, timers, posted messages).
 void PumpMessages(DWORD milliseconds);
 
