@@ -13,6 +13,7 @@
 #include <algorithm>
 #include <climits>
 #include <cstdint>
+#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -26,6 +27,7 @@
 #include "library/IEHKepUtilsUnit.h"
 #include "com/ZorbexGUI_TLB.h"
 #include "support/BrowserHostUnit.h"
+#include "support/SessionUnit.h"
 #include "support/TestDocumentUnit.h"
 #include "support/TestSupport.h"
 
@@ -285,6 +287,25 @@ TEST_F(ImageCaptureTest, BothImagesAreRenderedSeparatelyAndStoredInOrder) {
     ASSERT_EQ((std::vector<int>{48, 49, 50}), Slots());
     ExportSample("both_first", StoredGif(1, 400, 240), TPicture::Rich, 7, 35);
     ExportSample("both_second", StoredGif(2, 100, 60), TPicture::Rich, 6, 20);
+}
+
+// The encoder keeps its working memory (4 MiB of colour histogram among it) from one screenshot to the next
+// while an object of the library lives, and gives it all back when the last one goes.
+TEST_F(ImageCaptureTest, WorkingMemoryIsKeptWhileAnObjectLivesAndGivenBackWithTheLast) {
+    Dom->Painter = nullptr; // the default pattern: far more than 256 colours, so the histogram is used
+    ShowWindow(320, 200);
+    RequestImages({true, 100, 7, false, 100, 7});
+    ComPtr<IIEHKepUtils> held = test::TakeCreated<IIEHKepUtils>(TIEHKepUtils::CreateObject());
+    const SIZE_T before = test::SessionFigures().PrivateCommitted;
+    ASSERT_EQ(S_OK, Capture()); // through an object of its own; `held` keeps one alive
+    const SIZE_T kept = test::SessionFigures().PrivateCommitted;
+    held.Reset();
+    const SIZE_T after = test::SessionFigures().PrivateCommitted;
+    std::printf("private committed: %zu before, %zu after the screenshot, %zu once the last object went\n",
+                static_cast<size_t>(before), static_cast<size_t>(kept), static_cast<size_t>(after));
+    constexpr SIZE_T kHistogram = 4 * 1024 * 1024;
+    EXPECT_GE(kept, before + kHistogram);
+    EXPECT_LE(after + kHistogram, kept);
 }
 
 // The new size is side ÷ 100 × percent in double precision, then the nearest integer, halves to even.

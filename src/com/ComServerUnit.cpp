@@ -53,10 +53,17 @@ std::wstring TComServer::ServerName() {
 }
 
 void TComServer::CountObject(bool created) {
-    if (created)
+    if (created) {
         ::InterlockedIncrement(&Objects);
-    else
-        ::InterlockedDecrement(&Objects);
+        return;
+    }
+    if (::InterlockedDecrement(&Objects) == 0)
+        if (const TIdleHandler handler = IdleHandler.load(std::memory_order_acquire))
+            handler();
+}
+
+void TComServer::SetIdleHandler(TIdleHandler handler) noexcept {
+    IdleHandler.store(handler, std::memory_order_release);
 }
 
 void TComServer::CountFactoryRef(bool added) {

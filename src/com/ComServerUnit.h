@@ -11,6 +11,7 @@
 #include <oleauto.h>
 #include <wrl/client.h>
 
+#include <atomic>
 #include <string>
 
 namespace zorbex {
@@ -35,6 +36,11 @@ public:
     void CountObject(bool created);
     void CountFactoryRef(bool added);
 
+    // Runs whenever the module's last object or lock goes, on the thread that releases it: what the module
+    // keeps for the work of its objects is given back then (the GIF encoder's working memory). One handler.
+    using TIdleHandler = void (*)() noexcept;
+    void SetIdleHandler(TIdleHandler handler) noexcept;
+
 private:
     HMODULE Module = nullptr;
     // The path the loader gives, which the type library is loaded from, and its long form once asked.
@@ -43,6 +49,7 @@ private:
     Microsoft::WRL::ComPtr<ITypeLib> Library;
     volatile LONG Objects = 0;
     volatile LONG FactoryRefs = 0;
+    std::atomic<TIdleHandler> IdleHandler{nullptr};
 };
 
 // The one module record of this module (created on first use, which is at load).

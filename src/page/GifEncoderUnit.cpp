@@ -21,6 +21,7 @@
 
 // The same source is also built natively, for the encoder's benchmark (bench/gif_bench.sh).
 #ifdef _WIN32
+#include "com/ComServerUnit.h"
 #include "com/ComSupportUnit.h"
 #else
 #include <mutex>
@@ -83,6 +84,15 @@ class TScratchPool {
 public:
     static TScratchPool& Shared() {
         static TScratchPool pool;
+#ifdef _WIN32
+        // The pool gives everything back when the library's last object goes: a browser process keeps
+        // nothing of a screenshot once no toolbar or page object of the library is left.
+        static const bool trimmed = [] {
+            ComServer().SetIdleHandler([]() noexcept { Shared().Trim(); });
+            return true;
+        }();
+        (void)trimmed;
+#endif
         return pool;
     }
 
@@ -122,6 +132,15 @@ public:
         auto* block = static_cast<uint8_t*>(::operator new(bytes + kHeaderBytes));
         std::memcpy(block, &bytes, sizeof bytes);
         return block + kHeaderBytes;
+    }
+
+    // Frees every kept block.
+    void Trim() noexcept {
+        const TPoolGuard lock(Lock);
+        while (Count > 0) {
+            Free(Kept[0].Memory);
+            Remove(0);
+        }
     }
 
     // Takes back what Take gave for the same `bytes`.

@@ -8,10 +8,12 @@
 // a nearest-colour cache, optionally with Floyd-Steinberg error diffusion.
 //
 // The large working buffers (the colour histogram above all) are kept from one picture to the next, at most
-// 8 MiB for the process, shared by its threads, and given back when the library is unloaded: a Windows
-// heap would hand each picture fresh virtual memory and make it fault in every page again.
+// 8 MiB for the process, shared by its threads, and given back when the library's last object goes or the
+// library is unloaded: a Windows heap would hand each picture fresh virtual memory and make it fault in
+// every page again.
 //
-// The module is plain standard C++ so it builds natively as well as for Windows. Invalid input (a side
+// The module is plain standard C++ so it builds natively as well as for Windows (its lock and the hook
+// on the library's last object are the only Windows parts). Invalid input (a side
 // of 0 or above 65535, a buffer too short for the given size, a bad palette or option) throws
 // std::invalid_argument; the encoders never return an empty result.
 #pragma once
