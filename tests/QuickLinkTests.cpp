@@ -744,6 +744,81 @@ TEST_F(QuickLinkTest, AServerLostHalfWayThroughAReadLeavesAnEmptyToolbar) {
     }
 }
 
+// What the application lets in while it answers a build's call (an application in another process does
+// so while the caller waits): its groups change, it quits, it announces itself again, or the band closes.
+// However deep the build was, the toolbar ends showing the newest state.
+enum class TNested { Change, Quit, Announce, Close };
+
+struct TNestedCase {
+    const char* Name;
+    long Slot; // the call it comes in: 53 the count of groups, 54 a group
+    TNested What;
+};
+
+const TNestedCase kNestedCases[] = {
+    {"ChangeWhileCounting", 53, TNested::Change},
+    {"ChangeWhileReadingAGroup", 54, TNested::Change},
+    {"QuitWhileCounting", 53, TNested::Quit},
+    {"QuitWhileReadingAGroup", 54, TNested::Quit},
+    {"AnnounceWhileCounting", 53, TNested::Announce},
+    {"AnnounceWhileReadingAGroup", 54, TNested::Announce},
+    {"CloseWhileReadingAGroup", 54, TNested::Close},
+};
+
+TEST_F(QuickLinkTest, ANotificationWhileABuildWaitsEndsWithTheNewestGroups) {
+    const std::vector<TKeptorQuickGroup> newest = {{L"New", true, {{L"n1", L"http://n.test/1"}}},
+                                                   {L"Newer", true, {}}};
+    for (const TNestedCase& nested : kNestedCases) {
+        SCOPED_TRACE(nested.Name);
+        Groups() = FourGroups();
+        TQuickLinkBand band;
+        ASSERT_EQ((TStrings{L"X", L"Y", L"Z"}), ShownTexts(band.GroupBar()));
+        bool ran = false;
+        Server->RunBeforeAnswer(nested.Slot, [&] {
+            ran = true;
+            switch (nested.What) {
+            case TNested::Change:
+                Groups() = newest;
+                FireGroupsChanged();
+                break;
+            case TNested::Quit:
+                FireQuit();
+                break;
+            case TNested::Announce:
+                Groups() = newest;
+                PostStartMessage();
+                break;
+            case TNested::Close:
+                band.Close();
+                break;
+            }
+        });
+        FireGroupsChanged();
+        PumpMessages(100);
+        ASSERT_TRUE(ran);
+        switch (nested.What) {
+        case TNested::Change:
+        case TNested::Announce:
+            EXPECT_EQ((TStrings{L"New", L"Newer"}), ShownTexts(band.GroupBar()));
+            EXPECT_EQ((TStrings{L"New", L"Newer"}), DropDownStrings(band.MngBar(), 0));
+            EXPECT_TRUE(band.ManageGroupsShown());
+            break;
+        case TNested::Quit:
+            EXPECT_TRUE(Buttons(band.GroupBar()).empty());
+            EXPECT_FALSE(band.ManageGroupsShown());
+            EXPECT_TRUE(band.GroupMenuHandles().empty());
+            break;
+        case TNested::Close:
+            EXPECT_FALSE(::IsWindow(band.Form()));
+            break;
+        }
+        EXPECT_TRUE(ErrorMessages.empty());
+        band.Close();
+        Server->RevokeRunning();
+        ASSERT_EQ(S_OK, Server->RegisterRunning());
+    }
+}
+
 // --- Notifications while a handler runs --------------------------------------------------------------------
 
 TEST_F(QuickLinkTest, AChangeWhileWindowsOpenWaitsUntilTheClickIsHandled) {

@@ -254,19 +254,17 @@ void TQLIEToolBandForm::ShowGroups() {
 }
 
 void TQLIEToolBandForm::ClearGroups() {
-    ++ClearCount;
+    ++Generation;
     // A build or a click's reading going on ends with the groups it was for.
-    Building = false;
-    NextGroup = -1;
-    FoundGroups.clear();
+    Reading.reset();
     WaitingClicks.clear();
     // The buttons. A toolbar lays itself out again for every button it loses, so while none of its
     // handlers runs it is replaced by an empty one; otherwise they go one by one, always the first one
     // (by the toolbar's own order).
-    if (HandlerDepth == 0 && ::SendMessageW(QLToolBar->Handle(), TB_BUTTONCOUNT, 0, 0) > 0) {
-        QLToolBar.reset();
+    // The new bar is made before the old one goes: a bar that cannot be made leaves the old one, emptied
+    // below.
+    if (HandlerDepth == 0 && ::SendMessageW(QLToolBar->Handle(), TB_BUTTONCOUNT, 0, 0) > 0)
         QLToolBar = NewGroupBar();
-    }
     HWND bar = QLToolBar->Handle();
     for (int count = static_cast<int>(::SendMessageW(bar, TB_BUTTONCOUNT, 0, 0)); count > 0;) {
         TBBUTTON first{};
@@ -307,51 +305,54 @@ void TQLIEToolBandForm::ClearGroups() {
 void TQLIEToolBandForm::BuildGroups() {
     if (!GroupMenus)
         return;
-    // Any clearing while a server call waits (the application lost, its groups changed again, the form
-    // closed) ends this build: what it read is gone, and it touches none of it again.
-    const unsigned clearCount = ClearCount;
+    // A clearing while the count is asked for (the application lost, its groups changed again, the form
+    // closed) ends this build: a newer one, or none, is in charge.
+    const unsigned generation = Generation;
     const LONG groupCount = std::clamp<LONG>(Wrapper().GetQuickGroupCount(), 0, kMaxGroups);
-    if (ClearCount != clearCount || !GroupMenus)
+    if (Generation != generation || !GroupMenus)
         return;
-    Building = true;
-    NextGroup = groupCount - 1;
-    FoundGroups.clear();
+    Reading = TGroupReading{generation, groupCount - 1, {}};
     ContinueBuild();
 }
 
 void TQLIEToolBandForm::ContinueBuild() {
-    if (!Building || BuildSliceRuns || !GroupMenus)
-        return; // a message of a build that a clearing ended, or one that came while a server call waits
-    const unsigned clearCount = ClearCount;
-    BuildSliceRuns = true;
-    struct TSliceEnd {
+    // A message's worth of reading that waits in a call goes on with whatever reading is current when the
+    // call returns: this one, or a newer build's that replaced it meanwhile.
+    if (ReadingRuns)
+        return;
+    ReadingRuns = true;
+    struct TRunEnd {
         bool& Runs;
-        ~TSliceEnd() { Runs = false; }
-    } sliceEnd{BuildSliceRuns};
+        ~TRunEnd() { Runs = false; }
+    } runEnd{ReadingRuns};
     TServerWrapper& wrapper = Wrapper();
     const TTimeBudget budget;
     // The groups from the last to the first, so that each new button can go to the front.
-    while (NextGroup >= 0) {
-        const LONG group = NextGroup;
+    while (Reading && GroupMenus) {
+        if (Reading->NextGroup < 0) {
+            PutUpGroups();
+            return;
+        }
+        const unsigned generation = Reading->Generation;
+        const LONG group = Reading->NextGroup;
         bool shown = false;
         std::wstring name;
         LONG linkCount = 0;
         const bool found = wrapper.GetQuickGroup(group, shown, name, linkCount);
-        if (ClearCount != clearCount || !GroupMenus)
-            return;
-        NextGroup = group - 1;
+        if (!Reading || Reading->Generation != generation)
+            continue; // cleared meanwhile: the newest reading, if any, goes on
+        Reading->NextGroup = group - 1;
         if (found && shown) {
-            TGroup& entry = FoundGroups.emplace_back();
+            TGroup& entry = Reading->Found.emplace_back();
             entry.Name = std::move(name);
             entry.Index = group;
             entry.LinkCount = std::clamp<LONG>(linkCount, 0, kMaxLinksPerGroup);
         }
-        if (NextGroup >= 0 && budget.Spent()) {
+        if (Reading->NextGroup >= 0 && budget.Spent()) {
             ::PostMessageW(Handle(), kContinueBuildMessage, 0, 0);
             return;
         }
     }
-    PutUpGroups();
 }
 
 std::vector<LONG> TQLIEToolBandForm::LinkShares(const std::vector<LONG>& linkCounts) {
@@ -386,9 +387,8 @@ std::vector<LONG> TQLIEToolBandForm::LinkShares(const std::vector<LONG>& linkCou
 }
 
 void TQLIEToolBandForm::PutUpGroups() {
-    Building = false;
-    TGroupMenus found = std::move(FoundGroups);
-    FoundGroups.clear();
+    TGroupMenus found = std::move(Reading->Found);
+    Reading.reset();
     // The shares go by the application's order of the groups; found holds them last group first.
     std::vector<LONG> linkCounts;
     for (auto group = found.rbegin(); group != found.rend(); ++group)
@@ -427,9 +427,9 @@ void TQLIEToolBandForm::PutUpGroups() {
 
 bool TQLIEToolBandForm::ReadLinks(size_t position, size_t enough, const TTimeBudget& budget) {
     // A clearing, or a change that waits for the running handler, leaves the group to be replaced.
-    const unsigned clearCount = ClearCount;
+    const unsigned generation = Generation;
     auto cutShort = [&] {
-        return ClearCount != clearCount || !GroupMenus || position >= GroupMenus->size() ||
+        return Generation != generation || !GroupMenus || position >= GroupMenus->size() ||
                (PendingChanges & (kGroupsChanged | kConnectionChanged)) != 0;
     };
     if (cutShort())

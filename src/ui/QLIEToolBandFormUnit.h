@@ -17,8 +17,11 @@
 //
 // A build or a read may be cut short at any server call: a failed call tells every client at once that
 // the application is gone (ServerDisconnected, which clears the toolbar), and an application event or a
-// closing host may arrive while a call waits. Every clearing counts, and work that sees the count move
-// under it stops without touching anything it made before.
+// closing host may arrive while a call waits. Every clearing moves the toolbar's generation on, and work
+// that sees it move under it stops without touching anything it made before. A build's reading of the
+// groups is one record (TGroupReading: for which generation, where it goes on, what it found): a build
+// that starts while another one waits in a call replaces it, and the message's worth of reading that was
+// waiting goes on with the newest reading when its call returns, so the newest groups are always shown.
 //
 // While a click or a drop-down of the form's toolbars is being handled (a menu is open, browser windows
 // are being opened, the group manager runs) the buttons and menus in use are never changed: a
@@ -29,6 +32,7 @@
 #include <windows.h>
 
 #include <memory>
+#include <optional>
 #include <string>
 #include <utility>
 #include <vector>
@@ -149,6 +153,13 @@ private:
     // A new instance of the system's browser application showing the URL.
     static void OpenInNewBrowser(const std::wstring& url);
 
+    // The reading of the groups for a build.
+    struct TGroupReading {
+        unsigned Generation = 0; // of the toolbar it reads for: a clearing cancels it
+        LONG NextGroup = -1;     // the next group to ask for; below 0 once all are asked
+        TGroupMenus Found;       // the shown groups found so far, last group first
+    };
+
     // Components, in design order.
     TImageList ImageList;
     TImageList HotImageList;
@@ -159,18 +170,17 @@ private:
 
     // Form state.
     std::unique_ptr<TGroupMenus> GroupMenus;
-    // The build in progress: the next group to ask for (-1: none) and the shown groups found so far.
-    bool Building = false;
-    bool BuildSliceRuns = false;
-    LONG NextGroup = -1;
-    TGroupMenus FoundGroups;
+    // The build in progress, if any, and whether a message's worth of its reading runs (it may wait in a
+    // call to the application while another message is handled).
+    std::optional<TGroupReading> Reading;
+    bool ReadingRuns = false;
     // Clicked groups whose links are still being read, first click first (positions in GroupMenus).
     std::vector<size_t> WaitingClicks;
     // Menus cleared while a handler ran (the form was closed then): kept until the form is deleted.
     std::vector<std::unique_ptr<TPopupMenu>> RetiredMenus;
     int MngToolBarWidth = 0;
     bool MngToolBarAutoSize = true;
-    unsigned ClearCount = 0;
+    unsigned Generation = 0; // moves on at every clearing of the groups
     int HandlerDepth = 0; // clicks and drop-downs of the toolbars being handled
     unsigned PendingChanges = kNoChange;
 };
