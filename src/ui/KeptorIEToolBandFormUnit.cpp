@@ -12,6 +12,10 @@ void TKeptorIEToolBandForm::AfterConstruction() {
     TIEBandForm::AfterConstruction();
     Registration.emplace(*this);
     TUndoOnError unregister([this] { Registration.reset(); });
+    // A form whose creation fails half-way (memory running out) is taken down as a closing form is, before
+    // it goes: what FormCreate had connected, such as the browser's events to the form's handlers, must
+    // not outlive it.
+    TUndoOnError destroy([this] { FormDestroy(); });
     FormCreate();
 }
 
