@@ -1,7 +1,9 @@
 // TTimeBudget: how long one message may spend on work whose length another process decides (reading the
 // quick groups, a group's links, the ratings' colours, the domain links' pictures). Work that finds its
 // budget spent stops at the next step it can resume from, or goes on in a later message, so the browser's
-// thread takes its next message in time whatever the application answers.
+// thread takes its next message in time however many answers the application gives. The budget is looked
+// at between calls: one call that the application does not answer holds the thread until it answers or
+// its process ends (README.md, "When the application hangs").
 #pragma once
 
 #include <chrono>
