@@ -218,7 +218,8 @@ TEST_P(BandTest, FocusInAndOutReachesTheSite) {
     EXPECT_TRUE(site->FocusChanges.empty()) << "deactivation changes nothing";
 
     EXPECT_EQ(S_OK, input->UIActivateIO(TRUE, nullptr));
-    EXPECT_EQ(form, ::GetFocus());
+    // On the form's first control that takes it (its first toolbar button), or on the form.
+    EXPECT_TRUE(::GetFocus() == form || ::IsChild(form, ::GetFocus()));
     ASSERT_EQ(1u, site->FocusChanges.size());
     EXPECT_EQ(identity.Get(), site->FocusChanges[0].first);
     EXPECT_EQ(-1, site->FocusChanges[0].second);

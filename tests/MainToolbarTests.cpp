@@ -213,8 +213,23 @@ TEST_F(MainToolbarTest, ShowsItsButtonsAndPanelsAsDesigned) {
     EXPECT_EQ(kShownButtons, shown);
     EXPECT_TRUE(buttons.at(7).Hidden) << "SavePageBtn stays hidden";
     EXPECT_TRUE(buttons.at(11).Hidden) << "VersionDlgBtn stays hidden";
-    EXPECT_EQ(L"Domain links", buttons.at(kDomainLinks).Text);
-    EXPECT_EQ(L"Capture page screenshot", buttons.at(kCapture).Text);
+    // Every button carries its caption as its text, its name for accessibility tools (drawn only on
+    // "Domain links").
+    const std::map<int, std::wstring> names = {
+        {kEnable, L"Enable"},
+        {kAddUrl, L"Add url to current rubric"},
+        {kBanner, L"BannerKillerAllowAction"},
+        {kPopup, L"Disable popup killer"},
+        {kHighlight, L"Allow highlight document"},
+        {kLinkHint, L"LinkHintAllowAction"},
+        {kPopupSettings, L"Popup killer settings"},
+        {kSearch, L"Search link"},
+        {kCapture, L"Capture page screenshot"},
+        {kOpenInternal, L"Open in internal browser"},
+        {kDomainLinks, L"Domain links"},
+    };
+    for (const auto& [image, name] : names)
+        EXPECT_EQ(name, buttons.at(image).Text) << "image " << image;
 
     const auto labels = Labels();
     ASSERT_EQ(3u, labels.size());
@@ -508,6 +523,9 @@ TEST_P(MainToolbarRatingMenuTest, OffersOnePicturePerRating) {
     EXPECT_EQ(GetParam().Expected, menu.Count);
     if (GetParam().Expected > 0) {
         EXPECT_TRUE(std::all_of(menu.OwnerDrawn.begin(), menu.OwnerDrawn.end(), [](bool b) { return b; }));
+        // A screen reader reads each picture's rating.
+        EXPECT_EQ(L"Rating: 0", menu.AccessibleNames.front());
+        EXPECT_EQ(L"Rating: " + std::to_wstring(GetParam().Expected - 1), menu.AccessibleNames.back());
         if (GetParam().Expected <= 5) { // a longer menu is moved to fit the screen
             RECT label{};
             ::GetWindowRect(rating, &label);
@@ -543,6 +561,10 @@ TEST_P(MainToolbarDomainMenuTest, OffersTheApplicationsLinkPictures) {
         return;
     TMenuProbe menu = ProbeMenu([&] { Click(kDomainLinks); }, 0);
     EXPECT_EQ(GetParam().Expected, menu.Count);
+    // A screen reader reads which picture of how many.
+    const std::wstring of = L" of " + std::to_wstring(GetParam().Expected);
+    EXPECT_EQ(L"Domain link 1" + of, menu.AccessibleNames.front());
+    EXPECT_EQ(L"Domain link " + std::to_wstring(GetParam().Expected) + of, menu.AccessibleNames.back());
     ASSERT_FALSE(Browser().Navigations.empty());
     EXPECT_EQ(L"http://archive.example/other1", Browser().Navigations.back());
 }
@@ -671,6 +693,193 @@ TEST_F(MainToolbarTest, HostileAnswersKeepTheToolbarSound) {
     EXPECT_FALSE(FormObject().Active());
     EXPECT_TRUE(EnabledButtons().empty());
     EXPECT_EQ(L"  Rating: 0  ", Text(Labels()[0]));
+}
+
+} // namespace
+
+namespace {
+
+// --- The keyboard ------------------------------------------------------------------------------------------
+
+// Where the keyboard is: the window with the focus and, on a toolbar, the image of its hot button.
+struct TKeyPlace {
+    HWND Window = nullptr;
+    int Image = -1;
+    bool operator==(const TKeyPlace&) const = default;
+};
+
+class MainToolbarKeyboardTest : public MainToolbarTest {
+protected:
+    // Connected, on an archived page that has domain links, the band shown and given the focus by the
+    // browser; the page has a window of its own.
+    void Activate() {
+        Server->Archive().DomainLinks[1] = L"http://archive.example/other1";
+        Server->Archive().DomainLinks[2] = L"http://archive.example/other2";
+        for (long id : {1L, 2L})
+            Server->SetLinkPicture(nullptr, id, 120, 18, 0x00C08040);
+        StartServer();
+        OpenBand();
+        ::ShowWindow(Opened->Site->Window(), SW_SHOWNA);
+        PageWindow = ::CreateWindowExW(0, L"STATIC", L"page", WS_CHILD | WS_VISIBLE, 0, 40, 100, 100,
+                                       Opened->Site->Window(), nullptr, nullptr, nullptr);
+        Dom = std::make_shared<TTestDom>();
+        Dom->Window = PageWindow;
+        Document = LoadTestDocument(Dom, "<title>Archived page</title><body>text</body>", kArchived);
+        Browser().SetDocument(Document.Get());
+        Navigate(kArchived);
+        ComPtr<IInputObject> input;
+        ASSERT_EQ(S_OK, Opened->Band.As(&input));
+        ASSERT_EQ(S_OK, input->UIActivateIO(TRUE, nullptr));
+        NewCalls();
+    }
+    void TearDown() override {
+        CloseBand();
+        Document.Reset();
+        if (PageWindow)
+            ::DestroyWindow(PageWindow);
+        MainToolbarTest::TearDown();
+    }
+
+    static TKeyPlace Place() {
+        TKeyPlace place{::GetFocus(), -1};
+        TBBUTTON button{};
+        if (const int hot = FocusedHotIndex();
+            hot >= 0 && ::SendMessageW(place.Window, TB_GETBUTTON, static_cast<WPARAM>(hot), reinterpret_cast<LPARAM>(&button)))
+            place.Image = button.iBitmap;
+        return place;
+    }
+    void Press(UINT key, bool alt = false) {
+        ASSERT_NE(nullptr, ::GetFocus());
+        PressKey(key, alt);
+        Pump();
+    }
+    // From the first stop to the one showing this place, by Right.
+    void GoTo(const TKeyPlace& target) {
+        Press(VK_HOME);
+        for (int moves = 0; moves < 40 && !(Place() == target); ++moves)
+            Press(VK_RIGHT);
+        ASSERT_TRUE(Place() == target) << "not reached by the keyboard";
+    }
+    TKeyPlace Button(int image) const {
+        return TKeyPlace{image == kDomainLinks ? ToolBar2 : ToolBar1, image};
+    }
+    TKeyPlace Label(size_t index) const { return TKeyPlace{Labels()[index], -1}; }
+
+    HWND PageWindow = nullptr;
+    std::shared_ptr<TTestDom> Dom;
+    ComPtr<IHTMLDocument2> Document;
+};
+
+TEST_F(MainToolbarKeyboardTest, ArrowsHomeAndEndWalkEveryButtonAndPanelAndEscapeReturnsToThePage) {
+    Activate();
+    // Left to right: the enabled buttons of the first toolbar, its three labels, "Domain links".
+    std::vector<TKeyPlace> expected;
+    const std::set<int> enabled = EnabledButtons();
+    for (int image : {kEnable, kAddUrl, kBanner, kPopup, kHighlight, kLinkHint, kPopupSettings, kSearch, kCapture,
+                      kOpenInternal})
+        if (enabled.count(image))
+            expected.push_back(Button(image));
+    for (size_t label = 0; label < 3; ++label)
+        expected.push_back(Label(label));
+    expected.push_back(Button(kDomainLinks));
+    ASSERT_GT(expected.size(), 10u);
+
+    std::vector<TKeyPlace> walked{Place()};
+    for (size_t step = 0; step < expected.size(); ++step) {
+        Press(VK_RIGHT);
+        walked.push_back(Place());
+    }
+    EXPECT_TRUE(std::equal(expected.begin(), expected.end(), walked.begin()));
+    EXPECT_TRUE(walked.back() == expected.back()) << "Right stays on the last stop";
+    Press(VK_LEFT);
+    EXPECT_TRUE(Place() == expected[expected.size() - 2]);
+    Press(VK_HOME);
+    EXPECT_TRUE(Place() == expected.front());
+    Press(VK_LEFT);
+    EXPECT_TRUE(Place() == expected.front()) << "Left stays on the first stop";
+    Press(VK_END);
+    EXPECT_TRUE(Place() == expected.back());
+    // The focus stayed in the band all along: the site heard of it once.
+    ASSERT_EQ(1u, Opened->Site->FocusChanges.size());
+    EXPECT_EQ(-1, Opened->Site->FocusChanges[0].second);
+    EXPECT_TRUE(NewCalls().empty()) << "moving runs nothing";
+
+    Press(VK_ESCAPE);
+    EXPECT_EQ(PageWindow, ::GetFocus());
+    ASSERT_EQ(2u, Opened->Site->FocusChanges.size());
+    EXPECT_EQ(0, Opened->Site->FocusChanges[1].second);
+    EXPECT_EQ(-1, static_cast<int>(::SendMessageW(ToolBar2, TB_GETHOTITEM, 0, 0))) << "no mark left behind";
+}
+
+TEST_F(MainToolbarKeyboardTest, ButtonsAndPanelsTheMouseReachesTheKeyboardReaches) {
+    struct TKeyCase {
+        const char* Name;
+        int Image;   // a button, or -1 for the label at LabelIndex
+        size_t LabelIndex;
+        UINT Key;
+        bool Alt;
+        const wchar_t* Call;
+    };
+    const TKeyCase cases[] = {
+        {"AddUrlByEnter", kAddUrl, 0, VK_RETURN, false,
+         L"8 AddDocumentToRubric(\"Archived page\", \"http://archive.example/page\", \"\", \"\", false)"},
+        {"SearchBySpace", kSearch, 0, VK_SPACE, false, L"21 ShowLinkSearch()"},
+        {"PopupSettingsByEnter", kPopupSettings, 0, VK_RETURN, false,
+         L"20 ShowPopupKillerSettings(\"http://archive.example/page\")"},
+        {"OpenInternalBySpace", kOpenInternal, 0, VK_SPACE, false, L"11 GetInternalBrowser(true)"},
+        {"CardByEnter", -1, 1, VK_RETURN, false, L"22 ShowDocumentProperties(\"http://archive.example/page\")"},
+        {"CommentsBySpace", -1, 2, VK_SPACE, false, L"34 ShowComments(2001)"},
+        {"DownOnAPlainButtonRunsNothing", kSearch, 0, VK_DOWN, false, nullptr},
+    };
+    Activate();
+    for (const TKeyCase& entry : cases) {
+        SCOPED_TRACE(entry.Name);
+        GoTo(entry.Image >= 0 ? Button(entry.Image) : Label(entry.LabelIndex));
+        NewCalls();
+        Press(entry.Key, entry.Alt);
+        const auto calls = NewCalls();
+        if (entry.Call)
+            EXPECT_TRUE(Called(calls, entry.Call)) << Utf8(entry.Call);
+        else
+            EXPECT_TRUE(calls.empty());
+    }
+}
+
+TEST_F(MainToolbarKeyboardTest, EnterAndDownOpenTheMenusBelowTheirControlAndTheKeyboardChooses) {
+    Activate();
+    const struct {
+        const char* Name;
+        UINT Key;
+        bool Alt;
+    } keys[] = {{"Enter", VK_RETURN, false}, {"Down", VK_DOWN, false}, {"AltDown", VK_DOWN, true}};
+    for (const auto& key : keys) {
+        SCOPED_TRACE(key.Name);
+        // The rating menu, below its label; the second rating chosen.
+        GoTo(Label(0));
+        NewCalls();
+        TMenuProbe menu = ProbeMenu([&] { Press(key.Key, key.Alt); }, 1);
+        ASSERT_TRUE(menu.Opened);
+        RECT label{};
+        ::GetWindowRect(Labels()[0], &label);
+        EXPECT_EQ(label.left, menu.Position.x);
+        EXPECT_EQ(label.bottom + 2, menu.Position.y);
+        EXPECT_TRUE(Called(NewCalls(), L"43 SetDocumentRating(2001, 1)"));
+        EXPECT_TRUE(Place() == Label(0)) << "the focus stays where the menu came from";
+
+        // "Domain links", below the button wherever the mouse is; the second link chosen.
+        ::SetCursorPos(0, 0);
+        GoTo(Button(kDomainLinks));
+        Browser().Navigations.clear();
+        menu = ProbeMenu([&] { Press(key.Key, key.Alt); }, 1);
+        ASSERT_TRUE(menu.Opened);
+        HWND bar = nullptr;
+        RECT button{};
+        ASSERT_TRUE(FindToolbarButton(Form, kDomainLinks, bar, button));
+        ::MapWindowPoints(bar, nullptr, reinterpret_cast<POINT*>(&button), 2);
+        EXPECT_EQ(button.left, menu.Position.x);
+        EXPECT_EQ(button.bottom, menu.Position.y);
+        EXPECT_EQ(std::vector<std::wstring>{L"http://archive.example/other2"}, Browser().Navigations);
+    }
 }
 
 } // namespace

@@ -969,3 +969,64 @@ TEST_F(QuickLinkTest, AThousandRebuildsKeepTheResourceCountsFlat) {
 }
 
 } // namespace
+
+namespace {
+
+// --- The keyboard ----------------------------------------------------------------------------------------
+
+TEST_F(QuickLinkTest, TheKeyboardReachesManageGroupsEveryGroupAndTheirMenus) {
+    Groups() = FourGroups();
+    TBrowserApplication browsers;
+    ASSERT_TRUE(browsers.Works());
+    TQuickLinkBand band;
+    ::ShowWindow(band.Site->Window(), SW_SHOWNA);
+    ComPtr<IInputObject> input;
+    ASSERT_EQ(S_OK, band.Band.As(&input));
+    const auto press = [](UINT key, bool alt = false) {
+        PressKey(key, alt);
+        PumpMessages(30);
+    };
+    using TPlace = std::pair<HWND, int>; // the focused toolbar and its hot button
+    const auto place = [] { return TPlace{::GetFocus(), FocusedHotIndex()}; };
+
+    // The browser gives the band the focus: "Manage groups", marked hot.
+    ASSERT_EQ(S_OK, input->UIActivateIO(TRUE, nullptr));
+    EXPECT_EQ(TPlace(band.MngBar(), 0), place());
+    // Down (and Alt+Down) opens its list of groups; the keyboard chooses Z there, which opens Z's link.
+    EXPECT_EQ((TStrings{L"X", L"Y", L"Z"}), ProbeMenu([&] { press(VK_DOWN); }).Texts);
+    EXPECT_EQ((TStrings{L"X", L"Y", L"Z"}), ProbeMenu([&] { press(VK_DOWN, true); }, 2).Texts);
+    EXPECT_EQ(TStrings{L"http://z.test/1"}, browsers.NavigatedUrls());
+    // Enter runs "Manage groups" itself.
+    Server->ClearCallLog();
+    press(VK_RETURN);
+    EXPECT_EQ(TStrings{L"56 ShowQuickGroupManager()"}, ServerCalls());
+
+    // Right walks the groups, and stays on the last one.
+    std::vector<TPlace> walked;
+    for (int step = 0; step < 4; ++step) {
+        press(VK_RIGHT);
+        walked.push_back(place());
+    }
+    const HWND groups = band.GroupBar();
+    EXPECT_EQ((std::vector<TPlace>{{groups, 0}, {groups, 1}, {groups, 2}, {groups, 2}}), walked);
+    // Enter opens Z's links in new windows, as a click on the button part does.
+    browsers.Clear();
+    press(VK_SPACE);
+    EXPECT_EQ(TStrings{L"http://z.test/1"}, browsers.NavigatedUrls());
+    // Home, Right: X. Down lists its links; the keyboard chooses x2, which the band's browser shows.
+    press(VK_HOME);
+    EXPECT_EQ(TPlace(band.MngBar(), 0), place());
+    press(VK_RIGHT);
+    EXPECT_EQ((TStrings{L"x1", L"x2", L"x3"}), ProbeMenu([&] { press(VK_DOWN); }, 1).Texts);
+    EXPECT_EQ(TStrings{L"http://x.test/2"}, band.Browser().Navigations);
+    EXPECT_EQ(TPlace(groups, 0), place()) << "the focus stays where the menu came from";
+    // A change of groups rebuilds the toolbar under the keyboard: the focus goes to "Manage groups".
+    Groups().pop_back();
+    FireGroupsChanged();
+    PumpMessages(100);
+    EXPECT_EQ(TPlace(band.MngBar(), 0), place());
+    EXPECT_EQ(1u, band.Site->FocusChanges.size()) << "the focus never left the band";
+    EXPECT_TRUE(ErrorMessages.empty());
+}
+
+} // namespace

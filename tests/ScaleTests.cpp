@@ -13,6 +13,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
+#include <iterator>
 #include <optional>
 #include <string>
 #include <vector>
@@ -23,10 +24,14 @@
 #include "com/ComSupportUnit.h"
 #include "server/ServerWrapperUnit.h"
 #include "support/BrowserHostUnit.h"
+#include "support/EnvironmentUnit.h"
 #include "support/ClassProbes.h"
+#include "support/HighContrastUnit.h"
 #include "support/MenuProbeUnit.h"
 #include "support/TestSupport.h"
 #include "support/ToolbarProbeUnit.h"
+#include "ui/ControlsUnit.h"
+#include "ui/FormsUnit.h"
 #include "ui/MainIEToolBandFormUnit.h"
 
 using Microsoft::WRL::ComPtr;
@@ -370,6 +375,170 @@ TEST_F(ScaleTest, RepeatedCreationKeepsNoGdiOrUserObject) {
                 Scale.Dpi, before.Gdi, after.Gdi, before.User, after.User);
     EXPECT_LE(after.Gdi, before.Gdi);
     EXPECT_LE(after.User, before.User);
+}
+
+// --- Drop-down arrows and high contrast ------------------------------------------------------------------
+
+// A toolbar's client area drawn into a bitmap (32-bit pixels, top row first) over the form's background
+// colour. own: as the control draws itself, with the form's custom drawing held back (a subclass of the
+// form answers the toolbar's custom-draw notifications before the form hears them).
+struct TPicture {
+    int Width = 0;
+    int Height = 0;
+    std::vector<COLORREF> Pixels;
+    COLORREF At(int x, int y) const { return Pixels[static_cast<size_t>(y * Width + x)]; }
+};
+
+LRESULT CALLBACK OwnDrawingOnly(HWND window, UINT message, WPARAM wParam, LPARAM lParam, UINT_PTR, DWORD_PTR) {
+    if (message == WM_NOTIFY && reinterpret_cast<const NMHDR*>(lParam)->code == NM_CUSTOMDRAW)
+        return CDRF_DODEFAULT;
+    return ::DefSubclassProc(window, message, wParam, lParam);
+}
+
+TPicture Render(HWND bar, bool own) {
+    RECT client{};
+    ::GetClientRect(bar, &client);
+    TPicture picture{client.right, client.bottom, {}};
+    BITMAPINFO info{};
+    info.bmiHeader = {sizeof(BITMAPINFOHEADER), picture.Width, -picture.Height, 1, 32, BI_RGB, 0, 0, 0, 0, 0};
+    void* bits = nullptr;
+    HDC dc = ::CreateCompatibleDC(nullptr);
+    HBITMAP bitmap = ::CreateDIBSection(dc, &info, DIB_RGB_COLORS, &bits, nullptr, 0);
+    HGDIOBJ old = ::SelectObject(dc, bitmap);
+    // The form's background, which the flat toolbar lets show through.
+    ::FillRect(dc, &client, ::GetSysColorBrush(COLOR_BTNFACE));
+    HWND parent = ::GetParent(bar);
+    if (own)
+        ::SetWindowSubclass(parent, OwnDrawingOnly, 1, 0);
+    ::SendMessageW(bar, WM_PRINTCLIENT, reinterpret_cast<WPARAM>(dc), PRF_CLIENT | PRF_ERASEBKGND);
+    if (own)
+        ::RemoveWindowSubclass(parent, OwnDrawingOnly, 1);
+    ::GdiFlush();
+    const auto* pixels = static_cast<const DWORD*>(bits);
+    for (int i = 0; i < picture.Width * picture.Height; ++i)
+        picture.Pixels.push_back(RGB(GetBValue(pixels[i]), GetGValue(pixels[i]), GetRValue(pixels[i])));
+    ::SelectObject(dc, old);
+    ::DeleteObject(bitmap);
+    ::DeleteDC(dc);
+    return picture;
+}
+
+class ArrowScaleTest : public ScaleTest, public ::testing::WithParamInterface<bool> {};
+
+// The arrow of a drop-down button (a quick-link group) in the arrow part the toolbar reports: in every
+// state of the button (plain, hot, pressed, checked) nothing changes on the button outside the part; on
+// the plain button the part shows, on the toolbar's background, one glyph of the toolbar's text colour, as
+// wide as the scale asks and centred. At 100 % the toolbar's own arrow stands untouched.
+TEST_P(ArrowScaleTest, DropDownArrowsSitInTheArrowPartTheToolbarReports) {
+    std::optional<THighContrast> contrast;
+    if (GetParam()) {
+        contrast.emplace(::GetModuleHandleW(nullptr));
+        ASSERT_TRUE(contrast->Applied());
+    }
+    OpenQuickLinks();
+    HWND groups = ::FindWindowExW(QuickLinks->Window(), nullptr, TOOLBARCLASSNAMEW, L"QLToolBar");
+    TBBUTTON button{};
+    ASSERT_TRUE(::SendMessageW(groups, TB_GETBUTTON, 0, reinterpret_cast<LPARAM>(&button)));
+    RECT whole{};
+    ASSERT_TRUE(::SendMessageW(groups, TB_GETITEMRECT, 0, reinterpret_cast<LPARAM>(&whole)));
+    // The part as the toolbar reports it; comctl32 before version 6 (and Wine's) reports none and gives
+    // every arrow part 11 pixels at the button's right.
+    RECT part{};
+    if (!::SendMessageW(groups, TB_GETITEMDROPDOWNRECT, 0, reinterpret_cast<LPARAM>(&part))) {
+        part = whole;
+        part.left = part.right - TToolBar::kClassicArrowPartWidth;
+    }
+    const RECT inner{part.left + 1, part.top + 1, part.right - 1, part.bottom - 1};
+    const int width = TForm::Scale(TToolBar::kArrowWidth) | 1;
+    const COLORREF glyph = ::GetSysColor(COLOR_BTNTEXT);
+    const struct {
+        const char* Name;
+        BYTE State;
+        bool Hot;
+    } states[] = {{"Plain", TBSTATE_ENABLED, false},
+                  {"Hot", TBSTATE_ENABLED, true},
+                  {"Pressed", TBSTATE_ENABLED | TBSTATE_PRESSED, false},
+                  {"Checked", TBSTATE_ENABLED | TBSTATE_CHECKED, false},
+                  {"CheckedHot", TBSTATE_ENABLED | TBSTATE_CHECKED, true}};
+    for (const auto& state : states) {
+        SCOPED_TRACE(state.Name);
+        ::SendMessageW(groups, TB_SETSTATE, static_cast<WPARAM>(button.idCommand), MAKELPARAM(state.State, 0));
+        ::SendMessageW(groups, TB_SETHOTITEM, state.Hot ? 0 : static_cast<WPARAM>(-1), 0);
+        const TPicture drawn = Render(groups, false);
+        const TPicture own = Render(groups, true);
+        if (Scale.Dpi == 96) {
+            EXPECT_TRUE(drawn.Pixels == own.Pixels) << "at 100 % the toolbar's own arrow stands";
+            continue;
+        }
+        int outside = 0;
+        for (int y = whole.top; y < whole.bottom; ++y)
+            for (int x = whole.left; x < whole.right; ++x)
+                if (drawn.At(x, y) != own.At(x, y) &&
+                    !(x >= inner.left && x < inner.right && y >= inner.top && y < inner.bottom))
+                    ++outside;
+        EXPECT_EQ(0, outside) << "pixels changed outside the arrow part " << Describe(part);
+        if (state.State != TBSTATE_ENABLED || state.Hot)
+            continue; // a themed hot, pressed or checked part has a shaded background of its own
+        // The glyph: what differs from the part's background (taken above the glyph) in the rows around
+        // the part's middle (a themed part has edges of its own at its top and bottom).
+        const int middle = (part.top + part.bottom) / 2, reach = width;
+        const COLORREF background = drawn.At((inner.left + inner.right) / 2, middle - reach);
+        RECT box{inner.right, inner.bottom, inner.left, inner.top};
+        bool glyphColoured = true;
+        for (int y = middle - reach; y <= middle + reach; ++y)
+            for (int x = inner.left; x < inner.right; ++x)
+                if (drawn.At(x, y) != background) {
+                    box = {std::min<LONG>(box.left, x), std::min<LONG>(box.top, y), std::max<LONG>(box.right, x + 1),
+                           std::max<LONG>(box.bottom, y + 1)};
+                    glyphColoured = glyphColoured && drawn.At(x, y) == glyph;
+                }
+        ASSERT_LT(box.left, box.right) << "no arrow in the part " << Describe(part);
+        EXPECT_TRUE(glyphColoured) << "only the glyph stands on the background";
+        EXPECT_EQ(width, box.right - box.left) << Describe(box);
+        EXPECT_EQ((width + 1) / 2, box.bottom - box.top) << Describe(box);
+        const int shift = (state.State & TBSTATE_PRESSED) ? 1 : 0;
+        EXPECT_LE(std::abs((box.left + box.right) - (part.left + part.right) - 2 * shift), 2) << Describe(box);
+        EXPECT_LE(std::abs((box.top + box.bottom) - (part.top + part.bottom) - 2 * shift), 3) << Describe(box);
+    }
+    ::SendMessageW(groups, TB_SETSTATE, static_cast<WPARAM>(button.idCommand), MAKELPARAM(TBSTATE_ENABLED, 0));
+}
+
+INSTANTIATE_TEST_SUITE_P(Themes, ArrowScaleTest, ::testing::Bool(),
+                         [](const auto& param) { return std::string(param.param ? "HighContrast" : "Standard"); });
+
+// Under a high-contrast theme the labels take the system's colours whatever the application gives, the
+// comments label says in words whether there are comments, and the rating menu asks for no colours.
+TEST_F(ScaleTest, HighContrastLabelsUseTheSystemColoursAndSayWhatColoursWould) {
+    THighContrast contrast(::GetModuleHandleW(nullptr));
+    ASSERT_TRUE(contrast.Applied());
+    Server->Archive().RatingColors[3] = {0x000000FF, 0x0000FFFF};
+    Server->Archive().Documents[kArchived] = {2001, L"", 1, 3};
+    OpenMain();
+    const std::vector<HWND> labels = ToolbarLabels(Main->Window());
+    ASSERT_EQ(3u, labels.size());
+    const std::pair<COLORREF, COLORREF> system{::GetSysColor(COLOR_WINDOWTEXT), ::GetSysColor(COLOR_WINDOW)};
+    for (HWND label : labels) {
+        HDC dc = ::GetDC(label);
+        ::SendMessageW(::GetParent(label), WM_CTLCOLORSTATIC, reinterpret_cast<WPARAM>(dc),
+                       reinterpret_cast<LPARAM>(label));
+        EXPECT_EQ(system, std::make_pair(::GetTextColor(dc), ::GetBkColor(dc))) << Utf8(WindowText(label));
+        ::ReleaseDC(label, dc);
+    }
+    EXPECT_EQ(L"  Rating: 3  ", WindowText(labels[0]));
+    EXPECT_EQ(L"  No comments  ", WindowText(labels[2]));
+    Server->Archive().Documents[kArchived] = {2001, L"Worth keeping", 2, 3};
+    Main->Site->Browser().FireNavigateComplete(kArchived);
+    PumpMessages(30);
+    EXPECT_EQ(L"  Comments  ", WindowText(labels[2]));
+
+    Server->ClearCallLog();
+    const TMenuProbe ratings = ProbeMenu([&] {
+        ::SendMessageW(::GetParent(labels[0]), WM_COMMAND, MAKEWPARAM(::GetDlgCtrlID(labels[0]), STN_CLICKED),
+                       reinterpret_cast<LPARAM>(labels[0]));
+    });
+    EXPECT_EQ(5, ratings.Count);
+    for (const std::wstring& call : Server->CallLog())
+        EXPECT_FALSE(call.starts_with(L"42 ")) << Utf8(call);
 }
 
 } // namespace

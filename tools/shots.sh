@@ -2,7 +2,8 @@
 # Pictures of the toolbars as a person sees them: runs ZorbexShots.exe in a Wine prefix with the X11
 # driver on a private Xvfb screen and takes a screenshot (ImageMagick's import) each time the program
 # asks for one. The PNG files go to docs/screenshots/: the tour at 100 %, then both toolbars at 100, 150
-# and 200 % screen scale (the prefix's LogPixels 96, 144 and 192, read by Wine at process start).
+# and 200 % screen scale (the prefix's LogPixels 96, 144 and 192, read by Wine at process start), then the
+# keyboard's focus and high contrast at 100 and 200 %.
 #   shots.sh [BUILD_DIR]    (default build-x64: the pictures come from either architecture's build)
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
@@ -64,6 +65,19 @@ shoot
 for scale in 100:96 150:144 200:192; do
     logpixels "${scale#*:}"
     shoot --scale "${scale%%:*}"
+done
+# The keyboard, then high contrast, at 100 and 200 %. Windows turns the visual styles off under a
+# high-contrast theme: so does Wine's theme switch for that run.
+theme() {
+    "$here/winerun.sh" "$prefix" reg add 'HKCU\Software\Microsoft\Windows\CurrentVersion\ThemeManager' \
+        /v ThemeActive /t REG_SZ /d "$1" /f >/dev/null
+}
+for scale in 100:96 200:192; do
+    logpixels "${scale#*:}"
+    shoot --access "${scale%%:*}"
+    theme 0
+    shoot --contrast "${scale%%:*}"
+    theme 1
 done
 logpixels 96
 "$here/register.sh" "$prefix" "$build/ZorbexGUI.dll" -u

@@ -161,10 +161,8 @@ STDMETHODIMP TIEBand::GetSite(REFIID iid, void** site) {
 STDMETHODIMP TIEBand::UIActivateIO(BOOL activate, MSG*) {
     if (activate && BandForm) {
         HWND window = BandForm->Handle();
-        if (window && ::IsWindowVisible(window) && ::IsWindowEnabled(window)) {
-            HWND active = BandForm->ActiveControl();
-            ::SetFocus(active ? active : window);
-        }
+        if (window && ::IsWindowVisible(window) && ::IsWindowEnabled(window))
+            BandForm->Activate();
     }
     return S_OK;
 }

@@ -22,12 +22,25 @@ int PointY(LPARAM lParam) {
     return static_cast<short>(HIWORD(static_cast<DWORD_PTR>(lParam)));
 }
 
+// A key pressed on a control the keyboard reaches goes to its key handler; true when the handler used it.
+bool HandledKey(const std::function<bool(HWND, UINT, bool)>& onKey, HWND window, UINT message, WPARAM key) {
+    return (message == WM_KEYDOWN || message == WM_SYSKEYDOWN) && onKey &&
+           onKey(window, static_cast<UINT>(key), message == WM_SYSKEYDOWN);
+}
+
 } // namespace
 
 COLORREF ColorToRGB(LONG color) noexcept {
     if (color < 0)
         return ::GetSysColor(color & 0xFF);
     return static_cast<COLORREF>(color) & 0x00FFFFFF;
+}
+
+bool HighContrastOn() noexcept {
+    HIGHCONTRASTW contrast{};
+    contrast.cbSize = sizeof(contrast);
+    return ::SystemParametersInfoW(SPI_GETHIGHCONTRAST, sizeof(contrast), &contrast, 0) &&
+           (contrast.dwFlags & HCF_HIGHCONTRASTON) != 0;
 }
 
 // --- TAction -----------------------------------------------------------------------------------------
@@ -381,7 +394,78 @@ void TToolBar::LayoutControls() {
     }
 }
 
+std::vector<TToolBar::TButton*> TToolBar::ShownButtons() const {
+    std::vector<TButton*> shown;
+    const int count = static_cast<int>(::SendMessageW(Handle(), TB_BUTTONCOUNT, 0, 0));
+    for (int index = 0; index < count; ++index) {
+        TBBUTTON info{};
+        if (!::SendMessageW(Handle(), TB_GETBUTTON, static_cast<WPARAM>(index), reinterpret_cast<LPARAM>(&info)) ||
+            (info.fsState & TBSTATE_HIDDEN))
+            continue;
+        for (const auto& button : ButtonList)
+            if (button->CommandId == info.idCommand && (!(info.fsStyle & BTNS_SEP) || button->Control))
+                shown.push_back(button.get());
+    }
+    return shown;
+}
+
+bool TToolBar::ButtonEnabled(int commandId) const {
+    const LRESULT state = ::SendMessageW(Handle(), TB_GETSTATE, static_cast<WPARAM>(commandId), 0);
+    return state != -1 && (state & TBSTATE_ENABLED) != 0;
+}
+
+int TToolBar::HotButton() const {
+    const int index = static_cast<int>(::SendMessageW(Handle(), TB_GETHOTITEM, 0, 0));
+    TBBUTTON info{};
+    if (index < 0 ||
+        !::SendMessageW(Handle(), TB_GETBUTTON, static_cast<WPARAM>(index), reinterpret_cast<LPARAM>(&info)))
+        return -1;
+    return info.idCommand;
+}
+
+void TToolBar::SetHotButton(int commandId) {
+    const int index = commandId < 0 ? -1 : IndexOf(commandId);
+    ::SendMessageW(Handle(), TB_SETHOTITEM, static_cast<WPARAM>(index), 0);
+}
+
+void TToolBar::PressButton(int commandId) {
+    ::SendMessageW(::GetParent(Handle()), WM_COMMAND, MAKEWPARAM(commandId, BN_CLICKED),
+                   reinterpret_cast<LPARAM>(Handle()));
+}
+
+bool TToolBar::OpenDropDown(int commandId) {
+    TBBUTTONINFOW info{};
+    info.cbSize = sizeof(info);
+    info.dwMask = TBIF_STYLE;
+    if (::SendMessageW(Handle(), TB_GETBUTTONINFOW, static_cast<WPARAM>(commandId), reinterpret_cast<LPARAM>(&info)) < 0 ||
+        !(info.fsStyle & BTNS_DROPDOWN))
+        return false;
+    NMTOOLBARW notify{};
+    notify.hdr.hwndFrom = Handle();
+    notify.hdr.idFrom = static_cast<UINT_PTR>(::GetDlgCtrlID(Handle()));
+    notify.hdr.code = TBN_DROPDOWN;
+    notify.iItem = commandId;
+    ::SendMessageW(Handle(), TB_GETRECT, static_cast<WPARAM>(commandId), reinterpret_cast<LPARAM>(&notify.rcButton));
+    ::SendMessageW(::GetParent(Handle()), WM_NOTIFY, notify.hdr.idFrom, reinterpret_cast<LPARAM>(&notify));
+    return true;
+}
+
 LRESULT TToolBar::WndProc(UINT message, WPARAM wParam, LPARAM lParam) {
+    if (HandledKey(OnKey, Handle(), message, wParam))
+        return 0;
+    switch (message) {
+    case WM_GETDLGCODE:
+        return TWindowObject::WndProc(message, wParam, lParam) | DLGC_WANTARROWS;
+    case WM_SETFOCUS:
+        ::InvalidateRect(Handle(), nullptr, TRUE); // the focus rectangle on the hot button
+        break;
+    case WM_KILLFOCUS:
+        SetHotButton(-1); // the mark showed where the keyboard was
+        ::InvalidateRect(Handle(), nullptr, TRUE);
+        break;
+    default:
+        break;
+    }
     if (message == WM_MOUSEMOVE && OnButtonMouseMove) {
         POINT point{PointX(lParam), PointY(lParam)};
         const int index = static_cast<int>(::SendMessageW(Handle(), TB_HITTEST, 0, reinterpret_cast<LPARAM>(&point)));
@@ -429,52 +513,96 @@ bool TToolBar::ReflectedMessage(UINT message, WPARAM wParam, LPARAM lParam, LRES
     return false;
 }
 
-// The drop-down arrow of a button is drawn by the toolbar at a fixed size (a 5 x 3 pixel glyph in an
-// arrow part 11 pixels wide, where the control does not scale it). On a larger text scale, an unthemed
-// toolbar gets its arrows drawn again after the toolbar has drawn the button: the glyph scaled by the
-// text height and centred in the arrow part, which keeps its width and so its click area. A themed
-// toolbar draws its arrows from the theme, at the theme's size for the screen.
+// The drop-down arrow of a button is drawn by the toolbar at a fixed size (a small glyph in the middle of
+// the arrow part, where the control does not scale it). On a larger text scale, a toolbar without a theme
+// of its own gets its arrows drawn again after the toolbar has drawn the button: the glyph scaled by the
+// text height and centred in the arrow part as the toolbar reports it (TB_GETITEMDROPDOWNRECT), which
+// keeps its size and so its click area. A toolbar with a window theme draws its arrows from the theme, at
+// the theme's size for the screen.
+// Custom drawing also marks the button the keyboard is on, while the toolbar has the focus, with a focus
+// rectangle: the hot look alone is the checked look under some themes.
 bool TToolBar::CustomDraw(NMTBCUSTOMDRAW& draw, LRESULT& result) {
-    if (TForm::Scale(kArrowWidth) <= kArrowWidth || ::GetWindowTheme(Handle()))
+    const bool arrows = TForm::Scale(kArrowWidth) > kArrowWidth && !::GetWindowTheme(Handle());
+    const bool focused = ::GetFocus() == Handle();
+    if (!arrows && !focused)
         return false;
     switch (draw.nmcd.dwDrawStage) {
     case CDDS_PREPAINT:
         result = CDRF_NOTIFYITEMDRAW;
         return true;
-    case CDDS_ITEMPREPAINT: {
+    case CDDS_ITEMPREPAINT:
+    case CDDS_ITEMPOSTPAINT: {
+        const int commandId = static_cast<int>(draw.nmcd.dwItemSpec);
         TBBUTTONINFOW info{};
         info.cbSize = sizeof(info);
         info.dwMask = TBIF_STYLE;
-        const bool dropDown =
-            ::SendMessageW(Handle(), TB_GETBUTTONINFOW, draw.nmcd.dwItemSpec, reinterpret_cast<LPARAM>(&info)) >= 0 &&
-            (info.fsStyle & BTNS_DROPDOWN);
-        result = dropDown ? CDRF_NOTIFYPOSTPAINT : CDRF_DODEFAULT;
-        return true;
-    }
-    case CDDS_ITEMPOSTPAINT:
-        DrawDropDownArrow(draw);
+        const bool arrow = arrows &&
+                           ::SendMessageW(Handle(), TB_GETBUTTONINFOW, draw.nmcd.dwItemSpec, reinterpret_cast<LPARAM>(&info)) >= 0 &&
+                           (info.fsStyle & BTNS_DROPDOWN);
+        const bool mark = focused && commandId == HotButton();
+        if (draw.nmcd.dwDrawStage == CDDS_ITEMPREPAINT) {
+            result = arrow || mark ? CDRF_NOTIFYPOSTPAINT : CDRF_DODEFAULT;
+            return true;
+        }
+        if (arrow)
+            DrawDropDownArrow(draw);
+        if (mark) {
+            RECT rect = draw.nmcd.rc;
+            ::InflateRect(&rect, -TForm::Scale(2), -TForm::Scale(2));
+            ::SetTextColor(draw.nmcd.hdc, ::GetSysColor(COLOR_BTNTEXT));
+            ::SetBkColor(draw.nmcd.hdc, ::GetSysColor(COLOR_BTNFACE));
+            ::DrawFocusRect(draw.nmcd.hdc, &rect);
+        }
         result = CDRF_DODEFAULT;
         return true;
+    }
     default:
         return false;
     }
 }
 
+RECT TToolBar::DropDownRect(int commandId, const RECT& button) const {
+    RECT part{};
+    const int index = IndexOf(commandId);
+    if (index < 0)
+        return RECT{};
+    if (!::SendMessageW(Handle(), TB_GETITEMDROPDOWNRECT, static_cast<WPARAM>(index), reinterpret_cast<LPARAM>(&part))) {
+        part = button;
+        part.left = std::max(button.left, button.right - kClassicArrowPartWidth);
+    }
+    // Within the button as drawn (the pressed button may be drawn shifted).
+    RECT within{};
+    ::IntersectRect(&within, &part, &button);
+    return within;
+}
+
 void TToolBar::DrawDropDownArrow(const NMTBCUSTOMDRAW& draw) {
     HDC dc = draw.nmcd.hdc;
-    const RECT& button = draw.nmcd.rc;
-    // The arrow part, inside its 1-pixel edge: the toolbar's own small glyph is painted over.
-    RECT part{std::max(button.left, button.right - kArrowPartWidth) + 1, button.top + 1, button.right - 1,
-              button.bottom - 1};
+    // The arrow part, inside its 1-pixel edge.
+    RECT part = DropDownRect(static_cast<int>(draw.nmcd.dwItemSpec), draw.nmcd.rc);
+    ::InflateRect(&part, -1, -1);
     if (part.right <= part.left || part.bottom <= part.top)
         return;
-    ::FillRect(dc, &part, ::GetSysColorBrush(COLOR_BTNFACE));
+    const int centreX = part.left + (part.right - part.left) / 2;
+    const int centreY = part.top + (part.bottom - part.top) / 2;
+    // The toolbar's own small glyph sits in the middle of the part. Its rows are painted over with the
+    // background the toolbar painted above it in the part, whatever the button's state (plain, hot,
+    // pressed, checked, themed), so that only the glyph changes; then the scaled glyph is drawn.
+    const int cover = TForm::Scale(kArrowWidth) / 2 + 2;
+    const RECT rows{part.left, std::max<int>(centreY - cover, part.top), part.right,
+                    std::min<int>(centreY + cover + 1, part.bottom)};
+    const COLORREF background = ::GetPixel(dc, centreX, (part.top + rows.top) / 2);
+    if (background != CLR_INVALID && rows.top > part.top) {
+        TGdiObject brush(::CreateSolidBrush(background));
+        ::FillRect(dc, &rows, static_cast<HBRUSH>(brush.Get()));
+    }
     const int width = std::min<int>(TForm::Scale(kArrowWidth) | 1, part.right - part.left); // odd: a sharp tip
     const int height = (width + 1) / 2;
     const bool pressed = (draw.nmcd.uItemState & (CDIS_SELECTED | CDIS_CHECKED)) != 0;
     const int offset = pressed ? 1 : 0;
-    const int left = part.left + (part.right - part.left - width) / 2 + offset;
-    const int top = part.top + (part.bottom - part.top - height) / 2 + offset;
+    // Pressed, it moves by a pixel as the toolbar's own does, within the part.
+    const int left = std::min<int>(centreX - width / 2 + offset, part.right - width);
+    const int top = std::min<int>(centreY - height / 2 + offset, part.bottom - height);
     auto triangle = [&](int dx, COLORREF color) {
         const POINT points[] = {{left + dx, top + dx}, {left + dx + width - 1, top + dx},
                                 {left + dx + width / 2, top + dx + height - 1}};
@@ -573,9 +701,41 @@ void TLabel::AutoSize() {
         OnResize();
 }
 
+void TLabel::PaintFocus() {
+    if (::GetFocus() != Handle())
+        return;
+    TWindowDC dc(Handle());
+    RECT rect{};
+    if (!dc.Get() || !::GetClientRect(Handle(), &rect))
+        return;
+    ::InflateRect(&rect, -1, -1);
+    ::SetTextColor(dc.Get(), Text);
+    ::SetBkColor(dc.Get(), Back);
+    ::DrawFocusRect(dc.Get(), &rect);
+}
+
 LRESULT TLabel::WndProc(UINT message, WPARAM wParam, LPARAM lParam) {
-    if (message == WM_MOUSEMOVE && OnMouseMove)
-        OnMouseMove(PointX(lParam), PointY(lParam));
+    if (HandledKey(OnKey, Handle(), message, wParam))
+        return 0;
+    switch (message) {
+    case WM_MOUSEMOVE:
+        if (OnMouseMove)
+            OnMouseMove(PointX(lParam), PointY(lParam));
+        break;
+    case WM_GETDLGCODE:
+        return TWindowObject::WndProc(message, wParam, lParam) | DLGC_WANTARROWS;
+    case WM_SETFOCUS:
+    case WM_KILLFOCUS:
+        ::InvalidateRect(Handle(), nullptr, TRUE);
+        break;
+    case WM_PAINT: {
+        const LRESULT result = TWindowObject::WndProc(message, wParam, lParam);
+        PaintFocus();
+        return result;
+    }
+    default:
+        break;
+    }
     return TWindowObject::WndProc(message, wParam, lParam);
 }
 
@@ -668,7 +828,9 @@ TMenuItem& TPopupMenu::Add(LONG_PTR tag, std::wstring caption, int imageIndex, i
     info.fMask = MIIM_ID | MIIM_FTYPE | MIIM_DATA | (OwnerDraw ? 0u : MIIM_STRING);
     info.fType = OwnerDraw ? MFT_OWNERDRAW : MFT_STRING;
     info.wID = item->CommandId;
-    info.dwItemData = reinterpret_cast<ULONG_PTR>(item.get());
+    item->Accessible.cchWText = static_cast<DWORD>(item->Caption.size());
+    item->Accessible.pszWText = item->Caption.data();
+    info.dwItemData = reinterpret_cast<ULONG_PTR>(&item->Accessible);
     info.dwTypeData = item->Caption.data();
     if (!OwnerDraw && Images && imageIndex >= 0) {
         // The image is measured and drawn through the form's window; the caption stays the platform's.

@@ -10,6 +10,7 @@
 
 #include <windows.h>
 #include <commctrl.h>
+#include <oleacc.h>
 
 #include <functional>
 #include <memory>
@@ -24,6 +25,10 @@ namespace zorbex {
 // A colour as the Keptor application and the designs give it (0x00BBGGRR, or a system colour code
 // with the top bit set) as a plain 0x00BBGGRR value.
 COLORREF ColorToRGB(LONG color) noexcept;
+
+// Whether the person has switched a high-contrast theme on: colours then come from the system's, and what
+// a colour would tell is told by text.
+bool HighContrastOn() noexcept;
 
 // --- Actions -----------------------------------------------------------------------------------------
 
@@ -148,10 +153,11 @@ public:
         TPopupMenu* DropDownMenu = nullptr; // opened by the arrow part when there is no OnDropDown
     };
 
-    // The drop-down arrow as the toolbar draws it at the design scale: its glyph's width, and the width
-    // of the arrow part of a drop-down button.
+    // The drop-down arrow's glyph as the toolbar draws it at the design scale: 5 x 3 pixels; and the width
+    // of the arrow part where the toolbar does not report it (comctl32 before version 6 answers no
+    // TB_GETITEMDROPDOWNRECT and makes every arrow part 11 pixels wide).
     static constexpr int kArrowWidth = 5;
-    static constexpr int kArrowPartWidth = 11;
+    static constexpr int kClassicArrowPartWidth = 11;
 
     TToolBar(TForm& form, HWND parent, const TToolBarStyle& style, HIMAGELIST images, HIMAGELIST hotImages);
     ~TToolBar() override;
@@ -190,6 +196,19 @@ public:
     // Re-measures the controls placed on the toolbar and moves them over their separators.
     void LayoutControls();
 
+    // The keyboard. The buttons and placed controls that are shown, left to right.
+    std::vector<TButton*> ShownButtons() const;
+    bool ButtonEnabled(int commandId) const;
+    // The button marked hot (where the keyboard is, or the mouse): by command id, -1 for none.
+    int HotButton() const;
+    void SetHotButton(int commandId);
+    // What Enter does on a button: its click, through the toolbar's own WM_COMMAND path.
+    void PressButton(int commandId);
+    // What Down does on a drop-down button: its arrow part, through TBN_DROPDOWN. False for another button.
+    bool OpenDropDown(int commandId);
+    // A key pressed while the toolbar has the focus (Alt held: alt); true when it was used.
+    std::function<bool(HWND window, UINT key, bool alt)> OnKey;
+
     // The mouse moved over an enabled button of this toolbar.
     std::function<void(TButton&)> OnButtonMouseMove;
 
@@ -204,6 +223,8 @@ private:
     // Custom drawing: the drop-down arrows drawn to the text scale (see DrawDropDownArrow).
     bool CustomDraw(NMTBCUSTOMDRAW& draw, LRESULT& result);
     void DrawDropDownArrow(const NMTBCUSTOMDRAW& draw);
+    // The arrow part of a drop-down button, as the toolbar places it.
+    RECT DropDownRect(int commandId, const RECT& button) const;
     void ShowAction(TButton& button, const TAction& action);
     int IndexOf(int commandId) const;
     int NewCommandId();
@@ -235,6 +256,8 @@ public:
     std::function<void()> OnClick;
     std::function<void(int x, int y)> OnMouseMove; // client coordinates
     std::function<void()> OnResize;
+    // A key pressed while the label has the focus (Alt held: alt); true when it was used.
+    std::function<bool(HWND window, UINT key, bool alt)> OnKey;
 
 protected:
     LRESULT WndProc(UINT message, WPARAM wParam, LPARAM lParam) override;
@@ -242,6 +265,8 @@ protected:
 
 private:
     void AutoSize();
+    // The focus rectangle inside the frame, while the label has the focus.
+    void PaintFocus();
 
     std::wstring LabelHint;
     COLORREF Text;
@@ -275,6 +300,8 @@ private:
 class TPopupMenu;
 
 struct TMenuItem {
+    // What an accessibility tool reads of an owner-drawn item (the item data points here): its caption.
+    MSAAMENUINFO Accessible{MSAA_MENU_SIG, 0, nullptr};
     UINT CommandId = 0;
     LONG_PTR Tag = 0;
     std::wstring Caption;
@@ -298,6 +325,7 @@ public:
     // Images of the items of a menu that is not owner-drawn: an item added with an image index shows
     // that image beside its caption (drawn through the form's window). Set before adding items.
     void SetImages(HIMAGELIST images) { Images = images; }
+    // An owner-drawn item shows no caption; it is still its name for accessibility tools.
     TMenuItem& Add(LONG_PTR tag, std::wstring caption, int imageIndex = -1, int position = -1);
     void Clear();
     int Count() const { return static_cast<int>(Items.size()); }

@@ -125,6 +125,11 @@ LRESULT TWindowObject::WndProc(UINT message, WPARAM wParam, LPARAM lParam) {
     case WM_NOTIFY:
         child = lParam ? reinterpret_cast<const NMHDR*>(lParam)->hwndFrom : nullptr;
         break;
+    case WM_SETFOCUS:
+    case WM_KILLFOCUS:
+        if (HoldForm)
+            HoldForm->FocusChanged(message == WM_SETFOCUS, reinterpret_cast<HWND>(wParam));
+        break;
     default:
         break;
     }
@@ -318,6 +323,17 @@ LRESULT TForm::WndProc(UINT message, WPARAM wParam, LPARAM lParam) {
     case kRefreshMessage:
         UpdateActions();
         return 0;
+    case WM_SYSCOLORCHANGE:
+        // The common controls keep the system colours they paint with until they hear of a change.
+        ::EnumChildWindows(
+            Handle(),
+            [](HWND child, LPARAM) -> BOOL {
+                ::SendMessageW(child, WM_SYSCOLORCHANGE, 0, 0);
+                return TRUE;
+            },
+            0);
+        ::RedrawWindow(Handle(), nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_ALLCHILDREN);
+        break;
     case WM_TIMER: {
         auto timer = std::find_if(Timers.begin(), Timers.end(), [&](TTimer* t) { return t->Id == wParam; });
         if (timer != Timers.end()) {

@@ -157,12 +157,16 @@ protected:
     void MarkCreated() { Created = true; }
     // The handler of the refresh message: brings every action up to date.
     virtual void UpdateActions() {}
+    // The keyboard focus came to (gained) or left one of the form's windows, its own or a control's;
+    // other is the window it left or goes to (null when none or another thread's).
+    virtual void FocusChanged(bool gained, HWND other) { (void)gained, (void)other; }
 
     LRESULT WndProc(UINT message, WPARAM wParam, LPARAM lParam) override;
 
 private:
     friend struct TFormDeleter;
     friend class TTimer;
+    friend class TWindowObject;
     struct TFontDeleter {
         void operator()(HFONT font) const noexcept { ::DeleteObject(font); }
     };

@@ -2,11 +2,20 @@
 //
 // The band object lives one layer up (it creates its form); the form keeps a plain reference back to
 // it through TBandHost, so this layer never includes the band's header.
+//
+// The keyboard: the browser gives a band the focus with Tab or F6 (Activate) and takes it away the same
+// way; inside the form, the keys go to the control that has the focus. A toolbar form names its stops,
+// left to right (KeyStops): Left and Right, Home and End move between them, Enter and Space use the one
+// that has the focus, Down opens its drop-down or menu and Escape gives the focus back to the page.
 #pragma once
 
 #include <windows.h>
 #include <exdisp.h>
 
+#include <functional>
+#include <vector>
+
+#include "ui/ControlsUnit.h"
 #include "ui/FormsUnit.h"
 
 namespace zorbex {
@@ -24,6 +33,15 @@ protected:
     ~TBandHost() = default;
 };
 
+// A place of a form the keyboard reaches: a button of one of its toolbars, or a label.
+struct TKeyStop {
+    TToolBar* Bar = nullptr;
+    int CommandId = 0;
+    TLabel* Label = nullptr;
+    bool OpensMenu = false; // Down uses it as Enter does: its click opens a menu
+    HWND Window() const { return Bar ? Bar->Handle() : Label ? Label->Handle() : nullptr; }
+};
+
 class TIEBandForm : public TForm {
 public:
     // Builds a form of class T for a band: constructors, then AfterConstruction.
@@ -35,8 +53,9 @@ public:
     }
 
     TBandHost& Band() const { return OwnerBand; }
-    // The control that takes the focus when the band is activated, or null for the form window.
-    virtual HWND ActiveControl() const { return nullptr; }
+    // The band is activated: the focus goes to the form's first stop (a button is shown as hot), or to
+    // the form window when it has none.
+    void Activate();
 
 protected:
     // Builds the window as a child of the band's ParentWindow.
@@ -44,7 +63,21 @@ protected:
     // Runs the creation steps after the constructors; descendants run FormCreate here.
     virtual void AfterConstruction() {}
 
-    LRESULT WndProc(UINT message, WPARAM wParam, LPARAM lParam) override;
+    // The stops of the form, left to right: enabled, shown buttons and labels.
+    virtual std::vector<TKeyStop> KeyStops() { return {}; }
+    // The stops of a toolbar, left to right, appended; a control placed on the toolbar is a stop when
+    // labelOf names an enabled label in it.
+    static void AddToolBarStops(std::vector<TKeyStop>& stops, TToolBar& bar,
+                                const std::function<TLabel*(HWND control)>& labelOf = {});
+    // The handler of a key pressed on one of the form's stops (TToolBar::OnKey and TLabel::OnKey).
+    bool StopKeyDown(HWND window, UINT key, bool alt);
+    // Gives the focus back to the page the browser shows.
+    void ReturnFocusToPage();
+    // Puts the focus on a stop (a button is marked hot).
+    static void FocusStop(const TKeyStop& stop);
+
+    // The focus came to or left the form (moves between its own windows are not the band's business).
+    void FocusChanged(bool gained, HWND other) override;
 
 private:
     TBandHost& OwnerBand;

@@ -172,7 +172,29 @@ void TMainIEToolBandForm::BuildToolBars() {
     ToolBar2->AddActionButton(L"DomainLinksBtn", ActionList[L"DomainLinksAction"], false);
     for (TLabel* label : {RatingLabel, CardLabel, CommentsLabel})
         label->SetColors(::GetSysColor(COLOR_WINDOWTEXT), ::GetSysColor(COLOR_WINDOW));
+    const auto key = [this](HWND window, UINT pressed, bool alt) { return StopKeyDown(window, pressed, alt); };
+    ToolBar1->OnKey = key;
+    ToolBar2->OnKey = key;
+    for (TLabel* label : {RatingLabel, CardLabel, CommentsLabel})
+        label->OnKey = key;
     Relayout();
+}
+
+std::vector<TKeyStop> TMainIEToolBandForm::KeyStops() {
+    std::vector<TKeyStop> stops;
+    if (!ToolBar1 || !ToolBar2)
+        return stops;
+    AddToolBarStops(stops, *ToolBar1, [this](HWND control) -> TLabel* {
+        for (TPanel* panel : {RatingPanel.get(), CardPanel.get(), CommentMainPanel.get()})
+            if (panel && panel->Handle() == control)
+                return &panel->Label();
+        return nullptr;
+    });
+    AddToolBarStops(stops, *ToolBar2);
+    // The rating label and "Domain links" open menus.
+    for (TKeyStop& stop : stops)
+        stop.OpensMenu = (stop.Label && stop.Label == RatingLabel) || (stop.Bar == ToolBar2.get());
+    return stops;
 }
 
 int TMainIEToolBandForm::ContentWidth() const {
@@ -198,6 +220,9 @@ void TMainIEToolBandForm::Relayout() {
 LRESULT TMainIEToolBandForm::WndProc(UINT message, WPARAM wParam, LPARAM lParam) {
     if (message == WM_SIZE)
         Relayout();
+    // A theme switched on or off (the browser passes these on to its toolbars): the labels again.
+    if (Built && (message == WM_SYSCOLORCHANGE || (message == WM_SETTINGCHANGE && wParam == SPI_SETHIGHCONTRAST)))
+        ApplyDocumentData(Comments, DocumentStatus, Rating);
     return TKeptorIEToolBandForm::WndProc(message, wParam, lParam);
 }
 
@@ -492,8 +517,12 @@ void TMainIEToolBandForm::DomainLinksActionExecute(TAction&) {
         pictures.emplace_back(id, found ? std::move(picture) : nullptr);
     }
     DomainLinksMenu->Clear();
+    const size_t count = pictures.size();
     for (auto& [id, shown] : pictures) {
-        TMenuItem& item = DomainLinksMenu->Add(id, L"");
+        // A picture is all the item shows; its name for accessibility tools says which link of how many.
+        const std::wstring name = L"Domain link " + std::to_wstring(DomainLinksMenu->Count() + 1) + L" of " +
+                                  std::to_wstring(count);
+        TMenuItem& item = DomainLinksMenu->Add(id, name);
         item.OnMeasure = [picture = shown](TMenuItem&, MEASUREITEMSTRUCT& measure) {
             if (!picture)
                 return; // the platform's measure stands
@@ -520,8 +549,17 @@ void TMainIEToolBandForm::DomainLinksActionExecute(TAction&) {
                                                     empty4.Ptr()));
         };
     }
+    // At the mouse when the mouse chose it, below the button when the keyboard did.
     POINT cursor{};
     ::GetCursorPos(&cursor);
+    TToolBar::TButton* button = ToolBar2->FindByName(L"DomainLinksBtn");
+    RECT rect{};
+    if (button && ::SendMessageW(ToolBar2->Handle(), TB_GETRECT, static_cast<WPARAM>(button->CommandId),
+                                 reinterpret_cast<LPARAM>(&rect))) {
+        ::MapWindowPoints(ToolBar2->Handle(), nullptr, reinterpret_cast<POINT*>(&rect), 2);
+        if (!::PtInRect(&rect, cursor) || ::WindowFromPoint(cursor) != ToolBar2->Handle())
+            cursor = POINT{rect.left, rect.bottom};
+    }
     DomainLinksMenu->Popup(cursor.x, cursor.y);
 }
 
@@ -540,8 +578,9 @@ void TMainIEToolBandForm::RatingActionExecute(TAction&) {
     // Every rating gets its item; the application is asked for their colours while the time budget
     // lasts, and the ratings after that show in the colours of a rating it has none for.
     const TTimeBudget budget;
+    const bool highContrast = HighContrastOn();
     for (LONG rating = 0; rating < count; ++rating) {
-        TMenuItem& item = RatingsMenu->Add(rating, L"", static_cast<int>(rating));
+        TMenuItem& item = RatingsMenu->Add(rating, L"Rating: " + std::to_wstring(rating), static_cast<int>(rating));
         item.OnClick = [this](TMenuItem& menuItem) {
             Wrapper().SetDocumentRating(DocId, static_cast<LONG>(menuItem.Tag));
         };
@@ -559,9 +598,10 @@ void TMainIEToolBandForm::RatingActionExecute(TAction&) {
                              top, ILD_NORMAL);
         };
 
+        // Under a high-contrast theme the number tells the rating, in the theme's colours.
         LONG text = 0, back = 0;
         COLORREF textColor = ::GetSysColor(COLOR_WINDOWTEXT), backColor = ::GetSysColor(COLOR_WINDOW);
-        const bool answered = !budget.Spent() && Wrapper().GetRatingColors(rating, text, back);
+        const bool answered = !highContrast && !budget.Spent() && Wrapper().GetRatingColors(rating, text, back);
         if (hold.Closed())
             return; // closed while the application answered: its menu is gone
         if (answered) {
@@ -626,7 +666,13 @@ void TMainIEToolBandForm::ApplyDocumentData(const std::wstring& comments, LONG s
 
 void TMainIEToolBandForm::SetComments(const std::wstring& text) {
     Comments = text;
-    if (!text.empty()) {
+    // Under a high-contrast theme the caption tells what the colours would.
+    const bool highContrast = HighContrastOn();
+    CommentsLabel->SetCaption(highContrast && text.empty() ? L"  No comments  " : L"  Comments  ");
+    if (highContrast) {
+        CommentsLabel->SetHint(text.empty() ? std::wstring(L"No user comments") : text);
+        CommentsLabel->SetColors(::GetSysColor(COLOR_WINDOWTEXT), ::GetSysColor(COLOR_WINDOW));
+    } else if (!text.empty()) {
         CommentsLabel->SetHint(text);
         CommentsLabel->SetColors(ColorToRGB(CommentsTextColor), ColorToRGB(CommentsBackColor));
     } else {
@@ -638,6 +684,11 @@ void TMainIEToolBandForm::SetComments(const std::wstring& text) {
 void TMainIEToolBandForm::SetStatus(LONG status) {
     DocumentStatus = static_cast<BYTE>(status & 0xFF);
     const COLORREF text = CardLabel->TextColor();
+    if (HighContrastOn()) {
+        // What the status colours tell, the comments label's caption says.
+        CardLabel->SetColors(::GetSysColor(COLOR_WINDOWTEXT), ::GetSysColor(COLOR_WINDOW));
+        return;
+    }
     switch (DocumentStatus) {
     case kStatusNone:
         CardLabel->SetColors(text, RGB(255, 255, 255));
@@ -657,7 +708,9 @@ void TMainIEToolBandForm::SetRating(LONG rating) {
     Rating = rating;
     RatingLabel->SetCaption(L"  Rating: " + std::to_wstring(rating) + L"  ");
     LONG text = 0, back = 0;
-    if (IsActive && Wrapper().GetRatingColors(rating, text, back))
+    if (HighContrastOn())
+        RatingLabel->SetColors(::GetSysColor(COLOR_WINDOWTEXT), ::GetSysColor(COLOR_WINDOW));
+    else if (IsActive && Wrapper().GetRatingColors(rating, text, back))
         RatingLabel->SetColors(ColorToRGB(text), ColorToRGB(back));
     else
         RatingLabel->SetColors(RGB(0, 0, 0), RGB(255, 255, 255));

@@ -85,6 +85,8 @@ protected:
     void FormDestroy() override;
     void UpdateActions() override;
     LRESULT WndProc(UINT message, WPARAM wParam, LPARAM lParam) override;
+    // The buttons and labels of ToolBar1, then "Domain links".
+    std::vector<TKeyStop> KeyStops() override;
 
 private:
     // The test seam: what tests read and drive of the form that its windows do not show.

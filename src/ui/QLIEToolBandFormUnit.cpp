@@ -84,6 +84,7 @@ TQLIEToolBandForm::TQLIEToolBandForm(TBandHost& band) : TKeptorIEToolBandForm(ba
     QGPopupMenu->SetImages(HotImageList.Handle());
     QLMngToolBar =
         std::make_unique<TToolBar>(*this, Handle(), kQLMngToolBarStyle, ImageList.Handle(), HotImageList.Handle());
+    QLMngToolBar->OnKey = [this](HWND window, UINT key, bool alt) { return StopKeyDown(window, key, alt); };
     QLToolBar = NewGroupBar();
     // The bars carry their names as window texts, for accessibility tools.
     ::SetWindowTextW(QLMngToolBar->Handle(), L"QLMngToolBar");
@@ -104,7 +105,16 @@ TQLIEToolBandForm::TQLIEToolBandForm(TBandHost& band) : TKeptorIEToolBandForm(ba
 std::unique_ptr<TToolBar> TQLIEToolBandForm::NewGroupBar() {
     auto bar = std::make_unique<TToolBar>(*this, Handle(), kQLToolBarStyle, ImageList.Handle(), HotImageList.Handle());
     ::SetWindowTextW(bar->Handle(), L"QLToolBar");
+    bar->OnKey = [this](HWND window, UINT key, bool alt) { return StopKeyDown(window, key, alt); };
     return bar;
+}
+
+std::vector<TKeyStop> TQLIEToolBandForm::KeyStops() {
+    std::vector<TKeyStop> stops;
+    for (TToolBar* bar : {QLMngToolBar.get(), QLToolBar.get()})
+        if (bar)
+            AddToolBarStops(stops, *bar);
+    return stops;
 }
 
 int TQLIEToolBandForm::QLMngToolBarWidth() const {
@@ -263,8 +273,19 @@ void TQLIEToolBandForm::ClearGroups() {
     // (by the toolbar's own order).
     // The new bar is made before the old one goes: a bar that cannot be made leaves the old one, emptied
     // below.
-    if (HandlerDepth == 0 && ::SendMessageW(QLToolBar->Handle(), TB_BUTTONCOUNT, 0, 0) > 0)
-        QLToolBar = NewGroupBar();
+    if (HandlerDepth == 0 && ::SendMessageW(QLToolBar->Handle(), TB_BUTTONCOUNT, 0, 0) > 0) {
+        std::unique_ptr<TToolBar> empty = NewGroupBar();
+        // The keyboard on a group stays in the form: it goes to "Manage groups".
+        if (::GetFocus() == QLToolBar->Handle()) {
+            std::vector<TKeyStop> stops;
+            AddToolBarStops(stops, *QLMngToolBar);
+            if (stops.empty())
+                ::SetFocus(Handle());
+            else
+                FocusStop(stops.front());
+        }
+        QLToolBar = std::move(empty);
+    }
     HWND bar = QLToolBar->Handle();
     for (int count = static_cast<int>(::SendMessageW(bar, TB_BUTTONCOUNT, 0, 0)); count > 0;) {
         TBBUTTON first{};

@@ -110,6 +110,8 @@ protected:
     void FormCreate() override;
     void FormDestroy() override;
     LRESULT WndProc(UINT message, WPARAM wParam, LPARAM lParam) override;
+    // "Manage groups", then the group buttons.
+    std::vector<TKeyStop> KeyStops() override;
 
 private:
     // The test seam: the menus the form holds while none of them is open.

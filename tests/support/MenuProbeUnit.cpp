@@ -1,6 +1,8 @@
 // The menu probe: a thread timer that runs inside the menu's modal loop.
 #include "support/MenuProbeUnit.h"
 
+#include <oleacc.h>
+
 namespace zorbex::test {
 namespace {
 
@@ -51,9 +53,13 @@ void CALLBACK ProbeTick(HWND, UINT, UINT_PTR, DWORD) {
     for (int i = 0; i < result.Count; ++i) {
         MENUITEMINFOW info{};
         info.cbSize = sizeof(info);
-        info.fMask = MIIM_FTYPE;
+        info.fMask = MIIM_FTYPE | MIIM_DATA;
         ::GetMenuItemInfoW(menu, static_cast<UINT>(i), TRUE, &info);
         result.OwnerDrawn.push_back((info.fType & MFT_OWNERDRAW) != 0);
+        const auto* accessible = reinterpret_cast<const MSAAMENUINFO*>(info.dwItemData);
+        result.AccessibleNames.emplace_back(accessible && accessible->dwMSAASignature == MSAA_MENU_SIG && accessible->pszWText
+                                                ? std::wstring(accessible->pszWText, accessible->cchWText)
+                                                : std::wstring());
         wchar_t text[512]{};
         ::GetMenuStringW(menu, static_cast<UINT>(i), text, 512, MF_BYPOSITION);
         result.Texts.emplace_back(text);

@@ -16,6 +16,9 @@ struct TMenuProbe {
     int Count = 0;                  // its items
     std::vector<std::wstring> Texts; // each item's string ("" for owner-drawn items)
     std::vector<bool> OwnerDrawn;
+    // Each item's name for accessibility tools: the MSAAMENUINFO its item data points to, as a screen
+    // reader reads an owner-drawn item ("" without one).
+    std::vector<std::wstring> AccessibleNames;
     POINT Position{};               // the menu window's top-left corner
     std::vector<RECT> ItemRects;    // each item's rectangle on the screen
 };

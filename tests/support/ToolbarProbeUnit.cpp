@@ -4,6 +4,7 @@
 #include <commctrl.h>
 
 #include <algorithm>
+#include <string>
 
 namespace zorbex::test {
 
@@ -35,6 +36,22 @@ void ClickAt(HWND bar, POINT at) {
     const LPARAM where = MAKELPARAM(at.x, at.y);
     ::SendMessageW(bar, WM_LBUTTONDOWN, MK_LBUTTON, where);
     ::SendMessageW(bar, WM_LBUTTONUP, 0, where);
+}
+
+void PressKey(UINT key, bool alt) {
+    HWND focus = ::GetFocus();
+    if (!focus)
+        return;
+    ::SendMessageW(focus, alt ? WM_SYSKEYDOWN : WM_KEYDOWN, key, alt ? 0x20000001 : 1);
+    ::SendMessageW(focus, alt ? WM_SYSKEYUP : WM_KEYUP, key, static_cast<LPARAM>(alt ? 0xE0000001u : 0xC0000001u));
+}
+
+int FocusedHotIndex() {
+    HWND focus = ::GetFocus();
+    wchar_t name[32]{};
+    if (!focus || !::GetClassNameW(focus, name, 32) || std::wstring(name) != TOOLBARCLASSNAMEW)
+        return -1;
+    return static_cast<int>(::SendMessageW(focus, TB_GETHOTITEM, 0, 0));
 }
 
 void ClickArrowPart(HWND bar, int index) {

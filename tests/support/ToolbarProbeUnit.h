@@ -25,6 +25,12 @@ void ClickArrowPart(HWND bar, int index);
 bool PointAtToolbarButton(HWND form, int image);
 bool ClickToolbarButton(HWND form, int image);
 
+// The keyboard: a key pressed and released on the window that has the focus, as the browser's message loop
+// hands it on (Alt held: the system key messages).
+void PressKey(UINT key, bool alt = false);
+// The index of the hot button of the toolbar that has the focus; -1 when none or the focus is elsewhere.
+int FocusedHotIndex();
+
 // The labels of the main toolbar (Static windows in panels on its first toolbar), left to right: rating,
 // card, comments.
 std::vector<HWND> ToolbarLabels(HWND form);

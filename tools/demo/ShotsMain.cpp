@@ -5,6 +5,8 @@
 //
 //   ZorbexShots.exe FOLDER                    the pictures of the README's tour
 //   ZorbexShots.exe FOLDER --scale PERCENT    both toolbars at the screen scale the process runs at
+//   ZorbexShots.exe FOLDER --access PERCENT   the keyboard's focus and menus at that scale
+//   ZorbexShots.exe FOLDER --contrast PERCENT both toolbars under a high-contrast black theme at that scale
 #include <windows.h>
 #include <commctrl.h>
 #include <exdispid.h>
@@ -20,6 +22,8 @@
 #include "com/ZorbexGUI_TLB.h"
 #include "server/ServerWrapperUnit.h"
 #include "support/BrowserHostUnit.h"
+#include "support/EnvironmentUnit.h"
+#include "support/HighContrastUnit.h"
 #include "support/KeptorProcessUnit.h"
 #include "support/ToolbarProbeUnit.h"
 
@@ -430,6 +434,93 @@ void ScaleShots(const std::wstring& percent) {
     }
 }
 
+// At the screen scale this process runs at: the main toolbar with the keyboard's focus on a button and on a
+// panel and the rating menu opened by the keyboard, or (contrast) both toolbars under a high-contrast black
+// theme. The pictures are named access-<percent>-<what>.
+void AccessShots(const std::wstring& percent, bool contrast) {
+    for (const wchar_t* name : {L"Enabled", L"Highlight enabled", L"Banner killer enabled", L"Link hint enabled"})
+        SetSwitch(name, 1);
+    SetSwitch(L"Popup killer enabled", 0);
+    TKeptorProcess keptor(L"--demo");
+    if (!keptor.Started()) {
+        Print(L"KeptorServer.exe did not start");
+        return;
+    }
+    keptor.Control()->ClearFailures();
+    // The library stays loaded throughout: high contrast is switched on through its own import.
+    const TLibrary library;
+    if (!library.Module()) {
+        Print(L"ZorbexGUI.dll could not be loaded");
+        return;
+    }
+    const std::wstring prefix = L"access-" + percent + L"-";
+    Print(L"== The keyboard and high contrast at " + percent + L" %");
+    const int percentValue = std::max(_wtoi(percent.c_str()), 100);
+    FrameSize = {860 * percentValue / 100, 130 * percentValue / 100 + 40};
+    // A band of the class on a page, in a frame fitted to it, the mouse away from it.
+    auto show = [](const CLSID& clsid, const auto& scene) {
+        ComPtr<TTestSite> site = TTestSite::Create();
+        TDemoBand band(clsid, site);
+        if (!band)
+            return;
+        Navigate(*site.Get(), L"http://www.example.com/");
+        RECT rect{};
+        ::GetWindowRect(band.Form, &rect);
+        MakeFrame(*site.Get(), rect.bottom - rect.top + 4);
+        Navigate(*site.Get(), L"http://www.example.com/");
+        band.Place();
+        ::SetWindowPos(band.Form, HWND_TOP, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE);
+        ::SetForegroundWindow(site->Window());
+        // The browser passes a change of the system colours on to its toolbars.
+        ::SendMessageW(band.Form, WM_SYSCOLORCHANGE, 0, 0);
+        ::SetCursorPos(FrameSize.cx - 20, FrameSize.cy - 10);
+        Pump(400);
+        scene(band);
+    };
+    // The browser gives the band the focus, as Tab or F6 does.
+    auto activate = [](TDemoBand& band) {
+        ComPtr<IInputObject> input;
+        if (SUCCEEDED(band.Band.As(&input)))
+            input->UIActivateIO(TRUE, nullptr);
+        Pump(200);
+    };
+    auto keys = [](std::initializer_list<UINT> pressed) {
+        for (UINT key : pressed) {
+            PressKey(key);
+            Pump(100);
+        }
+    };
+    if (!contrast) {
+        show(CLSID_ZorbexExplorerBar, [&](TDemoBand& band) {
+            activate(band);
+            keys({VK_RIGHT});
+            Snapshot(prefix + L"focus-button");
+            keys({VK_END, VK_LEFT});
+            Snapshot(prefix + L"focus-panel");
+            keys({VK_LEFT, VK_LEFT});
+            SnapshotMenu(prefix + L"keyboard-menu", [&] { PressKey(VK_DOWN); });
+            Pump(300);
+        });
+        return;
+    }
+    // Under high contrast (which on Windows also turns the visual styles off; tools/shots.sh starts this
+    // run with Wine's theme off).
+    const THighContrast highContrast(library.Module());
+    if (!highContrast.Applied())
+        Print(L"high contrast could not be switched on");
+    show(CLSID_ZorbexExplorerBar, [&](TDemoBand& band) {
+        activate(band);
+        keys({VK_RIGHT});
+        Snapshot(prefix + L"contrast-main");
+    });
+    show(CLSID_TrovellaQLToolbar, [&](TDemoBand& band) {
+        activate(band);
+        keys({VK_RIGHT});
+        SnapshotMenu(prefix + L"contrast-links", [&] { PressKey(VK_DOWN); });
+        Pump(300);
+    });
+}
+
 } // namespace
 
 int wmain(int argc, wchar_t** argv) {
@@ -444,6 +535,8 @@ int wmain(int argc, wchar_t** argv) {
     ::InitCommonControlsEx(&controls);
     if (argc >= 4 && std::wstring(argv[2]) == L"--scale") {
         ScaleShots(argv[3]);
+    } else if (argc >= 4 && (std::wstring(argv[2]) == L"--access" || std::wstring(argv[2]) == L"--contrast")) {
+        AccessShots(argv[3], std::wstring(argv[2]) == L"--contrast");
     } else {
         MainToolbarShots();
         HintShots();
