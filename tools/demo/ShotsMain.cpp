@@ -360,19 +360,31 @@ void QuickLinkShots() {
 
 }
 
+// The stored switches of the scale and keyboard pictures: on, every switch on but the popup killer.
+void SetSceneSwitches() {
+    for (const wchar_t* name : {L"Enabled", L"Highlight enabled", L"Banner killer enabled", L"Link hint enabled"})
+        SetSwitch(name, 1);
+    SetSwitch(L"Popup killer enabled", 0);
+}
+
+// Whether the application of the pictures started (said when not), its failures cleared.
+bool Started(TKeptorProcess& keptor) {
+    if (!keptor.Started()) {
+        Print(L"KeptorServer.exe did not start");
+        return false;
+    }
+    keptor.Control()->ClearFailures();
+    return true;
+}
+
 // Both toolbars at the screen scale this process runs at (the prefix's LogPixels, which tools/shots.sh
 // sets): the main toolbar on an archived page, its rating menu, a button hint, and the quick-link
 // toolbar with a group's drop-down open. The pictures are named scale-<percent>-<what>.
 void ScaleShots(const std::wstring& percent) {
-    for (const wchar_t* name : {L"Enabled", L"Highlight enabled", L"Banner killer enabled", L"Link hint enabled"})
-        SetSwitch(name, 1);
-    SetSwitch(L"Popup killer enabled", 0);
+    SetSceneSwitches();
     TKeptorProcess keptor(L"--demo");
-    if (!keptor.Started()) {
-        Print(L"KeptorServer.exe did not start");
+    if (!Started(keptor))
         return;
-    }
-    keptor.Control()->ClearFailures();
     const std::wstring prefix = L"scale-" + percent + L"-";
     Print(L"== Both toolbars at " + percent + L" %");
     // Room for a menu or a hint under the toolbar.
@@ -438,15 +450,10 @@ void ScaleShots(const std::wstring& percent) {
 // panel and the rating menu opened by the keyboard, or (contrast) both toolbars under a high-contrast black
 // theme. The pictures are named access-<percent>-<what>.
 void AccessShots(const std::wstring& percent, bool contrast) {
-    for (const wchar_t* name : {L"Enabled", L"Highlight enabled", L"Banner killer enabled", L"Link hint enabled"})
-        SetSwitch(name, 1);
-    SetSwitch(L"Popup killer enabled", 0);
+    SetSceneSwitches();
     TKeptorProcess keptor(L"--demo");
-    if (!keptor.Started()) {
-        Print(L"KeptorServer.exe did not start");
+    if (!Started(keptor))
         return;
-    }
-    keptor.Control()->ClearFailures();
     // The library stays loaded throughout: high contrast is switched on through its own import.
     const TLibrary library;
     if (!library.Module()) {
