@@ -48,7 +48,7 @@ void TIEBandForm::FocusStop(const TKeyStop& stop) {
         stop.Bar->SetHotButton(stop.CommandId);
 }
 
-bool TIEBandForm::StopKeyDown(HWND window, UINT key, bool alt) {
+bool TIEBandForm::StopKeyDown(HWND window, UINT key, bool /*alt: Down and Alt+Down do the same*/) {
     const std::vector<TKeyStop> stops = KeyStops();
     // Where the keyboard is: the hot button of the toolbar that has the focus (its first stop when the
     // mouse took the hot mark away), or the label.
@@ -77,11 +77,13 @@ bool TIEBandForm::StopKeyDown(HWND window, UINT key, bool alt) {
     case VK_END:
         FocusStop(stops.back());
         return true;
+    case VK_UP:
+        return true; // the stops stand in one row: Up leads nowhere
     case VK_DOWN:
         if (stop.Bar && stop.Bar->OpenDropDown(stop.CommandId))
             return true;
         if (!stop.OpensMenu)
-            return alt; // Alt+Down is taken either way: it opens nothing else here
+            return true; // nothing to open here
         [[fallthrough]];
     case VK_RETURN:
     case VK_SPACE:
