@@ -14,6 +14,12 @@
 namespace zorbex {
 namespace {
 
+// A change of the system colours, passed on to a child window.
+BOOL CALLBACK PassSysColorChange(HWND child, LPARAM) {
+    ::SendMessageW(child, WM_SYSCOLORCHANGE, 0, 0);
+    return TRUE;
+}
+
 constexpr wchar_t kFormClassName[] = L"TZorbexForm";
 constexpr UINT_PTR kSubclassId = 0x5A6F7262; // "Zorb"
 constexpr int kDesignTextHeight = 13;
@@ -325,13 +331,7 @@ LRESULT TForm::WndProc(UINT message, WPARAM wParam, LPARAM lParam) {
         return 0;
     case WM_SYSCOLORCHANGE:
         // The common controls keep the system colours they paint with until they hear of a change.
-        ::EnumChildWindows(
-            Handle(),
-            [](HWND child, LPARAM) -> BOOL {
-                ::SendMessageW(child, WM_SYSCOLORCHANGE, 0, 0);
-                return TRUE;
-            },
-            0);
+        ::EnumChildWindows(Handle(), &PassSysColorChange, 0);
         ::RedrawWindow(Handle(), nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_ALLCHILDREN);
         break;
     case WM_TIMER: {
