@@ -36,7 +36,7 @@ public:
     void CountObject(bool created);
     void CountFactoryRef(bool added);
 
-    // Runs whenever the module's last object or lock goes, on the thread that releases it: what the module
+    // Runs whenever the module's last object goes, on the thread that releases it: what the module
     // keeps for the work of its objects is given back then (the GIF encoder's working memory). One handler.
     using TIdleHandler = void (*)() noexcept;
     void SetIdleHandler(TIdleHandler handler) noexcept;

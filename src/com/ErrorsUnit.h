@@ -165,6 +165,18 @@ template <typename F> bool Guarded(F&& work, std::source_location site = std::so
     }
 }
 
+// Runs `done` when it goes out of scope, however the scope is left.
+template <typename F> class TAtScopeExit {
+public:
+    explicit TAtScopeExit(F done) : Done(std::move(done)) {}
+    TAtScopeExit(const TAtScopeExit&) = delete;
+    TAtScopeExit& operator=(const TAtScopeExit&) = delete;
+    ~TAtScopeExit() { detail::Quietly(Done); }
+
+private:
+    F Done;
+};
+
 // Runs `undo` when it goes out of scope while an error is raised through it: the clean-up of a step that
 // did not finish, such as a registration made before a call that failed.
 template <typename F> class TUndoOnError {

@@ -325,14 +325,14 @@ void TToolBar::SetButtonVisible(int commandId, bool visible) {
     LayoutControls();
 }
 
-TToolBar::TButton* TToolBar::Find(int commandId) {
+TToolBar::TButton* TToolBar::Find(int commandId) const {
     for (const auto& button : ButtonList)
         if (button->CommandId == commandId)
             return button.get();
     return nullptr;
 }
 
-TToolBar::TButton* TToolBar::FindByName(std::wstring_view name) {
+TToolBar::TButton* TToolBar::FindByName(std::wstring_view name) const {
     for (const auto& button : ButtonList)
         if (button->Name == name)
             return button.get();
@@ -402,9 +402,8 @@ std::vector<TToolBar::TButton*> TToolBar::ShownButtons() const {
         if (!::SendMessageW(Handle(), TB_GETBUTTON, static_cast<WPARAM>(index), reinterpret_cast<LPARAM>(&info)) ||
             (info.fsState & TBSTATE_HIDDEN))
             continue;
-        for (const auto& button : ButtonList)
-            if (button->CommandId == info.idCommand && (!(info.fsStyle & BTNS_SEP) || button->Control))
-                shown.push_back(button.get());
+        if (TButton* button = Find(info.idCommand); button && (!(info.fsStyle & BTNS_SEP) || button->Control))
+            shown.push_back(button);
     }
     return shown;
 }

@@ -182,8 +182,8 @@ public:
     TButton& AddControl(std::wstring name, HWND control, bool visible);
     void DeleteButton(int commandId);
     void SetButtonVisible(int commandId, bool visible);
-    TButton* Find(int commandId);
-    TButton* FindByName(std::wstring_view name);
+    TButton* Find(int commandId) const;
+    TButton* FindByName(std::wstring_view name) const;
     const std::vector<std::unique_ptr<TButton>>& Buttons() const { return ButtonList; }
 
     // Opens a menu below a button, as its arrow part does (modal).

@@ -549,17 +549,14 @@ void TMainIEToolBandForm::DomainLinksActionExecute(TAction&) {
                                                     empty4.Ptr()));
         };
     }
-    // At the mouse when the mouse chose it, below the button when the keyboard did.
+    // Below the button when the keyboard chose it (its toolbar has the focus), else at the mouse.
+    if (const TToolBar::TButton* button = ToolBar2->FindByName(L"DomainLinksBtn");
+        button && ::GetFocus() == ToolBar2->Handle()) {
+        ToolBar2->DropDown(*button, *DomainLinksMenu);
+        return;
+    }
     POINT cursor{};
     ::GetCursorPos(&cursor);
-    TToolBar::TButton* button = ToolBar2->FindByName(L"DomainLinksBtn");
-    RECT rect{};
-    if (button && ::SendMessageW(ToolBar2->Handle(), TB_GETRECT, static_cast<WPARAM>(button->CommandId),
-                                 reinterpret_cast<LPARAM>(&rect))) {
-        ::MapWindowPoints(ToolBar2->Handle(), nullptr, reinterpret_cast<POINT*>(&rect), 2);
-        if (!::PtInRect(&rect, cursor) || ::WindowFromPoint(cursor) != ToolBar2->Handle())
-            cursor = POINT{rect.left, rect.bottom};
-    }
     DomainLinksMenu->Popup(cursor.x, cursor.y);
 }
 

@@ -342,10 +342,7 @@ void TQLIEToolBandForm::ContinueBuild() {
     if (ReadingRuns)
         return;
     ReadingRuns = true;
-    struct TRunEnd {
-        bool& Runs;
-        ~TRunEnd() { Runs = false; }
-    } runEnd{ReadingRuns};
+    const TAtScopeExit runEnd([this] { ReadingRuns = false; });
     TServerWrapper& wrapper = Wrapper();
     const TTimeBudget budget;
     // The groups from the last to the first, so that each new button can go to the front.
